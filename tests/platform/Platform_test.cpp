@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "FakeClock.h"
+#include "OrvelPlatform/Clock.h"
+#include "OrvelPlatform/DynamicLibrary.h"
+#include "OrvelPlatform/NamedMutex.h"
+#include "OrvelPlatform/Path.h"
+#include "OrvelPlatform/SystemError.h"
+#include "TempDir.h"
+
+using namespace OrvelPlatform;
+
+namespace {
+std::string windowsStyle(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+}  // namespace
+
+TEST(Platform, ToOsPathTurnsEveryBackslash) {
+  EXPECT_EQ("/opt/orvel/lib/pattern/ziran", toOsPath("\\opt\\orvel/lib\\pattern/ziran"));
+  EXPECT_EQ("", toOsPath(static_cast<const char*>(nullptr)));
+  EXPECT_EQ("//server/share", toOsPath(std::string("\\\\server\\share")));
+}
+
+TEST(Platform, LoadsFindsAndReleasesALibraryByItsProductPath) {
+  const unsigned long loads = libraryLoadCount();
+  const unsigned long releases = libraryReleaseCount();
+  {
+    SharedLibrary plugin(windowsStyle(ORVEL_TEST_PLUGIN_DIR "/orvel_test_plugin.dll").c_str());
+    ASSERT_TRUE(plugin.loaded()) << lastLoadError();
+    auto answer = plugin.symbol<int (*)()>("orvel_test_answer");
+    ASSERT_NE(nullptr, answer);
+    EXPECT_EQ(42, answer());
+    EXPECT_EQ(nullptr, plugin.symbol<int (*)()>("ZRInit"));
+    EXPECT_NE(std::string::npos, lastLoadError().find("ZRInit"));
+  }
+  EXPECT_EQ(loads + 1, libraryLoadCount());
+  EXPECT_EQ(releases + 1, libraryReleaseCount());
+}
+
+TEST(Platform, LoadFailuresKeepTheLoadersText) {
+  OrvelTest::TempDir dir;
+  OrvelTest::writeFile(dir / "ziran32.dll", "this is not a shared object");
+  const unsigned long loads = libraryLoadCount();
+
+  EXPECT_EQ(nullptr, loadLibrary((dir / "ziran32.dll").c_str()));
+  EXPECT_NE(std::string::npos, lastLoadError().find("ziran32.dll")) << lastLoadError();
+  EXPECT_EQ(nullptr, loadLibrary((dir / "missing.dll").c_str()));
+  EXPECT_NE(std::string::npos, lastLoadError().find("missing.dll")) << lastLoadError();
+  EXPECT_EQ(nullptr, loadLibrary(nullptr));
+  EXPECT_EQ(nullptr, loadLibrary(""));
+  EXPECT_FALSE(freeLibrary(nullptr));
+  EXPECT_EQ(nullptr, findSymbol(nullptr, "x"));
+  EXPECT_EQ(loads, libraryLoadCount());
+
+  SharedLibrary none((dir / "missing.dll").c_str());
+  EXPECT_FALSE(none.loaded());
+  EXPECT_FALSE(none.release());
+}
+
+TEST(Platform, NamedMutexExcludesHoldersOfTheSameNameOnly) {
+  NamedMutex first;
+  ASSERT_TRUE(first.acquire("QX_KF_///LOADER_1a2b"));
+  EXPECT_FALSE(first.acquire("QX_KF_///LOADER_1a2b"));  // one mutex per object
+
+  std::atomic<bool> otherNameTaken{false};
+  std::atomic<bool> sameNameTaken{false};
+  std::thread other([&] {
+    NamedMutex unrelated;
+    otherNameTaken = unrelated.acquire("QX_KF_OTHER");
+    NamedMutex same;
+    sameNameTaken = same.acquire("QX_KF_///LOADER_1a2b");
+  });
+  // The unrelated name is free at once; the same name waits for release().
+  for (int i = 0; i < 2000 && !otherNameTaken; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(otherNameTaken);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(sameNameTaken);
+  EXPECT_TRUE(first.release());
+  other.join();
+  EXPECT_TRUE(sameNameTaken);
+  EXPECT_FALSE(first.release());
+
+  NamedMutex again;  // the name is free after every holder went
+  EXPECT_TRUE(again.acquire("QX_KF_///LOADER_1a2b"));
+  EXPECT_FALSE(again.acquire(""));
+  NamedMutex unnamed;
+  EXPECT_FALSE(unnamed.acquire(nullptr));
+}
+
+TEST(Platform, SystemErrorAndErrorMode) {
+  setLastError(ENOENT);
+  EXPECT_EQ(ENOENT, lastError());
+  EXPECT_EQ("No such file or directory", errorText(ENOENT));
+  EXPECT_FALSE(errorText(123456).empty());
+  setErrorMode(0);
+  EXPECT_EQ(0u, setErrorMode(1));
+  EXPECT_EQ(1u, setErrorMode(0));
+}
+
+TEST(Platform, AFakeClockReplacesTimeAndSleep) {
+  const auto realStart = std::chrono::steady_clock::now();
+  {
+    OrvelTest::FakeClock fake(1000);
+    EXPECT_EQ(1000, OrvelPlatform::clock().now());
+    for (int poll = 0; poll < 90; ++poll) OrvelPlatform::clock().sleepMilliseconds(1000);
+    EXPECT_EQ(1090, OrvelPlatform::clock().now());
+    OrvelPlatform::clock().sleepMilliseconds(500);
+    OrvelPlatform::clock().sleepMilliseconds(500);
+    EXPECT_EQ(1091, OrvelPlatform::clock().now());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - realStart, std::chrono::seconds(5));
+  EXPECT_GT(OrvelPlatform::clock().now(), 1600000000);  // the system clock is back
+}
