@@ -1,0 +1,295 @@
+#include "OrvelCommon/ConfigFileOnDisk.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "OrvelCommon/DirectoryReaderA.h"
+#include "TempDir.h"
+
+using ORVEL::ConfigFileOnDisk;
+using OrvelTest::readFile;
+using OrvelTest::writeFile;
+
+namespace {
+
+std::string valueOf(ConfigFileOnDisk& file, const char* section, const char* key) {
+  std::string value = "<not found>";
+  file.getparam(section, key, value);
+  return value;
+}
+
+std::set<std::string> namesIn(const std::string& folder) {
+  std::set<std::string> names;
+  ORVEL::DirectoryReaderA reader(folder.c_str());
+  while (reader.GetNextEntry()) names.insert(reader.EntryName());
+  names.erase(".");
+  names.erase("..");
+  return names;
+}
+
+mode_t modeOf(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+class ConfigFileOnDiskTest : public ::testing::Test {
+ protected:
+  OrvelTest::TempDir m_dir;
+  std::string m_path = m_dir / "orvel.ini";
+};
+
+TEST_F(ConfigFileOnDiskTest, ReadsValuesExactlyAsWritten) {
+  writeFile(m_path,
+            "\xEF\xBB\xBF[general]\r\n"
+            "early = before\r\n"
+            "[update]\r\n"
+            "virus_pattern_version = 1.234.00 \r\n"
+            "  url =  http://host/p?a=b&c=d  \r\n"
+            "# hash = comment\r\n"
+            "; semi = comment\r\n"
+            "no equals sign here\r\n"
+            "Case=upper\r\n"
+            "case=lower\r\n"
+            "empty=\r\n"
+            "[ spaced ]\r\n"
+            "k=v\r\n"
+            "[last]\n"
+            "final=no line end");
+  ConfigFileOnDisk file(m_path.c_str());
+  EXPECT_TRUE(file.m_readable);
+  EXPECT_EQ(valueOf(file, "general", "early"), "before");
+  EXPECT_EQ(valueOf(file, "update", "virus_pattern_version"), "1.234.00");
+  EXPECT_EQ(valueOf(file, "update", "url"), "http://host/p?a=b&c=d");
+  EXPECT_EQ(valueOf(file, "update", "Case"), "upper");
+  EXPECT_EQ(valueOf(file, "update", "case"), "lower");
+  EXPECT_EQ(valueOf(file, "update", "empty"), "");
+  EXPECT_EQ(valueOf(file, "spaced", "k"), "v");
+  EXPECT_EQ(valueOf(file, "last", "final"), "no line end");
+  for (const char* absent : {"CASE", "# hash", "; semi", "no equals sign here", "early", ""}) {
+    EXPECT_EQ(valueOf(file, "update", absent), "<not found>") << absent;
+  }
+  EXPECT_EQ(valueOf(file, "Update", "Case"), "<not found>");
+  EXPECT_EQ(valueOf(file, nullptr, "Case"), "<not found>");
+  EXPECT_EQ(valueOf(file, "update", nullptr), "<not found>");
+}
+
+TEST_F(ConfigFileOnDiskTest, GarbageDuplicatesAndKeysBeforeAnySection) {
+  writeFile(m_path, std::string("lead=0\n\x00\xff\xfe[bin\x00", 14) + "ary]\n" +
+                        "[sec]\nkey=first\nkey=second\n\x01\x02=\x03\n[sec]\nkey=third\n"
+                        "later=x\n[unclosed\nafter=unclosed\n");
+  ConfigFileOnDisk file(m_path.c_str());
+  EXPECT_TRUE(file.m_readable);
+  EXPECT_EQ(valueOf(file, "", "lead"), "0");
+  EXPECT_EQ(valueOf(file, "sec", "key"), "first");
+  EXPECT_EQ(valueOf(file, "sec", "later"), "x");
+  EXPECT_EQ(valueOf(file, "sec", "after"), "unclosed");
+  EXPECT_EQ(valueOf(file, "sec", "\x01\x02"), "\x03");
+
+  std::mt19937 random(7);
+  std::string noise;
+  for (int i = 0; i < 8192; ++i) noise += static_cast<char>(random() % 256);
+  noise += "\n";
+  writeFile(m_path, noise);
+  ConfigFileOnDisk noisy(m_path.c_str());
+  EXPECT_TRUE(noisy.m_readable);
+  EXPECT_EQ(valueOf(noisy, "update", "k"), "<not found>");
+  ASSERT_TRUE(noisy.setparam("update", "k", "v"));
+  EXPECT_EQ(valueOf(noisy, "update", "k"), "v");
+  std::size_t firstEnd = noise.find('\n');
+  std::string lineEnd = firstEnd > 0 && noise[firstEnd - 1] == '\r' ? "\r\n" : "\n";
+  EXPECT_EQ(readFile(m_path), noise + "[update]" + lineEnd + "k=v" + lineEnd);
+}
+
+TEST_F(ConfigFileOnDiskTest, MissingFileIsCreatedByTheFirstChange) {
+  ConfigFileOnDisk file((m_dir.path() + "\\scanner.info").c_str());
+  EXPECT_FALSE(file.m_readable);
+  EXPECT_EQ(valueOf(file, "update", "virus_pattern_version"), "<not found>");
+  ASSERT_TRUE(file.setparam("update", "virus_pattern_version", "1.2"));
+  EXPECT_TRUE(file.m_readable);
+  EXPECT_EQ(readFile(m_dir / "scanner.info"), "[update]\nvirus_pattern_version=1.2\n");
+  EXPECT_EQ(modeOf(m_dir / "scanner.info"), 0644u);
+}
+
+TEST_F(ConfigFileOnDiskTest, ChangesTouchOneLineAndKeepEveryOtherByte) {
+  const std::string original =
+      "; settings\r\n"
+      "[update]\r\n"
+      "a = 1 \r\n"
+      "b=2\r\n"
+      "\r\n"
+      "; about general\r\n"
+      "[general]\r\n"
+      "locale=en_US\r\n";
+  writeFile(m_path, original);
+  ConfigFileOnDisk file(m_path.c_str());
+  ASSERT_TRUE(file.setparam("update", "a", "10"));
+  ASSERT_TRUE(file.setparam("update", "c", "x = y"));
+  ASSERT_TRUE(file.setparam("hqagent", "QXHQ_Server", "host"));
+  ASSERT_TRUE(file.setparam("", "top", "t"));
+  EXPECT_EQ(readFile(m_path),
+            "top=t\r\n"
+            "; settings\r\n"
+            "[update]\r\n"
+            "a = 10\r\n"
+            "b=2\r\n"
+            "c=x = y\r\n"
+            "\r\n"
+            "; about general\r\n"
+            "[general]\r\n"
+            "locale=en_US\r\n"
+            "[hqagent]\r\n"
+            "QXHQ_Server=host\r\n");
+  EXPECT_EQ(valueOf(file, "update", "c"), "x = y");
+}
+
+TEST_F(ConfigFileOnDiskTest, FirstDuplicateIsChangedAndMissingLineEndIsAdded) {
+  writeFile(m_path, "[s]\nk=1\nk=2\n[t]\nx=1");
+  ConfigFileOnDisk file(m_path.c_str());
+  ASSERT_TRUE(file.setparam("s", "k", "9"));
+  EXPECT_EQ(valueOf(file, "s", "k"), "9");
+  ASSERT_TRUE(file.setparam("t", "y", "2"));
+  EXPECT_EQ(readFile(m_path), "[s]\nk=9\nk=2\n[t]\nx=1\ny=2\n");
+
+  struct stat before {};
+  ::stat(m_path.c_str(), &before);
+  ASSERT_TRUE(file.setparam("s", "k", "9"));
+  struct stat after {};
+  ::stat(m_path.c_str(), &after);
+  EXPECT_EQ(before.st_ino, after.st_ino) << "an unchanged value is not rewritten";
+}
+
+TEST_F(ConfigFileOnDiskTest, ReplacementKeepsModeAndLeavesNoTemporary) {
+  writeFile(m_path, "[update]\nk=1\n");
+  ASSERT_EQ(::chmod(m_path.c_str(), 0640), 0);
+  ConfigFileOnDisk file(m_path.c_str());
+  ASSERT_TRUE(file.setparam("update", "k", "2"));
+  EXPECT_EQ(modeOf(m_path), 0640u);
+  EXPECT_EQ(namesIn(m_dir.path()), std::set<std::string>{"orvel.ini"});
+}
+
+TEST_F(ConfigFileOnDiskTest, FollowsALinkAndKeepsIt) {
+  ASSERT_EQ(::mkdir((m_dir / "real").c_str(), 0755), 0);
+  writeFile(m_dir / "real/orvel.ini", "[update]\nk=1\n");
+  ASSERT_EQ(::symlink("real/orvel.ini", m_path.c_str()), 0);
+  ConfigFileOnDisk file(m_path.c_str());
+  ASSERT_TRUE(file.setparam("update", "k", "2"));
+  struct stat st {};
+  ASSERT_EQ(::lstat(m_path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(readFile(m_dir / "real/orvel.ini"), "[update]\nk=2\n");
+}
+
+TEST_F(ConfigFileOnDiskTest, RefusedChangesLeaveTheFileUntouched) {
+  const std::string original = "[update]\nk=1\n";
+  writeFile(m_path, original);
+  ConfigFileOnDisk file(m_path.c_str());
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* value;
+  };
+  for (const Case& c : std::vector<Case>{{nullptr, "k", "v"},
+                                         {"update", nullptr, "v"},
+                                         {"update", "k", nullptr},
+                                         {"update", "", "v"},
+                                         {"update", "k", "two\nlines"},
+                                         {"update", "k", "cr\r"},
+                                         {"update", "a=b", "v"},
+                                         {"update", " k", "v"},
+                                         {"update", "[k", "v"},
+                                         {"update", ";k", "v"},
+                                         {"update", "#k", "v"},
+                                         {"up]date", "k", "v"},
+                                         {"up\ndate", "k", "v"},
+                                         {" update", "k", "v"}}) {
+    EXPECT_FALSE(file.setparam(c.section, c.key, c.value))
+        << (c.section ? c.section : "(null)") << " / " << (c.key ? c.key : "(null)");
+  }
+  EXPECT_EQ(readFile(m_path), original);
+  EXPECT_EQ(namesIn(m_dir.path()), std::set<std::string>{"orvel.ini"});
+}
+
+TEST_F(ConfigFileOnDiskTest, FailedWriteLeavesTheOriginalAndNoTemporary) {
+  const std::string original = "; keep me\n[update]\nk=1\n";
+  writeFile(m_path, original);
+  // The file size limit makes the write of the new file fail, as a full disk would.
+  int rc = OrvelTest::runInChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{1024, 1024};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+    ConfigFileOnDisk file(m_path.c_str());
+    return file.setparam("update", "k", std::string(4000, 'v').c_str()) ? 1 : 0;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(readFile(m_path), original);
+  EXPECT_EQ(namesIn(m_dir.path()), std::set<std::string>{"orvel.ini"});
+
+  writeFile(m_dir / "not-a-folder", "x");
+  ConfigFileOnDisk underFile((m_dir / "not-a-folder/orvel.ini").c_str());
+  EXPECT_FALSE(underFile.m_readable);
+  EXPECT_FALSE(underFile.setparam("update", "k", "v"));
+  ConfigFileOnDisk inMissingFolder((m_dir / "missing/orvel.ini").c_str());
+  EXPECT_FALSE(inMissingFolder.setparam("update", "k", "v"));
+  EXPECT_FALSE(OrvelTest::fileExists(m_dir / "missing"));
+  ConfigFileOnDisk isFolder(m_dir.path().c_str());
+  EXPECT_FALSE(isFolder.m_readable);
+  EXPECT_FALSE(isFolder.setparam("update", "k", "v"));
+  ConfigFileOnDisk noPath(nullptr);
+  EXPECT_FALSE(noPath.m_readable);
+  EXPECT_FALSE(noPath.setparam("update", "k", "v"));
+  EXPECT_EQ(readFile(m_dir / "not-a-folder"), "x");
+}
+
+TEST_F(ConfigFileOnDiskTest, SeesChangesMadeByOthers) {
+  writeFile(m_path, "[update]\nk=1\n");
+  ConfigFileOnDisk first(m_path.c_str());
+  ConfigFileOnDisk second(m_path.c_str());
+  EXPECT_EQ(valueOf(second, "update", "k"), "1");
+  ASSERT_TRUE(first.setparam("update", "k", "2"));
+  EXPECT_EQ(valueOf(second, "update", "k"), "2");
+  ASSERT_TRUE(second.setparam("update", "other", "3"));
+  EXPECT_EQ(valueOf(first, "update", "other"), "3");
+  writeFile(m_path, "[update]\nk=from an editor\n");
+  EXPECT_EQ(valueOf(first, "update", "k"), "from an editor");
+  ::unlink(m_path.c_str());
+  EXPECT_EQ(valueOf(first, "update", "k"), "<not found>");
+}
+
+TEST_F(ConfigFileOnDiskTest, ConcurrentChangesFromSeveralProcessesAreAllKept) {
+  constexpr int kWriters = 4;
+  constexpr int kKeysEach = 25;
+  writeFile(m_path, "; shared\n[update]\n");
+  std::vector<pid_t> children;
+  for (int w = 0; w < kWriters; ++w) {
+    children.push_back(OrvelTest::startChild([&, w] {
+      ConfigFileOnDisk file(m_path.c_str());
+      for (int i = 0; i < kKeysEach; ++i) {
+        std::string key = "w" + std::to_string(w) + "_" + std::to_string(i);
+        if (!file.setparam(i % 2 ? "update" : "general", key.c_str(), key.c_str())) return 1;
+      }
+      return 0;
+    }));
+  }
+  for (pid_t child : children) EXPECT_EQ(OrvelTest::waitChild(child), 0);
+  ConfigFileOnDisk file(m_path.c_str());
+  for (int w = 0; w < kWriters; ++w) {
+    for (int i = 0; i < kKeysEach; ++i) {
+      std::string key = "w" + std::to_string(w) + "_" + std::to_string(i);
+      EXPECT_EQ(valueOf(file, i % 2 ? "update" : "general", key.c_str()), key);
+    }
+  }
+  EXPECT_EQ(readFile(m_path).rfind("; shared\n[update]\n", 0), 0u);
+  EXPECT_EQ(namesIn(m_dir.path()), std::set<std::string>{"orvel.ini"});
+}
+
+}  // namespace

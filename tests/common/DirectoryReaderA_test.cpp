@@ -1,0 +1,51 @@
+#include "OrvelCommon/DirectoryReaderA.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+
+#include "TempDir.h"
+
+namespace {
+
+// name -> is a folder
+std::map<std::string, bool> listAll(const char* folder) {
+  std::map<std::string, bool> entries;
+  ORVEL::DirectoryReaderA reader(folder);
+  while (reader.GetNextEntry()) entries[reader.EntryName()] = reader.EntryIsDirectory();
+  EXPECT_STREQ(reader.EntryName(), "");
+  EXPECT_FALSE(reader.EntryIsDirectory());
+  EXPECT_FALSE(reader.GetNextEntry()) << "the end stays the end";
+  return entries;
+}
+
+TEST(DirectoryReaderATest, ListsFilesFoldersLinksAndDotEntries) {
+  OrvelTest::TempDir dir;
+  OrvelTest::writeFile(dir / "vsapi.ptn", "p");
+  ASSERT_EQ(::mkdir((dir / "KF_Cache").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("KF_Cache", (dir / "to-folder").c_str()), 0);
+  ASSERT_EQ(::symlink("vsapi.ptn", (dir / "to-file").c_str()), 0);
+  ASSERT_EQ(::symlink("missing", (dir / "dangling").c_str()), 0);
+
+  std::map<std::string, bool> expected = {
+      {".", true},         {"..", true},       {"vsapi.ptn", false}, {"KF_Cache", true},
+      {"to-folder", true}, {"to-file", false}, {"dangling", false}};
+  EXPECT_EQ(listAll(dir.path().c_str()), expected);
+  EXPECT_EQ(listAll((dir.path() + "\\KF_Cache").c_str()),
+            (std::map<std::string, bool>{{".", true}, {"..", true}}));
+}
+
+TEST(DirectoryReaderATest, UnreadableFoldersHaveNoEntries) {
+  OrvelTest::TempDir dir;
+  OrvelTest::writeFile(dir / "plain", "x");
+  EXPECT_TRUE(listAll((dir / "missing").c_str()).empty());
+  EXPECT_TRUE(listAll((dir / "plain").c_str()).empty());
+  EXPECT_TRUE(listAll("").empty());
+  EXPECT_TRUE(listAll(nullptr).empty());
+  EXPECT_TRUE(listAll((dir / std::string(5000, 'n')).c_str()).empty());
+}
+
+}  // namespace
