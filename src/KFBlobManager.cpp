@@ -1,10 +1,108 @@
 #include "OrvelKF/KFBlobManager.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "OrvelCommon/Blob.h"
+#include "OrvelCommon/BoundedCopy.h"
+#include "OrvelCommon/Log.h"
+#include "OrvelCommon/QxDBConnection.h"
+#include "OrvelCommon/QxDBResultset.h"
+#include "OrvelCommon/QxDBStatement.h"
+#include "OrvelKF/QxDBAgent.h"
+#include "OrvelPlatform/Path.h"
+
+using ORVEL::Log;
+using ORVEL::ORVEL_LOG_ERROR;
+using ORVEL::ORVEL_LOG_TRACE;
+using ORVEL::QxDBAgent;
+
 namespace {
+
+constexpr int kBackupTypeOffset = 100;
+constexpr int kStatementBytes = 512;
+constexpr std::size_t kChunkBytes = ORVEL::Blob::kChunkBytes;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// A statement prepared on the agent's connection, released on every path.
+class PreparedStatement {
+ public:
+  PreparedStatement(ORVEL::QxDBConnection& conn, const char* sql) : m_conn(conn) {
+    if (m_conn.prepareStatement(sql, m_stmt) != 0 || !m_stmt) throw "prepare statement failed";
+  }
+  ~PreparedStatement() { release(); }
+  PreparedStatement(const PreparedStatement&) = delete;
+  PreparedStatement& operator=(const PreparedStatement&) = delete;
+
+  ORVEL::QxDBStatement* operator->() const { return m_stmt; }
+  void release() {
+    if (m_stmt) m_conn.closeStatement(m_stmt);
+    m_stmt = nullptr;
+  }
+
+ private:
+  ORVEL::QxDBConnection& m_conn;
+  ORVEL::QxDBStatement* m_stmt = nullptr;
+};
+
+// The text of a column copied into a fixed field, cut to fit.
+template <std::size_t N>
+void copyColumn(QxDBAgent& agent, const char* column, char (&field)[N]) {
+  const char* text = nullptr;
+  agent.getString(column, text);
+  ORVEL::boundedCopy(field, N, text);
+}
+
+void logException(const char* where, const char* message, const char* sql) {
+  Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::%s: Exception \"%s\" thrown for statement %s", where,
+                  message ? message : "", sql);
+}
+
+bool endsWithSeparator(const char* path) {
+  std::size_t length = std::strlen(path);
+  return length > 0 && (path[length - 1] == '/' || path[length - 1] == '\\');
+}
+
+// A file written under a temporary name beside its final one, renamed into
+// place only when whole: a failed fetch never leaves a half file that could
+// pass for a pattern, nor destroys the file that was there.
+class FileInProgress {
+ public:
+  explicit FileInProgress(const std::string& path)
+      : m_final(OrvelPlatform::toOsPath(path)), m_temporary(m_final + ".kfpart") {
+    m_file.reset(std::fopen(m_temporary.c_str(), "wb"));
+  }
+  ~FileInProgress() {
+    m_file.reset();
+    if (!m_done) ::unlink(m_temporary.c_str());
+  }
+  bool opened() const { return m_file != nullptr; }
+  bool write(const char* data, std::size_t length) {
+    return std::fwrite(data, 1, length, m_file.get()) == length;
+  }
+  bool finish() {
+    std::FILE* file = m_file.release();
+    if (std::fclose(file) != 0) return false;
+    m_done = std::rename(m_temporary.c_str(), m_final.c_str()) == 0;
+    return m_done;
+  }
+
+ private:
+  std::string m_final;
+  std::string m_temporary;
+  FilePtr m_file;
+  bool m_done = false;
+};
+
 
 int compareNumbers(double first, double second) {
   if (first < second) return 1;
@@ -46,4 +144,235 @@ int KFBlobManager::CmpVersion(QxUpdateType type, const char* first, const char* 
   if (!first || !second || type == QXASE_PATCH) return -1;
   if (type == QXASE_PATTERN) return compareSpamPatternVersions(first, second);
   return compareDottedVersions(first, second);
+}
+
+OrvelErrC KFBlobManager::AddKFBlob(const _uiKFData& data) {
+  QxDBAgent agent;
+  if (!agent.isOK()) {
+    Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::AddKFBlob: QxDBAgent init failed");
+    return ERRC_DB_FAILURE;
+  }
+  OrvelErrC result = _removeKFRow(agent, data.type, data.version);
+  if (result != ERRC_SUCCESS) return result;
+  return _addKFBlob(agent, data);
+}
+
+OrvelErrC KFBlobManager::_removeKFRow(QxDBAgent& agent, int type, const char* version) {
+  char sql[kStatementBytes] = "";
+  try {
+    agent.startTransaction();
+    agent.loadSQL(sql, sizeof sql, "KF_GET_ROW_INFO", type);
+    agent.excuteQuery(sql);
+    if (agent.fetchNextRow() != 0) {
+      Log::LogByLevel(ORVEL_LOG_TRACE, "KFBlobManager::_removeKFRow: can not find the row with type = %d", type);
+      return ERRC_SUCCESS;
+    }
+    int componentId = 0;
+    char stored[32] = "";
+    agent.getInt("component_id", componentId);
+    copyColumn(agent, "version", stored);
+    if (CmpVersion(static_cast<QxUpdateType>(type), version, stored) != -1) {
+      Log::LogByLevel(ORVEL_LOG_ERROR,
+                      "KFBlobManager::AddKFBlob: INFO: Component in database has been up-to-date: %s >= %s",
+                      stored, version ? version : "");
+      agent.rollbackTransaction();
+      return ERRC_DB_UP_TO_DATE;
+    }
+    agent.loadSQL(sql, sizeof sql, "KF_REMOVE_BACKUPROW", type + kBackupTypeOffset);
+    agent.excuteUpdate(sql);
+    agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", type + kBackupTypeOffset, componentId, type);
+    agent.excuteUpdate(sql);
+    return ERRC_SUCCESS;
+  } catch (const char* message) {
+    logException("_removeKFRow", message, sql);
+    agent.rollbackTransaction();
+    return ERRC_DB_FAILURE;
+  }
+}
+
+OrvelErrC KFBlobManager::_addKFBlob(QxDBAgent& agent, const _uiKFData& data) {
+  ORVEL::QxDBConnection* conn = agent.getConnection();
+  if (!conn) {
+    agent.rollbackTransaction();
+    return ERRC_DB_FAILURE;
+  }
+  FilePtr file(std::fopen(OrvelPlatform::toOsPath(data.file_path).c_str(), "rb"));
+  if (!file) {
+    Log::LogErrorToFile("KFBlobManager::_addKFBlob: can not open file: %s", data.file_path);
+    agent.rollbackTransaction();
+    return ERRC_FILE_OPEN;
+  }
+  char sql[kStatementBytes] = "";
+  try {
+    agent.loadSQL(sql, sizeof sql, "KF_ADD_BLOB");
+    PreparedStatement stmt(*conn, sql);
+    ORVEL::Blob* blob = nullptr;
+    stmt->setLong(1, data.type);
+    stmt->setBlob(2, data.file_size, blob);
+    stmt->setBytes(3, data.version, static_cast<long>(strnlen(data.version, sizeof data.version)), false);
+    stmt->setLong(4, data.file_size);
+    stmt->setBytes(5, data.file_name, static_cast<long>(strnlen(data.file_name, sizeof data.file_name)), false);
+    if (stmt->excuteUpdate() == -1 || !blob) throw "excute update operation failed";
+
+    char chunk[kChunkBytes];
+    for (long left = data.file_size; left > 0;) {
+      const std::size_t size = left < static_cast<long>(kChunkBytes) ? static_cast<std::size_t>(left) : kChunkBytes;
+      if (std::fread(chunk, 1, size, file.get()) != size) throw "read binary from file failed";
+      if (blob->putData(chunk, size) != 0) throw "put KFBlob data into adminDB failed";
+      left -= static_cast<long>(size);
+    }
+    stmt.release();
+    file.reset();
+    // A commit the database refuses leaves nothing stored: that is no success.
+    if (!agent.commitTransaction()) throw "commit of the upload failed";
+    return ERRC_SUCCESS;
+  } catch (const char* message) {
+    logException("_addKFBlob", message, sql);
+    agent.rollbackTransaction();
+    return ERRC_DB_FAILURE;
+  }
+}
+
+OrvelErrC KFBlobManager::GetKFBlob(_uiKFData& data) {
+  QxDBAgent agent;
+  if (!agent.isOK()) return ERRC_DB_FAILURE;
+  char sql[kStatementBytes] = "";
+  try {
+    agent.loadSQL(sql, sizeof sql, "KF_GET_BLOB");
+    PreparedStatement stmt(*agent.getConnection(), sql);
+    stmt->setLong(1, data.type);
+    ORVEL::QxDBResultset* rs = nullptr;
+    if (stmt->excuteQuery(rs) != 0 || !rs) throw "excute query operation failed";
+    if (rs->next() != ORVEL::QxDBResultset::kRow) throw "can not find the next row";
+
+    if (endsWithSeparator(data.file_path)) {
+      const char* name = nullptr;
+      if (rs->getString("file_name", name) != 0 || !name || !*name)
+        throw "retrieve the file name of the blob failed";
+      ORVEL::boundedAppend(data.file_path, sizeof data.file_path, name);
+    }
+    FileInProgress out(data.file_path);
+    if (!out.opened()) return ERRC_FILE_OPEN;
+
+    long size = data.file_size;
+    if (size <= 0) {
+      int stored = 0;
+      if (rs->getInt("file_size", stored) != 0) throw "retrieve the file size of the blob failed";
+      if (stored <= 0) throw "invalid file size read from central database";
+      size = stored;
+    }
+    ORVEL::Blob* blob = nullptr;
+    if (rs->getBlob("content", blob) == -1 || !blob) throw "get KFBlob from result set failed";
+    char chunk[kChunkBytes];
+    for (long left = size; left > 0;) {
+      const std::size_t part = left < static_cast<long>(kChunkBytes) ? static_cast<std::size_t>(left) : kChunkBytes;
+      if (blob->getData(chunk, part) != 0) throw "get KFBlob data from adminDB failed";
+      if (!out.write(chunk, part)) throw "write binary to file failed";
+      left -= static_cast<long>(part);
+    }
+    stmt.release();
+    if (!out.finish()) throw "write binary to file failed";
+    return ERRC_SUCCESS;
+  } catch (const char* message) {
+    logException("_getKFBlob", message, sql);
+    return ERRC_DB_FAILURE;
+  }
+}
+
+OrvelErrC KFBlobManager::GetKFRows(std::vector<_uiKFDataNoFile>& rows) {
+  QxDBAgent agent;
+  if (!agent.isOK()) return ERRC_DB_FAILURE;
+  char sql[kStatementBytes] = "";
+  try {
+    agent.loadSQL(sql, sizeof sql, "KF_GET_ALL_ROWS");
+    agent.excuteQuery(sql);
+    while (agent.fetchNextRow() != ORVEL::QxDBResultset::kNoMoreRows) {
+      _uiKFDataNoFile row{};
+      agent.getInt("type", row.type);
+      agent.getTime("update_time", row.update_time);
+      copyColumn(agent, "version", row.version);
+      agent.getInt("file_size", row.file_size);
+      copyColumn(agent, "file_name", row.file_name);
+      agent.getInt("apply_fail", row.apply_fail);
+      rows.push_back(row);
+    }
+    return ERRC_SUCCESS;
+  } catch (const char* message) {
+    logException("GetKFRows", message, sql);
+    return ERRC_DB_FAILURE;
+  }
+}
+
+bool KFBlobManager::GetKFUploadsNum(int& number) {
+  QxDBAgent agent;
+  if (!agent.isOK()) return false;
+  char sql[kStatementBytes] = "";
+  try {
+    agent.loadSQL(sql, sizeof sql, "KF_GET_UPLOADS_NUMBER");
+    agent.excuteQuery(sql);
+    int fetched = agent.fetchNextRow();
+    if (fetched == ORVEL::QxDBResultset::kNoMoreRows) {
+      Log::LogByLevel(ORVEL_LOG_ERROR,
+                      "KFBlobManager::GetKFUploadsNum: cannot                 find the line in "
+                      "tb_version_number, insert a new line now...");
+      agent.loadSQL(sql, sizeof sql, "KF_INSERT_VERSION_LINE", number + 1);
+      agent.excuteUpdate(sql);
+      ++number;
+      return true;
+    }
+    if (fetched == ORVEL::QxDBResultset::kRow) {
+      agent.getInt("kf_uploads", number);
+      return true;
+    }
+    Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::GetKFUploadsNum: retrive \"kf_uploads\" value failed");
+    return false;
+  } catch (const char* message) {
+    logException("GetKFUploadsNum", message, sql);
+    return false;
+  }
+}
+
+int KFBlobManager::RollbackKFBlob(int type, std::string& version) {
+  QxDBAgent agent;
+  if (!agent.isOK()) {
+    Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::RollbackKFBlob: QxDBAgent init failed");
+    return -1;
+  }
+  char sql[kStatementBytes] = "";
+  int componentId = 0;
+  try {
+    agent.loadSQL(sql, sizeof sql, "KF_GET_ROW_INFO", type + kBackupTypeOffset);
+    agent.excuteQuery(sql);
+    if (agent.fetchNextRow() != 0) {
+      Log::LogByLevel(ORVEL_LOG_TRACE, "KFBlobManager::RollbackKFBlob: can not find the row with type = %d",
+                      type + kBackupTypeOffset);
+      return 0;
+    }
+    const char* stored = nullptr;
+    agent.getInt("component_id", componentId);
+    agent.getString("version", stored);
+    if (!stored || !*stored) {
+      Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::RollbackKFBlob: get version from tb_kite_feed failed");
+      return -1;
+    }
+    version = stored;
+    // The query is done with: a write transaction must not start under it.
+    agent.closeStatement();
+  } catch (const char* message) {
+    logException("RollbackKFBlob", message, sql);
+    return -1;
+  }
+  try {
+    agent.startTransaction();
+    agent.loadSQL(sql, sizeof sql, "KF_REMOVE_BACKUPROW", type);
+    agent.excuteUpdate(sql);
+    agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", type, componentId, type + kBackupTypeOffset);
+    agent.excuteUpdate(sql);
+    if (!agent.commitTransaction()) throw "commit of the rollback failed";
+    return 1;
+  } catch (const char* message) {
+    logException("RollbackKFBlob", message, sql);
+    agent.rollbackTransaction();
+    return -1;
+  }
 }

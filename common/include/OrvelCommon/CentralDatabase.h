@@ -1,0 +1,18 @@
+// Creating the central administration database of an installation.
+#pragma once
+
+#include <string>
+
+#include "OrvelCommon/OrvelConfigFileManager.h"
+
+namespace ORVEL {
+
+// Creates the tables of an empty central database from the schema script of its dialect,
+// <home>\sql\<backend>\schema.sql, in one transaction: all tables or none. SQLite: the database
+// file is created when missing (its folder must exist). PostgreSQL: the database must exist
+// (created by its administrator) and the role must be allowed to create tables in it.
+// A database that holds any of the tables already is left untouched and refused.
+// 0 on success; -1 with error telling why (never the password).
+int createCentralDatabase(const AdminDBSetting& setting, const char* home, std::string& error);
+
+}  // namespace ORVEL

@@ -1,0 +1,331 @@
+// The database agent on both backends: statements of the script file, rows and columns,
+// transactions, the exact texts it throws and logs, and agents that cannot connect.
+#include "OrvelKF/QxDBAgent.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "DbTestHome.h"
+#include "OrvelCommon/QxDBConnection.h"
+
+using ORVEL::QxDBAgent;
+using OrvelDbTest::Backend;
+using OrvelDbTest::DbTest;
+using OrvelDbTest::TestHome;
+
+namespace {
+
+// The text an operation throws; "" when it throws nothing.
+template <typename Operation>
+std::string thrownBy(Operation operation) {
+  try {
+    operation();
+  } catch (const char* text) {
+    return text ? text : "(null)";
+  }
+  return "";
+}
+
+class TimeZone {
+ public:
+  explicit TimeZone(const char* zone) {
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~TimeZone() {
+    ::unsetenv("TZ");
+    ::tzset();
+  }
+};
+
+// Every row of the component table as one text, to compare states.
+std::string componentRows() {
+  QxDBAgent agent;
+  char sql[512];
+  agent.loadSQL(sql, sizeof sql, "KF_GET_ALL_ROWS");
+  agent.excuteQuery(sql);
+  std::string rows;
+  while (agent.fetchNextRow() == 0) {
+    int type = 0;
+    const char* version = nullptr;
+    const char* name = nullptr;
+    agent.getInt("type", type);
+    agent.getString("version", version);
+    agent.getString("file_name", name);
+    rows += std::to_string(type) + ":" + (version ? version : "NULL") + ":" + name + ";";
+  }
+  return rows;
+}
+
+void seedTwoRows(const TestHome& home) {
+  home.exec(
+      "insert into tb_kite_feed (type, version, file_size, file_name) values "
+      "(1, '5.763.00', 10, 'a.zip'), (101, null, 20, 'b.zip')");
+}
+
+class QxDBAgentTest : public DbTest {};
+
+TEST_P(QxDBAgentTest, ConnectsWithTheInstallationsSettings) {
+  QxDBAgent agent;
+  ASSERT_TRUE(agent.isOK());
+  ASSERT_NE(nullptr, agent.getConnection());
+  EXPECT_EQ(home->setting().dsn, QxDBAgent::ms_dsn);
+  EXPECT_EQ(home->setting().uid, QxDBAgent::ms_uid);
+  EXPECT_EQ(home->setting().database, QxDBAgent::ms_database);
+  OrvelDbTest::PgServer server;
+  if (GetParam() == Backend::kPostgres && OrvelDbTest::pgServer(server)) {
+    EXPECT_EQ(server.password, QxDBAgent::ms_passwd) << "deciphered from orvel.ini";
+  }
+}
+
+TEST_P(QxDBAgentTest, FormatsStatementsIntoTheCallersBuffer) {
+  QxDBAgent agent;
+  ASSERT_TRUE(agent.isOK());
+  char sql[512];
+  agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", 101, 7, 1);
+  EXPECT_STREQ("update tb_kite_feed set type = 101 where component_id = 7 and type = 1", sql);
+  agent.loadSQL(sql, sizeof sql, "KF_ADD_BLOB");
+  EXPECT_EQ(nullptr, std::strstr(sql, "%%"));
+  // "select kf_uploads from tb_version_number" has 40 characters: a 40-character buffer keeps
+  // 39 of them, a 39-character one is too small.
+  agent.loadSQL(sql, 40, "KF_GET_UPLOADS_NUMBER");
+  EXPECT_STREQ("select kf_uploads from tb_version_numbe", sql);
+  EXPECT_EQ("QxDBAgent::loadSQL:  failed to format the 'KF_GET_UPLOADS_NUMBER'",
+            thrownBy([&] { agent.loadSQL(sql, 39, "KF_GET_UPLOADS_NUMBER"); }));
+  EXPECT_EQ("QxDBAgent::loadSQL:  failed to format the 'KF_GET_ROW_INFO'",
+            thrownBy([&] { agent.loadSQL(sql, 10, "KF_GET_ROW_INFO", 1); }));
+  for (int size : {0, -1})
+    EXPECT_EQ("QxDBAgent::loadSQL: invalid arguments",
+              thrownBy([&] { agent.loadSQL(sql, size, "KF_GET_ROW_INFO", 1); }));
+  EXPECT_EQ("QxDBAgent::loadSQL: invalid arguments",
+            thrownBy([&] { agent.loadSQL(nullptr, 512, "KF_GET_ROW_INFO", 1); }));
+  EXPECT_EQ("QxDBAgent::loadSQL: invalid arguments",
+            thrownBy([&] { agent.loadSQL(sql, 512, nullptr); }));
+  // A key the script file does not have gives an empty statement, which does not prepare.
+  agent.loadSQL(sql, sizeof sql, "NO_SUCH_STATEMENT");
+  EXPECT_STREQ("", sql);
+  EXPECT_EQ("QxDBAgent::excuteQuery:  prepareStatement failed",
+            thrownBy([&] { agent.excuteQuery(sql); }));
+}
+
+TEST_P(QxDBAgentTest, ReadsRowsColumnsAndLocalTimes) {
+  TimeZone zone("JST-9");
+  seedTwoRows(*home);
+  // 2024-03-05 07:08:09 UTC is 16:08:09 in UTC+9: SQLite keeps the local text, PostgreSQL the
+  // absolute time.
+  home->exec(GetParam() == Backend::kSqlite
+                 ? "update tb_kite_feed set update_time = '2024-03-05 16:08:09' where type = 1"
+                 : "update tb_kite_feed set update_time = '2024-03-05 07:08:09+00' where type = 1");
+  QxDBAgent agent;
+  char sql[512];
+  agent.loadSQL(sql, sizeof sql, "KF_GET_ALL_ROWS");
+  agent.excuteQuery(sql);
+  ASSERT_EQ(0, agent.fetchNextRow());
+  int type = 0;
+  double size = 0;
+  long time = 0;
+  const char* version = nullptr;
+  agent.getInt("type", type);
+  agent.getDouble("file_size", size);
+  agent.getTime("update_time", time);
+  agent.getString("version", version);
+  EXPECT_EQ(1, type);
+  EXPECT_DOUBLE_EQ(10.0, size);
+  EXPECT_EQ(1709622489L, time);
+  EXPECT_STREQ("5.763.00", version);
+  ASSERT_EQ(0, agent.fetchNextRow());
+  agent.getString("version", version);
+  EXPECT_EQ(nullptr, version) << "a NULL version";
+  EXPECT_EQ(5, agent.fetchNextRow());
+  agent.closeStatement();
+  EXPECT_EQ("QxDBAgent::fetchNextRow:  can not get the result set",
+            thrownBy([&] { agent.fetchNextRow(); }));
+}
+
+TEST_P(QxDBAgentTest, ThrowsTheExactTextOfEachFault) {
+  seedTwoRows(*home);
+  QxDBAgent agent;
+  int i = 0;
+  double d = 0;
+  long t = 0;
+  const char* s = nullptr;
+  EXPECT_EQ("QxDBAgent::fetchNextRow:  can not get the result set",
+            thrownBy([&] { agent.fetchNextRow(); }));
+  EXPECT_EQ("QxDBAgent::getInt:  can not get the result set",
+            thrownBy([&] { agent.getInt("type", i); }));
+  EXPECT_EQ("QxDBAgent::getDouble:  can not get the result set",
+            thrownBy([&] { agent.getDouble("type", d); }));
+  EXPECT_EQ("QxDBAgent::getString:  can not get the result set",
+            thrownBy([&] { agent.getString("type", s); }));
+  EXPECT_EQ("QxDBAgent::getTime:  can not get the result set",
+            thrownBy([&] { agent.getTime("type", t); }));
+  EXPECT_EQ("QxDBAgent::excuteQuery:  prepareStatement failed",
+            thrownBy([&] { agent.excuteQuery("select * from no_such_table"); }));
+  EXPECT_EQ("QxDBAgent::excuteUpdate:  prepareStatement failed",
+            thrownBy([&] { agent.excuteUpdate("delete from no_such_table"); }));
+  // Statements that prepare and fail when they run.
+  const char* failingQuery = GetParam() == Backend::kSqlite
+                                 ? "select abs(-9223372036854775808) as n"  // integer overflow
+                                 : "select 1 / (select count(*) from tb_version_number) as n";
+  EXPECT_EQ("QxDBAgent::excuteQuery:  excuteQuery failed",
+            thrownBy([&] { agent.excuteQuery(failingQuery); }));
+  EXPECT_EQ("QxDBAgent::getInt:  can not get the result set",
+            thrownBy([&] { agent.getInt("n", i); }));
+  EXPECT_EQ("QxDBAgent::excuteUpdate:  excuteUpdate failed", thrownBy([&] {
+              agent.excuteUpdate("insert into tb_version_number (id, kf_uploads) values (2, 0)");
+            }));
+  // The agent stays usable; unknown columns name themselves.
+  agent.excuteQuery("select type, file_name from tb_kite_feed where type = 1");
+  ASSERT_EQ(0, agent.fetchNextRow());
+  EXPECT_EQ("QxDBAgent::getInt:  failed to get the value of 'nope'",
+            thrownBy([&] { agent.getInt("nope", i); }));
+  EXPECT_EQ("QxDBAgent::getDouble:  failed to get the value of 'nope'",
+            thrownBy([&] { agent.getDouble("nope", d); }));
+  EXPECT_EQ("QxDBAgent::getString:  failed to get the value of 'nope'",
+            thrownBy([&] { agent.getString("nope", s); }));
+  EXPECT_EQ("QxDBAgent::getTime:  failed to get the value of 'file_name'",
+            thrownBy([&] { agent.getTime("file_name", t); }));
+  // A formatted text stays valid while later ones are thrown.
+  const char* first = nullptr;
+  try {
+    agent.getInt("first", i);
+  } catch (const char* text) {
+    first = text;
+  }
+  for (int k = 0; k < QxDBAgent::kThrownTextSlots - 1; ++k) thrownBy([&] { agent.getInt("x", i); });
+  EXPECT_STREQ("QxDBAgent::getInt:  failed to get the value of 'first'", first);
+  const std::string longName(400, 'c');
+  EXPECT_EQ(255u, thrownBy([&] { agent.getInt(longName.c_str(), i); }).size());
+}
+
+TEST_P(QxDBAgentTest, SecondStartJoinsTheTransactionAndTheFirstCommitEndsIt) {
+  QxDBAgent agent;
+  ASSERT_TRUE(agent.startTransaction());
+  ASSERT_TRUE(agent.startTransaction());
+  agent.excuteUpdate("insert into tb_version_number (kf_uploads) values (1)");
+  EXPECT_EQ(-1, home->scalar("select kf_uploads as n from tb_version_number"))
+      << "not visible before the commit";
+  EXPECT_TRUE(agent.commitTransaction());
+  EXPECT_EQ(1, home->scalar("select kf_uploads as n from tb_version_number"));
+  EXPECT_FALSE(agent.getConnection()->inTransaction());
+  EXPECT_TRUE(agent.commitTransaction()) << "a second commit finds nothing to commit";
+  agent.rollbackTransaction();
+  EXPECT_EQ(1, home->scalar("select kf_uploads as n from tb_version_number"));
+  EXPECT_EQ(std::string::npos, home->log().find("QxDBAgent::")) << home->log();
+}
+
+TEST_P(QxDBAgentTest, RollbackRestoresTheRowsExactly) {
+  seedTwoRows(*home);
+  const std::string before = componentRows();
+  QxDBAgent agent;
+  char sql[512];
+  ASSERT_TRUE(agent.startTransaction());
+  agent.loadSQL(sql, sizeof sql, "KF_REMOVE_BACKUPROW", 101);
+  agent.excuteUpdate(sql);
+  agent.loadSQL(sql, sizeof sql, "KF_GET_ROW_INFO", 1);
+  agent.excuteQuery(sql);
+  ASSERT_EQ(0, agent.fetchNextRow());
+  int id = 0;
+  agent.getInt("component_id", id);
+  agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", 101, id, 1);
+  agent.excuteUpdate(sql);
+  EXPECT_EQ("QxDBAgent::excuteUpdate:  excuteUpdate failed",
+            thrownBy([&] { agent.excuteUpdate("insert into tb_kite_feed (type) values (101)"); }));
+  agent.rollbackTransaction();
+  EXPECT_EQ(before, componentRows());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, QxDBAgentTest, ORVEL_DB_BACKENDS);
+
+// An agent that cannot connect: not OK, no connection, every operation fails, nothing escapes
+// but the texts it throws.
+void expectUnusable(QxDBAgent& agent) {
+  EXPECT_FALSE(agent.isOK());
+  EXPECT_EQ(nullptr, agent.getConnection());
+  EXPECT_FALSE(agent.startTransaction());
+  EXPECT_FALSE(agent.commitTransaction());
+  agent.rollbackTransaction();
+  EXPECT_EQ("QxDBAgent::excuteUpdate:  prepareStatement failed",
+            thrownBy([&] { agent.excuteUpdate("delete from tb_kite_feed"); }));
+  EXPECT_EQ("QxDBAgent::excuteQuery:  prepareStatement failed",
+            thrownBy([&] { agent.excuteQuery("select 1"); }));
+  EXPECT_EQ("QxDBAgent::fetchNextRow:  can not get the result set",
+            thrownBy([&] { agent.fetchNextRow(); }));
+  agent.closeStatement();
+}
+
+TEST(QxDBAgentNotConnected, SettingsThatCannotBeReadLeaveItNotOK) {
+  TestHome home(Backend::kSqlite);
+  for (const char* ini : {"[general]\nlocale = en_US\n", "[AdminDB]\nbackend = oracle\n"}) {
+    OrvelTest::writeFile(home / "config/orvel.ini", ini);
+    OrvelDbTest::forgetProcessSettings();
+    QxDBAgent agent;
+    expectUnusable(agent);
+    EXPECT_TRUE(QxDBAgent::ms_dsn.empty()) << "the next agent tries again";
+  }
+  const std::string log = home.log();
+  EXPECT_NE(std::string::npos, log.find("<1> QxDBAgent::QxDBAgent getAdminDBSetting failed.\n"))
+      << log;
+  EXPECT_NE(std::string::npos, log.find("unknown backend \"oracle\"")) << log;
+}
+
+TEST(QxDBAgentNotConnected, UnreachableOrBrokenDatabaseLeavesItNotOK) {
+  TestHome home(Backend::kSqlite, false);
+  OrvelDbTest::forgetProcessSettings();
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);  // nothing listens there now
+  QxDBAgent::ms_dsn = "postgresql:host=127.0.0.1 port=" + std::to_string(ntohs(address.sin_port));
+  QxDBAgent::ms_uid = "orvel";
+  QxDBAgent::ms_passwd = "secret";
+  QxDBAgent::ms_database = "orveladmin";
+  {
+    QxDBAgent agent;
+    expectUnusable(agent);
+  }
+  OrvelTest::writeFile(home / "lib/orveladmin.db", std::string(4096, '\x7f'));
+  QxDBAgent::ms_dsn = home.setting().dsn;
+  {
+    QxDBAgent agent;
+    expectUnusable(agent);
+  }
+  const std::string log = home.log();
+  std::size_t first = log.find("<1> QxDBAgent::QxDBAgent: Connect to AdminDB failed.\n");
+  ASSERT_NE(std::string::npos, first) << log;
+  EXPECT_NE(std::string::npos, log.find("Connect to AdminDB failed.", first + 1));
+  EXPECT_EQ(std::string::npos, log.find("secret"));
+}
+
+TEST(QxDBAgentEscape, DoublesQuotesAndBackslashesOnly) {
+  std::string work = "untouched";
+  const char* out = "not null";
+  QxDBAgent::escapeData(nullptr, work, out);
+  EXPECT_EQ(nullptr, out);
+  const char* plain = "plain text, \"double\" quotes";
+  QxDBAgent::escapeData(plain, work, out);
+  EXPECT_EQ(plain, out) << "the input itself";
+  EXPECT_EQ("untouched", work);
+  QxDBAgent::escapeData("'", work, out);
+  EXPECT_STREQ("''", out);
+  EXPECT_EQ(work.c_str(), out);
+  QxDBAgent::escapeData("'a\\", work, out);
+  EXPECT_STREQ("''a\\\\", out);
+  QxDBAgent::escapeData("", work, out);
+  EXPECT_STREQ("", out);
+  EXPECT_STREQ("''a\\\\", work.c_str()) << "work is left as it was";
+  QxDBAgent::escapeData("O'Neil's \\\\share", work, out);
+  EXPECT_STREQ("O''Neil''s \\\\\\\\share", out);
+}
+
+}  // namespace

@@ -1,0 +1,133 @@
+#include "OrvelCommon/QxResbundle.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "OrvelKF/QxUpdateCatalogue.h"
+
+using ORVEL::QxResbundle;
+
+namespace {
+
+constexpr const char* kGroup = "IDG_ORVEL_UTIL";
+
+// How many arguments each caller passes with a key; a text may use fewer.
+std::map<std::string, int> argumentCountsOfEveryKey() {
+  std::map<std::string, int> counts = {
+      {"KF_GETVER_ERR", 2},     {"KF_UPTODATE", 2},      {"KF_READPROXYAUTH_ERR", 2},
+      {"KF_READPROXY_ERR", 0},  {"KF_SERVER_TIMEOUT_MSG", 0}, {"KF_LOCK_FAIL", 0},
+      {"KF_UNLOCK_FAIL", 0},    {"KF_VERIFY_ERR", 1},    {"KF_ZIRAN_ERR", 1},
+      {"KF_PTN_READERR", 1},    {"KF_FILE_CORRUPT", 1},  {"KF_BUILDCACHE_ERR", 1},
+      {"KF_CPNT_SUCCESS_MSG", 3}, {"KF_NOTIFY_TIMEFORMAT", 0},
+  };
+  for (const char* key : kfCpntTitleKey) counts[key] = 0;
+  for (int block = 0; block < kfEventBlockCount; ++block)
+    for (int type = 0; type < kfComponentCount; ++type)
+      counts[kfEventKeyOf(static_cast<KFEventBlock>(block), type)] = block % 2 ? 0 : 1;
+  return counts;
+}
+
+int highestArgument(const std::string& text) {
+  static const std::regex placeholder(R"(\{(\d+)[,}])");
+  int highest = -1;
+  for (std::sregex_iterator it(text.begin(), text.end(), placeholder), end; it != end; ++it)
+    highest = std::max(highest, std::stoi((*it)[1]));
+  return highest;
+}
+
+struct Bundle {
+  QxResbundle bundle;
+  bool ok;
+  explicit Bundle(const char* locale) : ok(bundle._init(ORVEL_TEST_RESOURCE_DIR, kGroup, locale)) {}
+};
+
+}  // namespace
+
+TEST(QxResbundle, EveryKeyExistsInEnglishAndJapaneseWithTheCallersArguments) {
+  const auto counts = argumentCountsOfEveryKey();
+  EXPECT_EQ(14u + 11u + 66u, counts.size());
+  for (const char* locale : {"en_US", "ja"}) {
+    Bundle b(locale);
+    ASSERT_TRUE(b.ok) << locale;
+    for (const auto& [key, count] : counts) {
+      std::string text;
+      ASSERT_TRUE(b.bundle.lookup(key.c_str(), text)) << locale << " " << key;
+      EXPECT_FALSE(text.empty()) << locale << " " << key;
+      EXPECT_LT(highestArgument(text), count) << locale << " " << key << ": " << text;
+    }
+  }
+}
+
+TEST(QxResbundle, FormatsWithTextAndNumberArguments) {
+  Bundle en("en_US");
+  ASSERT_TRUE(en.ok);
+  std::string out = "kept";
+  ASSERT_TRUE(en.bundle.format("KF_MANUAL_ZIRAN_PATTERN_SUCCESS", std::vector<std::string>{"5.763.00"}, out));
+  EXPECT_EQ("Manual update of the virus pattern succeeded. Version: 5.763.00", out);
+
+  std::vector<icu::Formattable> args{icu::Formattable(icu::UnicodeString("spam pattern")),
+                                     icu::Formattable(icu::UnicodeString("0"))};
+  ASSERT_TRUE(en.bundle.format("KF_UPTODATE", args, out));
+  EXPECT_EQ("The spam pattern is up to date.", out);
+
+  ASSERT_TRUE(en.bundle.format("KF_VERIFY_ERR", std::vector<icu::Formattable>{icu::Formattable(0)}, out));
+  EXPECT_EQ("The component could not be verified by the scan engine.", out);
+
+  Bundle ja("ja");
+  ASSERT_TRUE(ja.ok);
+  ASSERT_TRUE(ja.bundle.format("KF_SCHEDULE_QXASE_PATTERN_SUCCESS", std::vector<std::string>{"17461.002"}, out));
+  EXPECT_EQ("迷惑メールパターンファイルの予約アップデートに成功しました。バージョン: 17461.002", out);
+  ASSERT_TRUE(ja.bundle.lookup("KF_NOTIFY_TIMEFORMAT", out));
+  EXPECT_EQ("%Y/%m/%d %T", out);
+}
+
+TEST(QxResbundle, FallsBackThroughParentsToRootButNeverToTheProcessLocale) {
+  // A Japanese environment must not turn an unknown product locale Japanese.
+  setenv("LANG", "ja_JP.UTF-8", 1);
+  setenv("LC_ALL", "ja_JP.UTF-8", 1);
+  Bundle unknown("fr_FR");
+  ASSERT_TRUE(unknown.ok);
+  std::string out;
+  ASSERT_TRUE(unknown.bundle.lookup("KF_LOCK_FAIL", out));
+  EXPECT_EQ("Another update is in progress. Please try again later.", out);
+  unsetenv("LANG");
+  unsetenv("LC_ALL");
+
+  Bundle regional("ja_JP");
+  ASSERT_TRUE(regional.ok);
+  ASSERT_TRUE(regional.bundle.lookup("KF_CPNT_TITLE_VIRUS_PATTERN", out));
+  EXPECT_EQ("ウイルスパターンファイル", out);
+}
+
+TEST(QxResbundle, MissingKeysBundlesAndFoldersFailWithoutTouchingTheOutput) {
+  Bundle en("en_US");
+  ASSERT_TRUE(en.ok);
+  std::string out = "kept";
+  EXPECT_FALSE(en.bundle.lookup("KF_NO_SUCH_KEY", out));
+  EXPECT_FALSE(en.bundle.lookup(nullptr, out));
+  EXPECT_FALSE(en.bundle.format("KF_NO_SUCH_KEY", std::vector<std::string>{"x"}, out));
+  EXPECT_EQ("kept", out);
+
+  QxResbundle uninitialised;
+  EXPECT_FALSE(uninitialised.lookup("KF_LOCK_FAIL", out));
+  EXPECT_FALSE(uninitialised.format("KF_LOCK_FAIL", std::vector<std::string>{}, out));
+  EXPECT_EQ("kept", out);
+
+  QxResbundle noFolder;
+  EXPECT_FALSE(noFolder._init("/nonexistent/resources/", kGroup, "en_US"));
+  EXPECT_FALSE(noFolder._init(nullptr, kGroup, "en_US"));
+  EXPECT_FALSE(noFolder._init(ORVEL_TEST_RESOURCE_DIR, "NO_SUCH_GROUP", "en_US"));
+  EXPECT_TRUE(noFolder._init(ORVEL_TEST_RESOURCE_DIR, kGroup, nullptr));  // root alone
+}
+
+TEST(QxResbundle, ResourceFolderFollowsTheProductHome) {
+  setenv("ORVEL_HOME", "/opt/orvel", 1);
+  EXPECT_STREQ("/opt/orvel/resources/", QxResbundle::GetResourceFileName());
+  unsetenv("ORVEL_HOME");
+  EXPECT_STREQ("", QxResbundle::GetResourceFileName());
+}
