@@ -7,7 +7,10 @@
 // also brings 7, which never travels alone.
 #pragma once
 
-enum QxUpdateType {
+// The three enumerations travel as 32-bit integers and callers may pass
+// numbers outside them (an unknown component, a kind of their own), which the
+// operations reject or store: the fixed type makes every int a valid value.
+enum QxUpdateType : int {
   SCAN_ENGINE = 0,
   VIRUS_PATTERN = 1,
   SPYWARE_PATTERN = 2,
@@ -21,7 +24,7 @@ enum QxUpdateType {
   CLOUDSIFT_AGENT_PATTERN = 10,
 };
 
-enum QxUpdateRet {
+enum QxUpdateRet : int {
   UP_TO_DATE = 0,
   SUCCESS = 1,
   FAIL = 2,
@@ -30,7 +33,7 @@ enum QxUpdateRet {
   SOURCE_NOT_FOUND = 5,
 };
 
-enum QxUpdateKind {
+enum QxUpdateKind : int {
   MANUAL_UPDATE = 0,
   SCHEDULED_UPDATE = 1,
   CONSOLE_UPDATE = 2,
