@@ -101,6 +101,44 @@ class QxUpdate {
   // Localized component titles, indexed by QxUpdateType.
   static std::string m_cpntname[kfComponentCount];
 
+  // Engine verification adapters (src/QxKCUpdate/QxUpdateEngines.cpp). Each loads an engine
+  // library from the place given, has the engine check itself or the downloaded pattern, and
+  // releases the library before it returns. False on failure, with the localized reason appended
+  // to msg; an empty path fails at once, without a message.
+  static bool verifyByZIRAN(char* enginePath, char* patternPath, QxUpdateType type,
+                            std::string& msg, QxUpdateVersion& version,
+                            ORVEL::QxResbundle* bundle);
+  static bool verifyByQXUFE(const std::string& enginePath, QxUpdateVersion& version,
+                            std::string& msg, ORVEL::QxResbundle* bundle);
+  static bool verifyQxaseEngine(const std::string& enginePath, std::string& version,
+                                std::string& msg, ORVEL::QxResbundle* bundle);
+  static bool verifyQxasePattern(const std::string& enginePath, const std::string& patternPath,
+                                 unsigned int& baseVersion, unsigned int& ruleVersion,
+                                 std::string& msg, ORVEL::QxResbundle* bundle);
+  static bool buildQXASECache(const std::string& enginePath, const std::string& patternPath,
+                              const std::string& cachePath, std::string& msg,
+                              ORVEL::QxResbundle* bundle);
+
+  // Rollback and pattern clean-up (src/QxKCUpdate/QxUpdateRollback.cpp).
+  // Makes the central backup of a component current again, under the download lock, and adopts
+  // its version; with a scanner id above 0 the outcome is recorded as an event of that scanner.
+  QxUpdateRet rollback(QxUpdateType type, int scannerId);
+  // Moves the local pattern files of a virus-scan pattern type that are newer than version to
+  // moveToPath.
+  static bool removeNewerZIRANPtn(char* enginePath, char* patternPath, char* moveToPath,
+                                  QxUpdateType type, std::string version, std::string& msg,
+                                  ORVEL::QxResbundle* bundle);
+  // Removes the anti-spam rule files newer than version, one base version at a time.
+  static bool removeNewerQXASEPtn(char* enginePath, char* patternPath, std::string& version,
+                                  std::string& msg, ORVEL::QxResbundle* bundle);
+
+ private:
+  friend class QxUpdateEnginesTestAccess;
+  // Have the engines delete all but the newest keep patterns (rule sets) of the download folders;
+  // -1 when the engine library cannot be loaded.
+  int _doZIRANPatternCleanup(int keep);
+  int _doQXASEPatternCleanup(int keep);
+
  private:
   friend class QxUpdateTestAccess;
 
