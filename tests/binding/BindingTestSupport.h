@@ -1,0 +1,126 @@
+// Shared set-up of the binding tests: placing a double as "QxUpdate.dll" in a folder, the current
+// folder and environment changed for one test only, and a fixture that checks after every test
+// that the client is unloaded and that every load was released.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <string>
+
+#include "ClientProbe.h"
+#include "OrvelKF/QxUpdateClientBinding.h"
+#include "OrvelPlatform/DynamicLibrary.h"
+#include "QxUpdateClientBindingInternal.h"
+#include "TempDir.h"
+
+namespace BindingTest {
+
+namespace cb = ORVEL::clientbinding;
+
+// Copies the double of that variant into folder (created when missing) as "QxUpdate.dll".
+inline void installDouble(const std::string& variant, const std::string& folder) {
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(
+      std::string(ORVEL_CLIENT_DOUBLES_DIR) + "/" + variant + "/QxUpdate.dll",
+      folder + "/QxUpdate.dll", std::filesystem::copy_options::overwrite_existing);
+}
+
+// The absolute, resolved form of an existing path, as the loader hands it to the client.
+inline std::string resolved(const std::string& path) {
+  char buffer[PATH_MAX];
+  return realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+}
+
+inline std::string windowsStyle(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+inline std::string setProperty(const std::string& name, const std::string& value) {
+  return "QxuSetProperty(" + name + "," + value + ")";
+}
+
+// Changes the current folder for one scope.
+class CurrentFolder {
+ public:
+  explicit CurrentFolder(const std::string& folder) : m_previous(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+  }
+  ~CurrentFolder() { std::filesystem::current_path(m_previous); }
+  CurrentFolder(const CurrentFolder&) = delete;
+  CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+ private:
+  std::filesystem::path m_previous;
+};
+
+// Sets (or, with null, removes) an environment variable for one scope.
+class EnvironmentVariable {
+ public:
+  EnvironmentVariable(const char* name, const char* value) : m_name(name) {
+    const char* previous = getenv(name);
+    m_hadValue = previous != nullptr;
+    if (previous) m_previous = previous;
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvironmentVariable() {
+    if (m_hadValue)
+      setenv(m_name.c_str(), m_previous.c_str(), 1);
+    else
+      unsetenv(m_name.c_str());
+  }
+  EnvironmentVariable(const EnvironmentVariable&) = delete;
+  EnvironmentVariable& operator=(const EnvironmentVariable&) = delete;
+
+ private:
+  std::string m_name;
+  std::string m_previous;
+  bool m_hadValue = false;
+};
+
+class ClientBindingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OrvelProbe::reset();
+    m_loads = OrvelPlatform::libraryLoadCount();
+    m_releases = OrvelPlatform::libraryReleaseCount();
+  }
+
+  void TearDown() override {
+    EXPECT_FALSE(cb::clientLoaded()) << "the client is still loaded after the test";
+    EXPECT_EQ(0u, cb::referenceCount());
+    EXPECT_EQ(0, cb::boundEntryCount());
+    EXPECT_EQ(loadsSinceSetUp(), releasesSinceSetUp()) << "a load was not released";
+    EXPECT_EQ(OrvelProbe::loads(), OrvelProbe::unloads());
+    // Leave a clean loader to the next test even after a failure.
+    while (cb::referenceCount() > 0) releaseUpdateClient();
+    unloadUpdateClient();
+  }
+
+  unsigned long loadsSinceSetUp() const { return OrvelPlatform::libraryLoadCount() - m_loads; }
+  unsigned long releasesSinceSetUp() const {
+    return OrvelPlatform::libraryReleaseCount() - m_releases;
+  }
+
+  // A folder holding the double of that variant; its resolved path.
+  std::string clientFolder(const std::string& variant, const std::string& name = "bin") {
+    installDouble(variant, m_dir / name);
+    return resolved(m_dir / name);
+  }
+
+  OrvelTest::TempDir m_dir;
+
+ private:
+  unsigned long m_loads = 0;
+  unsigned long m_releases = 0;
+};
+
+}  // namespace BindingTest

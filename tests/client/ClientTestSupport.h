@@ -1,0 +1,130 @@
+// Shared set-up of the update client tests: a working folder with a trusted
+// key, feeds published with the real publisher (into nginx's folder or a
+// scratch folder for file://), item records, contexts, and the addresses of
+// the servers that scripts/servers/ started.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeClock.h"
+#include "OrvelKF/QxUpdateClient.h"
+#include "Publisher.h"
+#include "TempDir.h"
+
+namespace ClientTest {
+
+// A server variable; empty when the test command did not start the server.
+std::string serverVariable(const char* name);
+
+// Skips the test (or fails it when CI is set) unless all the variables exist.
+#define REQUIRE_SERVERS(...)                                                              \
+  do {                                                                                    \
+    const std::string missing_ = ClientTest::missingVariables({__VA_ARGS__});             \
+    if (!missing_.empty()) {                                                              \
+      if (ClientTest::runningInCi()) FAIL() << "server variables missing: " << missing_;  \
+      GTEST_SKIP() << "server variables missing (start scripts/servers/*): " << missing_; \
+    }                                                                                     \
+  } while (0)
+std::string missingVariables(std::initializer_list<const char*> names);
+bool runningInCi();
+
+// A context made by QxuCreateContext and released on every path.
+class ClientContext {
+ public:
+  ClientContext();
+  ~ClientContext();
+  ClientContext(const ClientContext&) = delete;
+  ClientContext& operator=(const ClientContext&) = delete;
+  QxuContext get() const { return m_context; }
+  bool set(const char* name, const std::string& value);
+  std::string get(const char* name) const;
+  QxuErrorInfo lastError() const;
+
+ private:
+  QxuContext m_context;
+};
+
+std::string errorString(int code);
+std::vector<std::string> listFolder(const std::string& folder);
+std::string randomBytes(std::size_t size, unsigned seed);
+
+// A feed folder with its own key pair, published in-process.
+class TestFeed {
+ public:
+  // folder: where the feed lives; url: how the client reaches it.
+  TestFeed(std::string folder, std::string url);
+
+  const std::string& folder() const { return m_folder; }
+  const std::string& url() const { return m_url; }
+  const std::string& publicKeyHex() const { return m_publicHex; }
+  const std::string& privateKeyPem() const { return m_privatePem; }
+
+  // Writes each (name, content) into a scratch folder and adds them as a
+  // version of the item.
+  void add(std::uint32_t itemClass, std::uint32_t id, const std::string& version,
+           const std::vector<std::pair<std::string, std::string>>& files,
+           std::uint32_t platform = 0x101, std::uint32_t languages = 0xFFFFFFFF);
+  std::uint64_t sign(std::int64_t validSeconds = 3600);
+  std::string index() const;
+  void replaceIndex(const std::string& bytes) const;
+  // The path below the feed folder of an item file or delta, read from the
+  // signed index (name of the file in the newest version).
+  std::string filePath(std::uint32_t id, const std::string& name) const;
+  std::string deltaPath(std::uint32_t id, const std::string& name) const;
+
+ private:
+  std::string m_folder;
+  std::string m_url;
+  std::string m_privatePem;
+  std::string m_publicHex;
+  OrvelTest::TempDir m_scratch;
+  int m_counter = 0;
+};
+
+// The client's working folder with the feed key trusted, a destination
+// folder, and a fake clock at the real time (sleeps take no time).
+class ClientFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A feed reachable through file://.
+  std::unique_ptr<TestFeed> fileFeed();
+  // A feed in nginx's folder; null when nginx is not there.
+  std::unique_ptr<TestFeed> nginxFeed(bool https = false);
+
+  void trust(const TestFeed& feed);
+
+  tag_ItemInfo item(std::uint32_t itemClass, std::uint32_t id, QxuVersionBuild current,
+                    std::uint32_t option = QXU_ITEM_INCREMENTAL);
+  SourceInfo source(const std::string& url);
+  int update(std::vector<tag_ItemInfo>& items, const std::string& url,
+             unsigned option = QXU_OPTION_DEFAULT);
+  int update(std::vector<tag_ItemInfo>& items, const SourceInfo& src, unsigned option);
+
+  std::string dest(const std::string& name) const { return m_dest / name; }
+  // The names in the destination folder, sorted.
+  std::vector<std::string> destFiles() const { return listFolder(m_dest.path()); }
+
+  OrvelTest::TempDir m_work;
+  OrvelTest::TempDir m_dest;
+  OrvelTest::TempDir m_feeds;
+  std::unique_ptr<OrvelTest::FakeClock> m_clock;
+  std::unique_ptr<ClientContext> m_context;
+  DestInfo m_destInfo{};
+  std::string m_destPath;
+  std::vector<std::string> m_nginxFolders;
+  std::deque<std::string> m_texts;  // backing store of SourceInfo texts
+  static int s_feedCounter;
+};
+
+QxuVersionBuild number(unsigned n);
+QxuVersionBuild version(unsigned major, unsigned minor, unsigned build);
+
+}  // namespace ClientTest

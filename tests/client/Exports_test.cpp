@@ -1,0 +1,314 @@
+// The C interface of QxUpdate.dll without a feed: the 45 exports, the
+// documented "not supported" answers, texts, properties, contexts, version
+// helpers and trusted-key management.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "ClientTestSupport.h"
+#include "feed/FeedCrypto.h"
+#include "feed/FeedSigner.h"
+
+using namespace ClientTest;
+using OrvelTest::readFile;
+
+namespace {
+
+const char* const kBindingOrder[] = {"QxuGetVersion",          "QxuUpdate",
+                                     "QxuDuplicate",           "QxuRollback",
+                                     "QxuIsRollbackable",      "QxuGetErrorString",
+                                     "QxuSetProperty",         "QxuGetConfig",
+                                     "QxuSetConfig",           "QxuGetRollbackInfo",
+                                     "QxuGetServer",           "QxuMakeVersionString",
+                                     "QxuMakeVersion",         "QxuClearCache",
+                                     "QxuGetPatternVer",       "QxuGetEngineVer",
+                                     "QxuGetPatternVerEx",     "QxuGetEngineVerEx",
+                                     "CreateServerIni",        "QxuGetPatchInfo",
+                                     "SetImpersonateHandle",   "QxuCreateContext",
+                                     "QxuReleaseContext",      "QxuMakeVersionBuildString",
+                                     "QxuMakeVersionBuild",    "QxuUpdateEx",
+                                     "QxuGetRollbackInfoEx",   "QxuRollbackEx",
+                                     "QxuGetPatchInfoEx",      "QxuSetPropertyEx",
+                                     "QxuGetPropertyEx",       "QxuAddTrusted",
+                                     "QxuDelTrusted",          "QxuEnumTrustedInfo",
+                                     "QxuDmpTrusted",          "QxuClearCacheEx",
+                                     "QxuGetLastError",        "QxuDuplicateEx",
+                                     "QxuGetUpdateInfo",       "QxuGetServerInfo",
+                                     "QxuMakeZiranPtnVersion", "QxuMakeZiranPtnVersionString",
+                                     "QxuReloadSetting",       "QxuGetIncrementalInfo",
+                                     "QxuUnpublished"};
+
+const int kAllCodes[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
+                         16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 46};
+
+TEST(ClientExports, AllFortyFiveEntryPointsAreExportedWithCLinkage) {
+  void* self = dlopen(QXUPDATE_DLL, RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(nullptr, self) << dlerror();
+  EXPECT_EQ(45u, sizeof kBindingOrder / sizeof *kBindingOrder);
+  for (const char* name : kBindingOrder) EXPECT_NE(nullptr, dlsym(self, name)) << name;
+  EXPECT_EQ(nullptr, dlsym(self, "_ZN9QxuClient11ProcessState8instanceEv"))
+      << "internal symbols stay hidden";
+  dlclose(self);
+  EXPECT_STREQ("1.0.0", QxuGetVersion());
+}
+
+TEST(ClientExports, UnsupportedEntryPointsSaySoAndDoNothing) {
+  tag_ItemInfo item{};
+  unsigned number = 0;
+  QxuVersionBuild v{};
+  char buffer[16];
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuUpdate(&item, 1, nullptr, 2, nullptr, nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuDuplicate("a", "b"));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuRollback(&item));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuIsRollbackable(&item));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetConfig("k", buffer, sizeof buffer));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuSetConfig("k", "v"));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetRollbackInfo(&item));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetPatternVer(4, &number));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetEngineVer(4, &v));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetPatternVerEx(4, 0x101, &number, nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetEngineVerEx(4, 0x101, &v, nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, CreateServerIni("/tmp/x"));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetPatchInfo(&item, buffer, sizeof buffer));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, SetImpersonateHandle(nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetRollbackInfoEx(&item, nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuRollbackEx(&item, nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetPatchInfoEx(&item, buffer, sizeof buffer, nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuDuplicateEx("a", "b", nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetUpdateInfo(&item, 1, nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetServerInfo(buffer, sizeof buffer, nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuMakeZiranPtnVersion("5.763.00", &number));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuMakeZiranPtnVersionString(576300, buffer, sizeof buffer));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuReloadSetting(nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuGetIncrementalInfo(&item, nullptr));
+  EXPECT_EQ(QXU_E_NOT_SUPPORTED, QxuUnpublished());
+  EXPECT_EQ(0u, number);
+  EXPECT_EQ("This function is not supported by this update client.",
+            errorString(QXU_E_NOT_SUPPORTED));
+}
+
+TEST(ClientTexts, EveryCodeHasItsOwnEnglishAndJapaneseText) {
+  ASSERT_NE(0, QxuSetProperty("MsgCodePage", "1252"));
+  std::set<std::string> english, japanese;
+  for (int code : kAllCodes) english.insert(errorString(code));
+  EXPECT_EQ(std::size(kAllCodes), english.size());
+  EXPECT_EQ("Unknown update client result code 99.", errorString(99));
+  EXPECT_EQ("The update feed index has expired.", errorString(QXU_E_INDEX_EXPIRED));
+  EXPECT_EQ("The incremental pattern could not be merged with the current pattern.",
+            errorString(QXU_E_MERGE));
+
+  {
+    // The library sets the code page on its context and asks for the text
+    // after releasing it.
+    ClientContext context;
+    ASSERT_TRUE(context.set("MsgCodePage", "932"));
+  }
+  for (int code : kAllCodes) {
+    const std::string text = errorString(code);
+    EXPECT_FALSE(english.count(text)) << code;
+    EXPECT_LT(text.size(), 256u) << "the library cuts longer Japanese texts";
+    EXPECT_NE(std::string::npos, text.find("\xE3\x80\x82")) << code;  // ideographic full stop
+    japanese.insert(text);
+  }
+  EXPECT_EQ(std::size(kAllCodes), japanese.size());
+  EXPECT_EQ("アップデートフィードのインデックスの有効期限が切れています。",
+            errorString(QXU_E_INDEX_EXPIRED));
+  EXPECT_EQ("不明なアップデートクライアントの結果コード 99 です。", errorString(99));
+  ASSERT_NE(0, QxuSetProperty("MsgCodePage", "1252"));
+}
+
+TEST(ClientTexts, TextsAreCutToTheBufferAtACharacterBoundary) {
+  char small[8];
+  EXPECT_EQ(7, QxuGetErrorString(QXU_UP_TO_DATE, small, sizeof small));
+  EXPECT_STREQ("All ite", small);
+  EXPECT_EQ(0, QxuGetErrorString(QXU_UP_TO_DATE, nullptr, 10));
+  EXPECT_EQ(0, QxuGetErrorString(QXU_UP_TO_DATE, small, 0));
+  ASSERT_NE(0, QxuSetProperty("MsgCodePage", "932"));
+  EXPECT_EQ(6, QxuGetErrorString(QXU_UP_TO_DATE, small, sizeof small));
+  EXPECT_STREQ("すべ", small);
+  ASSERT_NE(0, QxuSetProperty("MsgCodePage", "1252"));
+}
+
+TEST(ClientProperties, ContextPropertiesAreCheckedAndReadBack) {
+  ClientContext context;
+  EXPECT_EQ("90", context.get("SocketTimeout"));
+  EXPECT_TRUE(context.set("SocketTimeoutConnect", "15abc"));
+  EXPECT_EQ("15", context.get("SocketTimeoutConnect"));
+  EXPECT_TRUE(context.set("SocketTimeout", "0.25"));
+  EXPECT_EQ("0.250", context.get("SocketTimeout"));
+  EXPECT_FALSE(context.set("SocketTimeout", "0"));
+  EXPECT_FALSE(context.set("SocketTimeout", "soon"));
+  EXPECT_TRUE(context.set("RetryCount", "0"));
+  EXPECT_FALSE(context.set("RetryCount", "101"));
+  EXPECT_EQ("0", context.get("RetryCount"));
+  EXPECT_TRUE(context.set("UserAgent", "Kelvo/1.0"));
+  EXPECT_EQ("Kelvo/1.0", context.get("UserAgent"));
+  EXPECT_FALSE(context.set("UserAgent", std::string(4096, 'a')));
+  EXPECT_TRUE(context.set("OSCodePage", "932"));
+  EXPECT_FALSE(context.set("IndexMaxBytes", "100"));
+  EXPECT_FALSE(context.set("NoSuchProperty", "1"));
+  EXPECT_EQ("<refused>", context.get("NoSuchProperty"));
+  EXPECT_EQ("0", context.get("LastBytesFetched"));
+  EXPECT_EQ(0, QxuSetPropertyEx("UserAgent", "x", nullptr));
+  EXPECT_EQ(0, QxuSetPropertyEx(nullptr, "x", context.get()));
+  char tiny[2];
+  EXPECT_EQ(0, QxuGetPropertyEx("UserAgent", tiny, sizeof tiny, context.get()));
+}
+
+TEST(ClientProperties, ProcessPropertiesNameExistingFoldersAndSetDefaults) {
+  OrvelTest::TempDir dir;
+  OrvelTest::writeFile(dir / "file", "x");
+  EXPECT_NE(0, QxuSetProperty("KiteFeedLib_FromLoader", dir.path().c_str()));
+  EXPECT_EQ(0, QxuSetProperty("KiteFeedLib_FromLoader", (dir / "file").c_str()));
+  EXPECT_EQ(0, QxuSetProperty("KiteFeedPath_FromLoader", (dir / "missing").c_str()));
+  EXPECT_EQ(0, QxuSetProperty("KiteFeedPath_FromLoader", nullptr));
+  EXPECT_EQ(0, QxuSetProperty("Unknown", "1"));
+  ASSERT_NE(0, QxuSetProperty("RetryCount", "7"));
+  ClientContext context;
+  EXPECT_EQ("7", context.get("RetryCount"));
+  ASSERT_NE(0, QxuSetProperty("RetryCount", "2"));
+}
+
+TEST(ClientContexts, HandlesAreCheckedAndReleasedOnce) {
+  QxuContext context = QxuCreateContext(0);
+  ASSERT_NE(nullptr, context);
+  QxuErrorInfo error{};
+  EXPECT_EQ(QXU_OK, QxuGetLastError(&error, context));
+  EXPECT_EQ(0u, error.uiResult);
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuGetLastError(nullptr, context));
+  EXPECT_EQ(QXU_OK, QxuReleaseContext(context));
+  EXPECT_EQ(QXU_E_INVALID_CONTEXT, QxuReleaseContext(context));
+  EXPECT_EQ(QXU_E_INVALID_CONTEXT, QxuGetLastError(&error, context));
+  int bogus = 0;
+  tag_ItemInfo item{};
+  SourceInfo src{};
+  src.source = "file:///nowhere";
+  EXPECT_EQ(QXU_E_INVALID_CONTEXT, QxuUpdateEx(&item, 1, &src, 2, nullptr, nullptr, &bogus));
+  EXPECT_EQ(QXU_OK, QxuReleaseContext(QxuCreateContext(0)));
+}
+
+TEST(ClientContexts, UpdateRefusesMissingArguments) {
+  ClientContext context;
+  tag_ItemInfo item{};
+  SourceInfo src{};
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT,
+            QxuUpdateEx(&item, 1, nullptr, 2, nullptr, nullptr, context.get()));
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT,
+            QxuUpdateEx(&item, 1, &src, 2, nullptr, nullptr, context.get()));
+  EXPECT_EQ(1u, context.lastError().uiResult);
+  EXPECT_STREQ("QxuUpdateEx needs a source record with a URL.", context.lastError().szText);
+}
+
+TEST(ClientVersions, VersionBuildValuesAndTexts) {
+  QxuVersionBuild v = QxuMakeVersionBuild("8.700.1004");
+  EXPECT_EQ(8u, v.uiMajor);
+  EXPECT_EQ(700u, v.uiMinor);
+  EXPECT_EQ(1004u, v.uiBuild);
+  v = QxuMakeVersionBuild("8.9-1002");
+  EXPECT_EQ(9u, v.uiMinor);
+  EXPECT_EQ(1002u, v.uiBuild);
+  v = QxuMakeVersionBuild("0.0");
+  EXPECT_EQ(0u, v.uiMajor | v.uiMinor | v.uiBuild);
+  v = QxuMakeVersionBuild(nullptr);
+  EXPECT_EQ(0u, v.uiMajor | v.uiMinor | v.uiBuild);
+  char text[256];
+  EXPECT_EQ(QXU_OK, QxuMakeVersionBuildString(8, 700, 1004, text, 256));
+  EXPECT_STREQ("8.700.1004", text);
+  char small[4];
+  EXPECT_EQ(QXU_E_BUFFER_TOO_SMALL, QxuMakeVersionBuildString(8, 700, 1004, small, 4));
+  EXPECT_STREQ("8.7", small);
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuMakeVersionBuildString(8, 700, 1004, nullptr, 4));
+}
+
+TEST(ClientVersions, TwoPartVersions) {
+  unsigned value = 0;
+  EXPECT_EQ(QXU_OK, QxuMakeVersion("5.12", &value));
+  EXPECT_EQ(0x5000Cu, value);
+  char text[32];
+  EXPECT_EQ(QXU_OK, QxuMakeVersionString(value, text, sizeof text));
+  EXPECT_STREQ("5.12", text);
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuMakeVersion("5", &value));
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuMakeVersion("5.12.1", &value));
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuMakeVersion("70000.1", &value));
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuMakeVersion(nullptr, &value));
+  EXPECT_EQ(0x5000Cu, value);
+}
+
+class TrustedKeys : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(0, QxuSetProperty("KiteFeedPath_FromLoader", m_work.path().c_str()));
+  }
+  std::string newKey() {
+    std::string pem, hex;
+    EXPECT_TRUE(KiteFeed::generateKeyPair(&pem, &hex));
+    return hex;
+  }
+  static std::string idOf(const std::string& hex) {
+    std::string raw;
+    KiteFeed::fromHex(hex, &raw);
+    return KiteFeed::keyIdOf(raw);
+  }
+  OrvelTest::TempDir m_work;
+};
+
+TEST_F(TrustedKeys, KeysAreAddedListedDumpedAndRemoved) {
+  const std::string a = newKey(), b = newKey();
+  char id[65];
+  EXPECT_EQ(QXU_E_KEY_NOT_FOUND, QxuEnumTrustedInfo(0, id, sizeof id));
+  std::string upper = a;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_EQ(QXU_OK, QxuAddTrusted((" " + upper + "\n").c_str()));
+  EXPECT_EQ(QXU_OK, QxuAddTrusted(b.c_str()));
+  EXPECT_EQ(QXU_OK, QxuAddTrusted(b.c_str()));
+  std::vector<std::string> ids = {idOf(a), idOf(b)};
+  std::sort(ids.begin(), ids.end());
+  ASSERT_EQ(QXU_OK, QxuEnumTrustedInfo(0, id, sizeof id));
+  EXPECT_EQ(ids[0], id);
+  ASSERT_EQ(QXU_OK, QxuEnumTrustedInfo(1, id, sizeof id));
+  EXPECT_EQ(ids[1], id);
+  EXPECT_EQ(QXU_E_KEY_NOT_FOUND, QxuEnumTrustedInfo(2, id, sizeof id));
+  char shortId[10];
+  EXPECT_EQ(QXU_E_BUFFER_TOO_SMALL, QxuEnumTrustedInfo(0, shortId, sizeof shortId));
+
+  EXPECT_EQ(QXU_OK, QxuDmpTrusted((m_work / "dump.txt").c_str()));
+  const std::string dump = readFile(m_work / "dump.txt");
+  EXPECT_NE(std::string::npos, dump.find(idOf(a) + " " + a + "\n"));
+  EXPECT_NE(std::string::npos, dump.find(idOf(b) + " " + b + "\n"));
+
+  EXPECT_EQ(QXU_OK, QxuDelTrusted(idOf(a).c_str()));
+  EXPECT_EQ(QXU_E_KEY_NOT_FOUND, QxuDelTrusted(idOf(a).c_str()));
+  ASSERT_EQ(QXU_OK, QxuEnumTrustedInfo(0, id, sizeof id));
+  EXPECT_EQ(idOf(b), id);
+  EXPECT_EQ(QXU_E_KEY_NOT_FOUND, QxuEnumTrustedInfo(1, id, sizeof id));
+}
+
+TEST_F(TrustedKeys, MalformedKeysAndIdsAreRefused) {
+  EXPECT_EQ(QXU_E_KEY_FORMAT, QxuAddTrusted("abc"));
+  EXPECT_EQ(QXU_E_KEY_FORMAT, QxuAddTrusted(std::string(64, 'g').c_str()));
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuAddTrusted(nullptr));
+  EXPECT_EQ(QXU_E_KEY_NOT_FOUND, QxuDelTrusted("not-an-id"));
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuDmpTrusted(""));
+  EXPECT_EQ(QXU_E_WRITE, QxuDmpTrusted((m_work / "missing/dump.txt").c_str()));
+  EXPECT_EQ("The key is not an Ed25519 public key of 64 hexadecimal digits.",
+            errorString(QXU_E_KEY_FORMAT));
+}
+
+TEST_F(TrustedKeys, AKeyFileWhoseContentDoesNotMatchItsNameIsNotTrusted) {
+  const std::string a = newKey(), b = newKey();
+  ASSERT_EQ(QXU_OK, QxuAddTrusted(a.c_str()));
+  OrvelTest::writeFile(m_work / ("kitefeed/trusted/" + idOf(a) + ".key"), b + "\n");
+  char id[65];
+  EXPECT_EQ(QXU_E_KEY_NOT_FOUND, QxuEnumTrustedInfo(0, id, sizeof id));
+}
+
+TEST_F(TrustedKeys, CacheClearingIsHarmlessWithoutACache) {
+  EXPECT_EQ(QXU_OK, QxuClearCache());
+  EXPECT_EQ(QXU_OK, QxuClearCacheEx("http://127.0.0.1/feed"));
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuClearCacheEx(nullptr));
+}
+
+}  // namespace

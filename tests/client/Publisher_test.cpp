@@ -1,0 +1,216 @@
+// kitefeed-publish: the publisher's rules (newer versions only, kept versions,
+// deltas, signing with a new serial and an expiry) in-process, and the
+// command line as an administrator runs it.
+#include "Publisher.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+
+#include "ClientTestSupport.h"
+#include "feed/FeedCrypto.h"
+#include "feed/FeedFormat.h"
+#include "feed/FeedSigner.h"
+
+using namespace KiteFeed;
+using OrvelTest::readFile;
+using OrvelTest::writeFile;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class PublisherTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(generateKeyPair(&m_pem, &m_publicHex)); }
+
+  void add(const std::string& version,
+           const std::vector<std::pair<std::string, std::string>>& files, unsigned keep = 3,
+           std::uint32_t id = 4) {
+    AddRequest request;
+    request.itemClass = kClassNumbered;
+    request.id = id;
+    request.version = version;
+    request.keep = keep;
+    request.level = 3;
+    const std::string folder = m_input / version;
+    fs::create_directories(folder);
+    for (const auto& [name, content] : files) {
+      writeFile(folder + "/" + name, content);
+      request.files.push_back(folder + "/" + name);
+    }
+    m_last = Publisher(m_feed.path()).add(request);
+  }
+  Body signedBody(std::time_t now = 1700000000, std::int64_t valid = 3600) {
+    Publisher(m_feed.path()).sign(m_pem, valid, now);
+    Envelope envelope;
+    Body body;
+    std::string why, raw;
+    EXPECT_TRUE(parseEnvelope(readFile(m_feed / kIndexFileName), &envelope, &why)) << why;
+    fromHex(m_publicHex, &raw);
+    EXPECT_EQ(keyIdOf(raw), envelope.keyId);
+    EXPECT_TRUE(ed25519Verify(raw, envelope.body, envelope.signature));
+    EXPECT_TRUE(parseBody(envelope.body, &body, &why)) << why;
+    return body;
+  }
+  std::size_t filesIn(const char* folder) const {
+    const fs::path dir = fs::path(m_feed.path()) / folder;
+    return fs::exists(dir) ? static_cast<std::size_t>(std::distance(fs::directory_iterator(dir),
+                                                                    fs::directory_iterator()))
+                           : 0;
+  }
+
+  OrvelTest::TempDir m_feed, m_input;
+  std::string m_pem, m_publicHex;
+  AddResult m_last;
+};
+
+TEST_F(PublisherTest, TheIndexListsTheNewestVersionWithANewSerialAndExpiry) {
+  add("100", {{"ksv$pat.100", "one hundred"}});
+  Body body = signedBody(1700000000, 600);
+  EXPECT_EQ(1u, body.serial);
+  EXPECT_EQ(1700000000, body.issued);
+  EXPECT_EQ(1700000600, body.expires);
+  add("101", {{"ksv$pat.101", "one hundred and one"}});
+  body = signedBody();
+  EXPECT_EQ(2u, body.serial);
+  ASSERT_EQ(1u, body.entries.size());
+  EXPECT_EQ(101u, body.entries[0].version.major);
+  const File& f = body.entries[0].files[0];
+  EXPECT_EQ("ksv$pat.101", f.name);
+  EXPECT_EQ(19u, f.size);
+  EXPECT_EQ(sha256Hex("one hundred and one"), f.sha256);
+  EXPECT_EQ("files/" + f.sha256, f.path);
+  EXPECT_EQ("one hundred and one", readFile(m_feed / f.path));
+}
+
+TEST_F(PublisherTest, AVersionThatIsNotNewerIsRefused) {
+  add("100", {{"a.100", "x"}});
+  try {
+    add("100", {{"a.100", "y"}});
+    FAIL() << "equal version accepted";
+  } catch (const PublishError& e) {
+    EXPECT_STREQ("refusing to publish version 100: it is not newer than the published version 100",
+                 e.what());
+  }
+  EXPECT_THROW(add("99", {{"a.99", "y"}}), PublishError);
+  EXPECT_NO_THROW(add("99", {{"a.99", "y"}}, 3, 0x20000400)) << "another item is independent";
+  EXPECT_EQ("x", readFile(m_feed / ("files/" + sha256Hex("x"))));
+}
+
+TEST_F(PublisherTest, DeltasComeFromKeptVersionsAndOldOnesArePruned) {
+  const std::string v1 = ClientTest::randomBytes(100000, 1);
+  std::string v2 = v1, v3 = v1, v4 = v1;
+  v2[10] ^= 1;
+  v3[20] ^= 1;
+  v4[30] ^= 1;
+  add("1", {{"p.1", v1}});
+  EXPECT_EQ(0u, m_last.deltas);
+  add("2", {{"p.2", v2}});
+  EXPECT_EQ(1u, m_last.deltas);
+  add("3", {{"p.3", v3}});
+  EXPECT_EQ(2u, m_last.deltas);
+  add("4", {{"p.4", v4}});
+  EXPECT_EQ(2u, m_last.deltas) << "from the two versions that stay";
+  EXPECT_EQ(std::vector<std::string>{"1"}, m_last.pruned);
+  const Body body = signedBody();
+  const File& f = body.entries[0].files[0];
+  ASSERT_EQ(2u, f.deltas.size());
+  EXPECT_EQ(3u, f.deltas[0].from.major);
+  EXPECT_EQ("p.3", f.deltas[0].baseName);
+  EXPECT_EQ(sha256Hex(v3), f.deltas[0].baseSha256);
+  EXPECT_EQ(2u, f.deltas[1].from.major);
+  EXPECT_LT(f.deltas[0].size, 1000u);
+  EXPECT_EQ(3u, Publisher(m_feed.path()).list().size());
+  EXPECT_EQ(3u, filesIn("files")) << "the file of version 1 is gone";
+  EXPECT_EQ(3u, filesIn("deltas")) << "2 to 3, 2 to 4, 3 to 4";
+}
+
+TEST_F(PublisherTest, FilesPairByNameWithoutDigitsAndUnrelatedDataGetsNoDelta) {
+  const std::string rules = ClientTest::randomBytes(50000, 5);
+  std::string rules2 = rules;
+  rules2[7] ^= 1;
+  add("15000", {{"qx015000.rul", rules}, {"qx015000.sig", ClientTest::randomBytes(5000, 6)}});
+  add("15001", {{"qx015001.rul", rules2}, {"qx015001.sig", ClientTest::randomBytes(5000, 7)}});
+  EXPECT_EQ(1u, m_last.deltas) << "the new signature file shares nothing with the old";
+  const Body body = signedBody();
+  EXPECT_EQ("qx015000.rul", body.entries[0].files[0].deltas.at(0).baseName);
+  EXPECT_TRUE(body.entries[0].files[1].deltas.empty());
+}
+
+TEST_F(PublisherTest, BadRequestsAreRefused) {
+  AddRequest request;
+  request.itemClass = kClassVersioned;
+  request.id = 0x20000;
+  request.version = "8.700";
+  request.files = {"/nonexistent"};
+  try {
+    Publisher(m_feed.path()).add(request);
+    FAIL();
+  } catch (const PublishError& e) {
+    EXPECT_STREQ("\"8.700\" is not a version of class 2 (three numbers: 8.700.1004)", e.what());
+  }
+  request.version = "8.700.1004";
+  EXPECT_THROW(Publisher(m_feed.path()).add(request), PublishError);
+  request.files.clear();
+  EXPECT_THROW(Publisher(m_feed.path()).add(request), PublishError);
+  request.itemClass = 4;
+  EXPECT_THROW(Publisher(m_feed.path()).add(request), PublishError);
+  EXPECT_THROW(Publisher(m_feed.path()).sign("not a key", 60, 0), PublishError);
+  writeFile(m_feed / "catalog.json", "{");
+  EXPECT_THROW(Publisher(m_feed.path()).list(), PublishError);
+}
+
+// ---- the command line ----
+
+int run(const std::string& arguments, std::string* output = nullptr) {
+  const std::string command = std::string(KITEFEED_PUBLISH_EXE) + " " + arguments + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string text;
+  char buffer[512];
+  while (pipe && std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
+  const int status = pipe ? ::pclose(pipe) : -1;
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(PublisherCommand, KeygenAddSignAndList) {
+  OrvelTest::TempDir dir;
+  std::string out;
+  ASSERT_EQ(0, run("keygen " + (dir / "feed.pem") + " " + (dir / "feed.pub"), &out)) << out;
+  const std::string publicHex = readFile(dir / "feed.pub").substr(0, 64);
+  EXPECT_TRUE(isHexOfLength(publicHex, 64));
+  EXPECT_EQ("public key " + publicHex + "\n", out);
+  struct stat st;
+  ASSERT_EQ(0, ::stat((dir / "feed.pem").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+
+  writeFile(dir / "ziran32.dll", "engine bytes");
+  const std::string feed = dir / "feed";
+  ASSERT_EQ(0, run("add " + feed + " --class 2 --id 0x20000 --version 8.700.1004 " +
+                       (dir / "ziran32.dll"),
+                   &out))
+      << out;
+  EXPECT_EQ("added version 8.700.1004 with 1 files and 0 deltas\n", out);
+  ASSERT_EQ(0, run("sign " + feed + " --key " + (dir / "feed.pem") + " --valid-seconds 60", &out));
+  EXPECT_EQ("signed index serial 1\n", out);
+  ASSERT_EQ(0, run("list " + feed, &out));
+  EXPECT_EQ(
+      "class 2 id 0x20000 platform 0x101 languages 0xffffffff version 8.700.1004 | "
+      "ziran32.dll 12 bytes, 0 deltas\n",
+      out);
+
+  EXPECT_EQ(1, run("add " + feed + " --class 2 --id 0x20000 --version 8.700.1003 " +
+                       (dir / "ziran32.dll"),
+                   &out));
+  EXPECT_NE(std::string::npos, out.find("refusing to publish version 8.700.1003"));
+  EXPECT_EQ(2, run("add " + feed + " --class 2", &out));
+  EXPECT_NE(std::string::npos, out.find("usage:"));
+  EXPECT_EQ(2, run("frobnicate " + feed, &out));
+  EXPECT_EQ(2, run("add " + feed + " --class x --id 1 --version 1 f", &out));
+  EXPECT_NE(std::string::npos, out.find("--class needs a number, not \"x\""));
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+// Builds an update feed folder that any web server (or file://) can serve:
+//   kitefeed.idx      the signed index (the newest version of every item)
+//   catalog.json      the publisher's own list of every kept version
+//   files/<sha256>    component files, named by their digest
+//   deltas/<sha256>   zstd patch-from deltas from kept earlier versions
+// Errors are reported as PublishError with a text for the user.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "feed/FeedFormat.h"
+
+namespace KiteFeed {
+
+struct PublishError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct AddRequest {
+  std::uint32_t itemClass = 0;
+  std::uint32_t id = 0;
+  std::uint32_t platform = 0x101;
+  std::uint32_t languages = 0xFFFFFFFF;
+  std::string version;             // "8.700.1004" (class 2) or "576300" (class 3)
+  std::vector<std::string> files;  // component files; their base names are kept
+  unsigned keep = 3;               // versions kept per item, the new one included
+  int level = 19;                  // zstd level of the deltas
+};
+
+struct AddResult {
+  std::size_t deltas = 0;           // deltas made
+  std::vector<std::string> pruned;  // versions dropped from the catalogue
+};
+
+class Publisher {
+ public:
+  explicit Publisher(std::string feedFolder);
+
+  AddResult add(const AddRequest& request);
+  // Writes kitefeed.idx with the next serial, issued now and expiring after
+  // validSeconds. Returns the serial.
+  std::uint64_t sign(const std::string& privateKeyPem, std::int64_t validSeconds, std::time_t now);
+  // One line per kept version: class, id, platform, languages, version, files.
+  std::vector<std::string> list() const;
+
+ private:
+  void load(std::vector<Entry>* entries, std::uint64_t* serial) const;
+  void save(const std::vector<Entry>& entries, std::uint64_t serial) const;
+  std::string storeBytes(const std::string& folder, const std::string& bytes) const;
+  void removeUnreferenced(const std::vector<Entry>& entries) const;
+
+  std::string m_folder;
+};
+
+bool makeKeyFiles(const std::string& privatePath, const std::string& publicPath,
+                  std::string* publicHex, std::string* why);
+
+}  // namespace KiteFeed
