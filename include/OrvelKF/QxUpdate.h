@@ -6,11 +6,23 @@
 //                │                                  (src/QxKCUpdate/QxUpdateLifecycle.cpp)
 //                ├─ schedule decision               is a scheduled update due now?
 //                │                                  (src/QxKCUpdate/QxUpdateSchedule.cpp)
-//                ├─ download driver                 lock file, item list, update client
+//                ├─ download driver                 lock file, family status, result mapping
+//                │     │                            (src/QxKCUpdate/QxUpdateDownload.cpp)
+//                │     ├─ update source settings    server, proxy, user agent
+//                │     │                            (src/QxKCUpdate/QxUpdateSource.cpp)
+//                │     ├─ download item list        what to fetch, in which version
+//                │     │                            (src/QxKCUpdate/QxUpdateItems.cpp)
+//                │     ├─ incremental staging       the current pattern beside the download
+//                │     │                            (src/QxKCUpdate/QxUpdateStaging.cpp)
 //                │     └─ update client binding     "QxUpdate.dll" loaded at run time
+//                ├─ version queries                 local, adopted and downloaded versions
+//                │                                  (src/QxKCUpdate/QxUpdateVersions.cpp)
 //                ├─ component processing            verify with the engine, install locally,
-//                │     ├─ engine adapters           upload to the central database
-//                │     ├─ local installation
+//                │     │                            upload to the central database
+//                │     │                            (src/QxKCUpdate/QxUpdateProcessing.cpp)
+//                │     ├─ engine adapters           (src/QxKCUpdate/QxUpdateEngines.cpp)
+//                │     ├─ local installation        (src/QxKCUpdate/QxUpdateInstall.cpp)
+//                │     │     └─ service control     (src/QxServiceControl.cpp)
 //                │     └─ KFBlobManager             the central component rows (KFBlobManager.h)
 //                └─ events and notifications        rows of the central event table
 //
@@ -30,6 +42,7 @@
 #include "OrvelCommon/QxResbundle.h"
 #include "OrvelKF/KFBlobManager.h"
 #include "OrvelKF/QxUpdateCatalogue.h"
+#include "OrvelKF/QxUpdateClient.h"
 
 // The version of one component as the update client and the settings see it.
 struct QxUpdateVersion {
@@ -85,10 +98,42 @@ class QxUpdate {
   // The strftime format of the times in update messages.
   static bool getLocalTimeFormat(std::string& out);
 
+  // Download driver (src/QxKCUpdate/QxUpdateDownload.cpp). download fetches one component (the
+  // spam pattern with its incremental pattern) under the download lock and processes it;
+  // getAvailVersion asks the source which versions of the component's family exist. The
+  // overloads with a server use it only on a CONSOLE_UPDATE object, which also installs locally.
+  QxUpdateRet download(QxUpdateType type, const std::string& url, int port, std::string& msg,
+                       bool block);
+  QxUpdateRet download(QxUpdateType type, std::string& msg, bool block);
+  QxUpdateRet getAvailVersion(QxUpdateType type, const std::string& url, int port,
+                              std::string& msg, std::string& version, bool block);
+  QxUpdateRet getAvailVersion(QxUpdateType type, std::string& msg, std::string& version,
+                              bool block);
+  // True when another process holds the download lock; msg then says so.
+  static bool isRunning(std::string& msg);
+
+  // Version queries (src/QxKCUpdate/QxUpdateVersions.cpp). 0 on success, -1 with a localized
+  // reason in msg. block only shows in the trace.
+  int getLocalVersion(QxUpdateType type, std::string& msg, std::string& version, bool block);
+  int getDBVersion(QxUpdateType type, std::string& msg, std::string& version, bool block);
+  // When the component was installed locally (seconds since 1970, from the scanner information
+  // file).
+  bool getLocalUpdateTime(QxUpdateType type, long& time);
   // The version the last operation left for a component. FAIL for an
   // unknown type and for the spam incremental pattern, which has none of its
   // own (it is part of the spam pattern's version).
   QxUpdateRet getResultVersion(QxUpdateType type, std::string& version);
+  // Makes sure a pattern folder exists, creating it when missing.
+  static bool checkPatternFolder(const char* folder);
+
+  // Local installation (src/QxKCUpdate/QxUpdateInstall.cpp): puts a verified component into the
+  // scanner of this machine under ".kfagent.lck", stopping and starting the scanner services for
+  // an engine, and records it in the scanner information file.
+  bool applyToLocal(QxUpdateType kfType, const std::string& szPath, const std::string& szVersion,
+                    const std::string& szFileName);
+  // Service control (src/QxServiceControl.cpp): mode 1 stop, 2 start, 3 restart with the
+  // services that depend on it.
+  static bool restartDaemons(const char* name, int mode);
 
   // Records the outcome of a manual or scheduled update of a component as an
   // event of the scanner in the central database.
@@ -143,6 +188,47 @@ class QxUpdate {
   friend class QxUpdateTestAccess;
 
   bool _init();
+
+  // Download driver.
+  QxUpdateRet _downloadUtil(QxUpdateType type, std::string& msg, bool versionOnly);
+  QxUpdateRet _doDownload(QxUpdateType type, bool versionOnly, std::string& msg);
+  static int _updateProgressCallback(unsigned int item, unsigned long long done,
+                                     unsigned long long total, void* userData);
+
+  // Update source settings.
+  int _getUpdateServerInfo(std::string& msg, bool antispam);
+  int _getProxyInfo(std::string& msg);
+  void _generateSrcInfo(SourceInfo& source);
+  void _generateDstInfo(DestInfo& dest, const char* folder);
+
+  // Download item list.
+  int _getDownloadInfo(QxUpdateType type, std::string& msg);
+  QxUpdateRet _generateItems(tag_ItemInfo* items, int count, bool versionOnly, std::string& msg);
+
+  // Incremental staging.
+  bool _copyIncrementalZIRANPtn(QxUpdateType type);
+  bool _copyIncrementalQXASEPtn(QxUpdateType type);
+  bool _cleanKFCache();
+
+  // Version queries.
+  int _getLocalVersionUtil(QxUpdateType type, std::string& msg, std::string& version);
+  int _getDBVersionUtil(QxUpdateType type, std::string& msg, std::string& version);
+  bool _verifyDBVersion(QxUpdateType type, const char* key, std::string& version);
+  bool _saveVersion(tag_ItemInfo* items, int count, std::string& msg);
+
+  // Component processing (src/QxKCUpdate/QxUpdateProcessing.cpp): 0 or -1, with one line
+  // appended to msg.
+  int _processEngine(std::string& msg);
+  int _processDEXAEngine(std::string& msg);
+  int _processQxufeEngine(std::string& msg);
+  int _processPattern(std::string& msg);
+  int _processSpyware(std::string& msg);
+  int _processBlkPtn(std::string& msg);
+  int _processWhtPtn(std::string& msg);
+  int _processCloudsiftAgentPattern(std::string& msg);
+  int _processQxaseEngine(QxUpdateType type, std::string& msg);
+  int _processQxasePtn(QxUpdateType type, std::string& msg);
+
   static long _getLanguage(const std::string& name);
   static void _getErrString(std::string& out, ORVEL::QxResbundle* bundle, const char* key);
   static std::string _getDownloadWhatMsg(int type);
