@@ -105,8 +105,8 @@ class QxUpdate {
   QxUpdateRet download(QxUpdateType type, const std::string& url, int port, std::string& msg,
                        bool block);
   QxUpdateRet download(QxUpdateType type, std::string& msg, bool block);
-  QxUpdateRet getAvailVersion(QxUpdateType type, const std::string& url, int port,
-                              std::string& msg, std::string& version, bool block);
+  QxUpdateRet getAvailVersion(QxUpdateType type, const std::string& url, int port, std::string& msg,
+                              std::string& version, bool block);
   QxUpdateRet getAvailVersion(QxUpdateType type, std::string& msg, std::string& version,
                               bool block);
   // True when another process holds the download lock; msg then says so.
@@ -151,8 +151,7 @@ class QxUpdate {
   // releases the library before it returns. False on failure, with the localized reason appended
   // to msg; an empty path fails at once, without a message.
   static bool verifyByZIRAN(char* enginePath, char* patternPath, QxUpdateType type,
-                            std::string& msg, QxUpdateVersion& version,
-                            ORVEL::QxResbundle* bundle);
+                            std::string& msg, QxUpdateVersion& version, ORVEL::QxResbundle* bundle);
   static bool verifyByQXUFE(const std::string& enginePath, QxUpdateVersion& version,
                             std::string& msg, ORVEL::QxResbundle* bundle);
   static bool verifyQxaseEngine(const std::string& enginePath, std::string& version,
@@ -194,6 +193,23 @@ class QxUpdate {
   QxUpdateRet _doDownload(QxUpdateType type, bool versionOnly, std::string& msg);
   static int _updateProgressCallback(unsigned int item, unsigned long long done,
                                      unsigned long long total, void* userData);
+  QxUpdateRet _lockedDownload(QxUpdateType type, bool withServer, const std::string& url, int port,
+                              std::string& msg, bool block);
+  QxUpdateRet _queryFamily(QxUpdateType type, bool withServer, const std::string& url, int port,
+                           std::string& msg, std::string& version);
+  void _useSource(bool withServer, const std::string& url, int port);
+  int& _familyStatus(QxUpdateType type);
+  bool _failOnTimedOutFamily(QxUpdateType type, std::string& msg);
+  QxUpdateRet _failWithText(const char* key, std::string& msg);
+  void _stageCurrentPatterns(QxUpdateType type);
+  void _requireWholeRuleSet(tag_ItemInfo* items, int count);
+  void _setClientProperties(QxuContext context, bool versionOnly, std::string& msg);
+  int _callClient(tag_ItemInfo* items, int count, const SourceInfo& source, QxuContext context);
+  int _retryWithFullPatterns(QxUpdateType type, tag_ItemInfo* items, int count,
+                             const SourceInfo& source, QxuContext context);
+  QxUpdateRet _reportUpToDate(QxUpdateType type, std::string& msg);
+  QxUpdateRet _reportClientFailure(int result, unsigned detail, std::string& msg);
+  int _processSelected(std::string& msg);
 
   // Update source settings.
   int _getUpdateServerInfo(std::string& msg, bool antispam);
@@ -209,6 +225,9 @@ class QxUpdate {
   bool _copyIncrementalZIRANPtn(QxUpdateType type);
   bool _copyIncrementalQXASEPtn(QxUpdateType type);
   bool _cleanKFCache();
+  bool _stageZiranPatternFromCentralStore(QxUpdateType type);
+  bool _stageInstalledRules(const std::string& destination);
+  bool _stageCentralRules(const std::string& destination);
 
   // Version queries.
   int _getLocalVersionUtil(QxUpdateType type, std::string& msg, std::string& version);
@@ -228,6 +247,13 @@ class QxUpdate {
   int _processCloudsiftAgentPattern(std::string& msg);
   int _processQxaseEngine(QxUpdateType type, std::string& msg);
   int _processQxasePtn(QxUpdateType type, std::string& msg);
+  int _processZiranPattern(QxUpdateType type, std::string& msg);
+  int _processVirusFamilyEngine(QxUpdateType type, std::string& msg);
+  void _recordProcessed(const char* member, const char* versionKey, const char* dateKey,
+                        const std::string& version, const std::string& timeText, const char* title,
+                        std::string& msg);
+  void _appendSuccess(const char* member, const char* title, const std::string& version,
+                      std::string& msg);
 
   static long _getLanguage(const std::string& name);
   static void _getErrString(std::string& out, ORVEL::QxResbundle* bundle, const char* key);
