@@ -16,6 +16,9 @@
 // What every operation of an object whose set-up failed tells its caller.
 inline constexpr const char* kfSystemErrorText = "System Error: unable to continue to do update.\n";
 
+// A spam rule version is its base version times this plus the number of the incremental pattern.
+inline constexpr unsigned kfRuleVersionsPerBase = 1000;
+
 // The file name the global settings are read and written with.
 inline constexpr const char* kfSettingsFile = "orvel.ini";
 

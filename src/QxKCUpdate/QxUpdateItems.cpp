@@ -36,7 +36,6 @@ struct Fallback {
 constexpr Fallback kPatternFallback = {nullptr, 100, 100000};
 constexpr unsigned kQxasePatternFallback = 15000;
 constexpr unsigned kQxasePatchFallback = 15000001;
-constexpr unsigned kRuleVersionsPerBase = 1000;
 
 Fallback fallbackOf(int type) {
   switch (type) {
@@ -84,8 +83,8 @@ void splitQxasePatternVersion(const std::string& text, unsigned& base, unsigned&
   const std::string after = point == std::string::npos ? std::string() : text.substr(point + 1);
   base = toUnsigned(std::strtoul(text.substr(0, point).c_str(), nullptr, 10));
   const unsigned long long second = std::strtoul(after.c_str(), nullptr, 10);
-  rule = toUnsigned(second < kRuleVersionsPerBase
-                        ? static_cast<unsigned long long>(base) * kRuleVersionsPerBase + second
+  rule = toUnsigned(second < kfRuleVersionsPerBase
+                        ? static_cast<unsigned long long>(base) * kfRuleVersionsPerBase + second
                         : second);
 }
 

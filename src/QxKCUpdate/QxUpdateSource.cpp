@@ -6,6 +6,8 @@
 // that deciphers it, which is wiped before it goes; a plain password is never logged.
 #include <openssl/crypto.h>
 
+#include <cstring>
+
 #include "OrvelCommon/BoundedCopy.h"
 #include "OrvelCommon/PasswordCipher.h"
 #include "OrvelKF/QxUpdate.h"
@@ -202,7 +204,7 @@ int QxUpdate::_getOwnProxyCredentials(std::string& msg) {
 
 void QxUpdate::_generateSrcInfo(SourceInfo& source) {
   static const char kEmpty[] = "";
-  source = SourceInfo{};
+  std::memset(&source, 0, sizeof source);
   source.source = m_para.szSource;
   source.user = m_source.inUse ? m_source.user.c_str() : kEmpty;
   source.password = m_source.inUse ? m_source.password.c_str() : kEmpty;

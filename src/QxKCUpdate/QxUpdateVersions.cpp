@@ -23,7 +23,6 @@ namespace {
 
 constexpr std::size_t kVersionTextBytes = 64;
 constexpr std::size_t kVersionBuildTextBytes = 256;
-constexpr unsigned kRuleVersionsPerBase = 1000;
 constexpr const char* kScannerInfoSection = "update";
 
 const char* yesNo(bool value) { return value ? "yes" : "no"; }
@@ -34,8 +33,8 @@ bool isSeparator(char c) { return c == '\\' || c == '/'; }
 // the same base.
 std::string qxasePatternVersion(unsigned base, unsigned rule) {
   char text[kVersionTextBytes];
-  if (base == rule / kRuleVersionsPerBase) {
-    std::snprintf(text, sizeof text, "%u.%03u", base, rule % kRuleVersionsPerBase);
+  if (base == rule / kfRuleVersionsPerBase) {
+    std::snprintf(text, sizeof text, "%u.%03u", base, rule % kfRuleVersionsPerBase);
   } else {
     std::snprintf(text, sizeof text, "%u.000", base);
   }

@@ -1,6 +1,7 @@
 #include "PipelineTest.h"
 
 #include <filesystem>
+#include <sstream>
 
 #include "OrvelCommon/PasswordCipher.h"
 #include "OrvelKF/QxUpdateClientBinding.h"
@@ -26,19 +27,40 @@ QxUpdate& PipelineTest::update(QxUpdateKind kind) {
   return *m_update;
 }
 
-void PipelineTest::clearSettings() { home->exec("delete from tb_global_setting"); }
-
-std::string PipelineTest::enciphered(const char* plain) {
-  std::string stored;
-  EXPECT_TRUE(ORVEL::NewEncryptStr(plain, stored));
-  return stored;
+void PipelineTest::settings(const std::string& spec) {
+  home->exec("delete from tb_global_setting");
+  std::istringstream all(spec);
+  for (std::string item; std::getline(all, item, '|');) {
+    const std::size_t equals = item.find('='), colon = item.find(':');
+    const bool sectioned = colon < equals;
+    std::string value = item.substr(equals + 1);
+    const std::size_t open = value.find('{'), close = value.find('}');
+    if (open != std::string::npos) {
+      std::string stored;
+      ASSERT_TRUE(ORVEL::NewEncryptStr(value.substr(open + 1, close - open - 1).c_str(), stored));
+      value.replace(open, close - open + 1, stored);
+    }
+    setting(item.substr(sectioned ? colon + 1 : 0, equals - (sectioned ? colon + 1 : 0)).c_str(),
+            value.c_str(), sectioned ? item.substr(0, colon).c_str() : "Update");
+  }
 }
 
-void PipelineTest::installEngines(const char* build) {
+void PipelineTest::installComponents() {
   for (const char* engine : {"ziran32.dll", "dexa32.dll", "qxufeng.dll", "qxaseng.dll"}) {
-    fs::copy_file(OrvelEngineTest::engines(build) + "/" + engine,
-                  *home / ("bin/" + std::string(engine)), fs::copy_options::overwrite_existing);
+    fs::copy_file(OrvelEngineTest::engines("v1") + "/" + engine,
+                  *home / ("bin/" + std::string(engine)));
   }
+  const std::string ziran = *home / "lib/pattern/ziran", rules = *home / "lib/pattern/qxase/rules";
+  fs::create_directories(ziran);
+  fs::create_directories(rules);
+  using OrvelEngines::PatternKind;
+  for (auto [kind, internal] : {std::pair{PatternKind::kVirus, 576300u},
+                                {PatternKind::kSpyware, 123400u},
+                                {PatternKind::kLurebox, 200100u},
+                                {PatternKind::kLureboxException, 300200u},
+                                {PatternKind::kCloudsift, 400300u}})
+    OrvelEngineTest::writePatterns(ziran, kind, {internal});
+  ASSERT_EQ(OrvelEngines::FileCheck::kOk, OrvelEngines::writeRuleSet(rules, 17461, 5, 200));
 }
 
 void PipelineTest::loadClient() {

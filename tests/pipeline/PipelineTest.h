@@ -20,15 +20,18 @@ class QxUpdatePipelineTestAccess {
     for (int type : types) u.m_selected[type] = true;
     u.m_versionOnly = versionOnly;
   }
-  static bool patternUpToDate(QxUpdate& u) { return u.m_qxasePatternUpToDate; }
-  static bool patchUpToDate(QxUpdate& u) { return u.m_qxasePatchUpToDate; }
-  static bool engineUpToDate(QxUpdate& u) { return u.m_qxaseEngineUpToDate; }
+  // The anti-spam engine, pattern and patch up-to-date flags, as "yyn".
+  static std::string upToDate(QxUpdate& u) {
+    std::string flags;
+    for (bool flag : {u.m_qxaseEngineUpToDate, u.m_qxasePatternUpToDate, u.m_qxasePatchUpToDate})
+      flags += flag ? 'y' : 'n';
+    return flags;
+  }
   static int serverInfo(QxUpdate& u, std::string& msg, bool antispam) {
     return u._getUpdateServerInfo(msg, antispam);
   }
   static int proxyInfo(QxUpdate& u, std::string& msg) { return u._getProxyInfo(msg); }
   static void srcInfo(QxUpdate& u, SourceInfo& s) { u._generateSrcInfo(s); }
-  static void dstInfo(QxUpdate& u, DestInfo& d, const char* f) { u._generateDstInfo(d, f); }
   static int downloadInfo(QxUpdate& u, int type, std::string& msg) {
     return u._getDownloadInfo(static_cast<QxUpdateType>(type), msg);
   }
@@ -39,7 +42,7 @@ class QxUpdatePipelineTestAccess {
   static bool verifyDB(QxUpdate& u, int type, const char* key, std::string& version) {
     return u._verifyDBVersion(static_cast<QxUpdateType>(type), key, version);
   }
-  static bool saveVersion(QxUpdate& u, std::vector<tag_ItemInfo>& items, std::string& msg) {
+  static bool saveVersion(QxUpdate& u, std::vector<tag_ItemInfo> items, std::string& msg) {
     return u._saveVersion(items.data(), static_cast<int>(items.size()), msg);
   }
 };
@@ -56,12 +59,13 @@ class PipelineTest : public OrvelUpdateTest::UpdateTest {
 
   // The object, made on first use (after the settings a case writes).
   QxUpdate& update(QxUpdateKind kind = MANUAL_UPDATE);
-  // Removes every global setting.
-  void clearSettings();
-  // A password as the settings store it.
-  std::string enciphered(const char* plain);
-  // Copies the reference engines of a build ("v1", "v2") into the home's "bin" folder.
-  void installEngines(const char* build);
+  // Replaces every global setting by those of spec: "key=value|hqagent:key=value" (section
+  // "Update" unless named); a "{text}" in a value stands for text enciphered.
+  void settings(const std::string& spec);
+  // Installs the "v1" reference engines, one pattern of each kind (virus 5.763.00, spyware
+  // 1.234.00, Lurebox 2.001.00, Lurebox exception 3.002.00, Cloudsift 4.003.00) and the spam
+  // rules 17461 with incremental 5.
+  void installComponents();
   // Puts the real update client into "bin" and holds it until the case ends.
   void loadClient();
   // Log lines since the last call that begin (after their level) with one of the prefixes, with
