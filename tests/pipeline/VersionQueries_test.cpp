@@ -18,6 +18,7 @@ std::string versionError(int type) {
   return "Unable to get the version of the " + QxUpdateTestAccess::downloadWhat(type) + ".";
 }
 
+// An item as the client leaves it: class, identifier, the version before and after.
 tag_ItemInfo item(unsigned cls, unsigned id, QxuVersionBuild before, QxuVersionBuild after) {
   tag_ItemInfo made{};
   made.uiClass = cls;
@@ -94,8 +95,9 @@ TEST_P(VersionQueries, AdoptedVersionsFollowTheCentralTableReadOncePerObject) {
     return A::verifyDB(update(), type, key, version) ? version : "false";
   };
   verified = verify(VIRUS_PATTERN, "VersionVirusPattern");
+  msg = "earlier";
   EXPECT_EQ(0, update().getDBVersion(VIRUS_PATTERN, msg, version, false));
-  verified += " " + version;  // adopted
+  verified += " " + version + msg;  // adopted, and no message
   upload(VIRUS_PATTERN, "5.767.00");
   verified += " " + verify(VIRUS_PATTERN, "VersionVirusPattern");  // the rows read before
   verified += " " + verify(QXASE_PATCH, "VersionQXASEPatch");
@@ -203,9 +205,10 @@ TEST_P(VersionQueries, SavedVersionsAreWhatTheClientAnswered) {
   std::string recorded;
   for (int type : {QXASE_ENGINE, QXUFE_ENGINE, DEXA_ENGINE, SCAN_ENGINE})
     recorded += A::result(u, type) + "=" + A::para(u).stVersion[type].strVersion + " ";
+  recorded += A::upToDate(u) + " ";  // the engine's minor number moved
   ASSERT_TRUE(A::saveVersion(u, {item(2, 0x22800000, {7, 3, 1120}, {7, 3, 1130})}, msg));
   EXPECT_EQ(
-      "7.3.1120=7.300.1120 3.123.1200=3.123.1200 2.12.1100=2.120.1100 9.75.1042=9.750.1042 yyn",
+      "7.3.1120=7.300.1120 3.123.1200=3.123.1200 2.12.1100=2.120.1100 9.75.1042=9.750.1042 nyn yyn",
       recorded + A::upToDate(u));
 }
 
