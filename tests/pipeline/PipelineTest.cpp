@@ -27,9 +27,9 @@ QxUpdate& PipelineTest::update(QxUpdateKind kind) {
   return *m_update;
 }
 
-void PipelineTest::settings(const std::string& spec) {
+void PipelineTest::settings(const std::string& list) {
   home->exec("delete from tb_global_setting");
-  std::istringstream all(spec);
+  std::istringstream all(list);
   for (std::string item; std::getline(all, item, '|');) {
     const std::size_t equals = item.find('='), colon = item.find(':');
     const bool sectioned = colon < equals;

@@ -59,9 +59,9 @@ class PipelineTest : public OrvelUpdateTest::UpdateTest {
 
   // The object, made on first use (after the settings a case writes).
   QxUpdate& update(QxUpdateKind kind = MANUAL_UPDATE);
-  // Replaces every global setting by those of spec: "key=value|hqagent:key=value" (section
+  // Replaces every global setting by those of the list: "key=value|hqagent:key=value" (section
   // "Update" unless named); a "{text}" in a value stands for text enciphered.
-  void settings(const std::string& spec);
+  void settings(const std::string& list);
   // Installs the "v1" reference engines, one pattern of each kind (virus 5.763.00, spyware
   // 1.234.00, Lurebox 2.001.00, Lurebox exception 3.002.00, Cloudsift 4.003.00) and the spam
   // rules 17461 with incremental 5.
