@@ -185,6 +185,7 @@ class QxUpdate {
 
  private:
   friend class QxUpdateTestAccess;
+  friend class QxUpdatePipelineTestAccess;
 
   bool _init();
 
@@ -211,15 +212,27 @@ class QxUpdate {
   QxUpdateRet _reportClientFailure(int result, unsigned detail, std::string& msg);
   int _processSelected(std::string& msg);
 
-  // Update source settings.
+  // Update source settings (src/QxKCUpdate/QxUpdateSource.cpp). The server comes from the caller
+  // and the console agent's settings in console mode, else from the product's own settings.
   int _getUpdateServerInfo(std::string& msg, bool antispam);
   int _getProxyInfo(std::string& msg);
   void _generateSrcInfo(SourceInfo& source);
   void _generateDstInfo(DestInfo& dest, const char* folder);
+  void _getConsoleServerInfo();
+  void _getOwnServerInfo(bool antispam);
+  int _getProxyServer(bool console, std::string& msg);
+  void _getConsoleProxyCredentials();
+  int _getOwnProxyCredentials(std::string& msg);
 
-  // Download item list.
+  // Download item list (src/QxKCUpdate/QxUpdateItems.cpp).
   int _getDownloadInfo(QxUpdateType type, std::string& msg);
   QxUpdateRet _generateItems(tag_ItemInfo* items, int count, bool versionOnly, std::string& msg);
+  // The version of each selected component the update client measures against: installed
+  // (console mode) or adopted by the installation, else a fixed fallback.
+  void _readCurrentVersions(std::string& msg);
+  void _readCurrentVersion(int type, std::string& msg);
+  void _readCurrentQxasePatterns(std::string& msg);
+  bool _readAdoptedVersion(int type, QxUpdateVersion& record);
 
   // Incremental staging.
   bool _copyIncrementalZIRANPtn(QxUpdateType type);
@@ -234,6 +247,14 @@ class QxUpdate {
   int _getDBVersionUtil(QxUpdateType type, std::string& msg, std::string& version);
   bool _verifyDBVersion(QxUpdateType type, const char* key, std::string& version);
   bool _saveVersion(tag_ItemInfo* items, int count, std::string& msg);
+  // What the installed engines say: the version of a component other than the spam patterns, and
+  // the base and rule version of the installed spam rules.
+  bool _readInstalledVersion(int type, QxUpdateVersion& record, std::string& msg);
+  bool _readInstalledRules(unsigned& base, unsigned& rule, std::string& msg);
+  void _loadDBRows();
+  void _adoptNewerCentralVersion(QxUpdateType type, const char* key, std::string& version);
+  void _saveNumberedVersion(const tag_ItemInfo& item);
+  bool _saveVersionedVersion(const tag_ItemInfo& item, std::string& msg);
 
   // Component processing (src/QxKCUpdate/QxUpdateProcessing.cpp): 0 or -1, with one line
   // appended to msg.

@@ -1,0 +1,215 @@
+// The version facts of a component: installed (asked of the reference engines), adopted (the
+// global setting kept up with the central table of either backend), installed when, and what
+// the update client answered.
+#include <cstring>
+#include <filesystem>
+
+#include "OrvelCommon/BoundedCopy.h"
+#include "PipelineTest.h"
+
+namespace fs = std::filesystem;
+using namespace OrvelPipelineTest;
+
+namespace {
+
+constexpr const char* kTrace = "<3> QxUpdate [QxUpdateVersions.cpp]: ";
+
+std::string versionError(int type) {
+  return "Unable to get the version of the " + QxUpdateTestAccess::downloadWhat(type) + ".";
+}
+
+// An item as the client leaves it: class, identifier, the version before and after.
+tag_ItemInfo item(unsigned cls, unsigned id, QxuVersionBuild before, QxuVersionBuild after) {
+  tag_ItemInfo made{};
+  made.uiClass = cls;
+  made.uiItemId = id;
+  made.stCurrent = before;
+  made.stResult = after;
+  return made;
+}
+
+}  // namespace
+
+class VersionQueries : public PipelineTest {
+ protected:
+  void upload(int type, const char* version) {
+    OrvelTest::writeFile(*home / "upload.bin", version);
+    _uiKFData data{type, 0, "", static_cast<int>(std::strlen(version)), "upload.bin", 0, ""};
+    ORVEL::boundedCopy(data.version, sizeof data.version, version);
+    ORVEL::boundedCopy(data.file_path, sizeof data.file_path, (*home / "upload.bin").c_str());
+    ASSERT_EQ(ERRC_SUCCESS, KFBlobManager::AddKFBlob(data));
+  }
+};
+
+TEST_P(VersionQueries, LocalVersionsAreWhatTheInstalledEnginesSay) {
+  installComponents();
+  const char* versions[] = {"9.500.1001", "5.763.00",   "1.234.00",  "2.001.00",
+                            "3.002.00",   "7.2.1050",   "17461.005", "17461005",
+                            "3.100.1004", "2.000.1003", "4.003.00"};
+  QxUpdate& u = update();
+  for (int type = 0; type < kfComponentCount; ++type) {
+    std::string msg = "earlier", version;
+    ASSERT_EQ(0, u.getLocalVersion(static_cast<QxUpdateType>(type), msg, version, type == 9));
+    EXPECT_EQ(std::string(versions[type]) + " ", version + " " + msg);
+    EXPECT_EQ((type == QXUFE_ENGINE ? "<3> QxUpdate::_getLocalVersionUtil local "
+                                    : "<3> QxUpdate::_getLocalVersionUtil: get local ") +
+                  QxUpdateTestAccess::downloadWhat(type) + " version: " + versions[type],
+              logLines({"QxUpdate::_getLocalVersionUtil"}).at(0));
+  }
+  // Without engines every query fails in the component's own words and the version stays.
+  fs::remove_all(*home / "bin");
+  Lines trace = {std::string(kTrace) + "enter function getLocalVersion type=0 block=no"};
+  for (int type : {0, 1, 5, 6, 7, 8, 9, 11, -1}) {
+    std::string msg, version = "kept";
+    ASSERT_EQ(-1, u.getLocalVersion(static_cast<QxUpdateType>(type), msg, version, false));
+    EXPECT_EQ(versionError(type) + " kept", msg + " " + version);
+    trace.push_back(kTrace + std::string("leave function _getLocalVersionUtil: ") + msg);
+  }
+  const Lines log =
+      logLines({"QxUpdate [QxUpdateVersions.cpp]: enter function getLocalVersion type=0",
+                "QxUpdate [QxUpdateVersions.cpp]: leave function _getLocalVersionUtil"});
+  EXPECT_EQ(trace, log);
+
+  // An object that could not be set up answers with the system error, set or appended.
+  ::unsetenv("ORVEL_HOME");
+  testing::internal::CaptureStdout();
+  QxUpdate broken;
+  testing::internal::GetCapturedStdout();
+  ::setenv("ORVEL_HOME", home->path().c_str(), 1);
+  const std::string systemError = "System Error: unable to continue to do update.\n";
+  std::string msg = "earlier\n", version = "kept";
+  long time = 7;
+  EXPECT_EQ(-1, broken.getLocalVersion(VIRUS_PATTERN, msg, version, true));
+  EXPECT_EQ(-1, broken.getDBVersion(VIRUS_PATTERN, msg, version, true));
+  EXPECT_FALSE(broken.getLocalUpdateTime(VIRUS_PATTERN, time));
+  EXPECT_EQ(systemError + systemError + " kept 7",
+            msg + " " + version + " " + std::to_string(time));
+}
+
+TEST_P(VersionQueries, AdoptedVersionsFollowTheCentralTableReadOncePerObject) {
+  settings("VersionVirusPattern=5.763.00|VersionQXASEPatch=17461005");
+  upload(SPYWARE_PATTERN, "9.999.00");
+  upload(VIRUS_PATTERN, "5.765.00");
+  std::string version, msg, verified;
+  const auto verify = [&](int type, const char* key) {
+    return A::verifyDB(update(), type, key, version) ? version : "false";
+  };
+  verified = verify(VIRUS_PATTERN, "VersionVirusPattern");
+  msg = "earlier";
+  EXPECT_EQ(0, update().getDBVersion(VIRUS_PATTERN, msg, version, false));
+  verified += " " + version + msg;  // adopted, and no message
+  upload(VIRUS_PATTERN, "5.767.00");
+  verified += " " + verify(VIRUS_PATTERN, "VersionVirusPattern");  // the rows read before
+  verified += " " + verify(QXASE_PATCH, "VersionQXASEPatch");
+  verified += " " + verify(LUREBOX_PATTERN, "VersionLureboxPattern");
+  m_update.reset();
+  verified += " " + verify(VIRUS_PATTERN, "VersionVirusPattern");  // a new object reads again
+  EXPECT_EQ("5.765.00 5.765.00 5.765.00 17461005 false 5.767.00", verified);
+  const std::string row = "<3> QxUpdate::_verifyDBVersion: verify component version: type=";
+  const std::string leave = kTrace + std::string("leave function _verifyDBVersion: type=");
+  EXPECT_EQ(
+      (Lines{row + "1 version=5.765.00", leave + "1, version=5.765.00", row + "1 version=5.765.00",
+             row + "2 version=9.999.00", leave + "1, version=5.765.00",
+             "<1> QxUpdate::_verifyDBVersion: invalid QxUpdateType found",
+             leave + "7, version=17461005",
+             "<1> QxUpdate::_verifyDBVersion: get component version from tb_global_setting table "
+             "failed",
+             row + "1 version=5.767.00", leave + "1, version=5.767.00"}),
+      logLines({"QxUpdate [QxUpdateVersions.cpp]: leave function _verifyDBVersion",
+                "QxUpdate::_verifyDBVersion"}));
+  for (int type : {2, 7, 11}) {
+    msg = "earlier";
+    EXPECT_EQ(-1, update().getDBVersion(static_cast<QxUpdateType>(type), msg, version, false));
+    EXPECT_EQ(versionError(type) + " 5.767.00", msg + " " + version);
+  }
+  // A table that cannot be read counts as empty, and is not asked again.
+  home->exec("drop table tb_kite_feed");
+  m_update.reset();
+  EXPECT_EQ("5.767.00 5.767.00",
+            verify(1, "VersionVirusPattern") + " " + verify(1, "VersionVirusPattern"));
+  EXPECT_EQ(
+      Lines{"<1> QxUpdate::_verifyDBVersion: get component version from tb_kitefeed table failed"},
+      logLines({"QxUpdate::_verifyDBVersion: get"}));
+}
+
+TEST_P(VersionQueries, InstallationTimesAndPatternFolders) {
+  const std::string info = *home / "config/scanner.info", file = *home / "lib/file";
+  OrvelTest::writeFile(
+      info,
+      "[update]\nvirus_pattern_timestamp = 1700000000\ncloudsift_agent_pattern_timestamp=42x\n");
+  OrvelTest::writeFile(file, "x");
+  QxUpdate& u = update();
+  long first = 0, second = 0, untouched = 9;
+  EXPECT_TRUE(u.getLocalUpdateTime(VIRUS_PATTERN, first) &&
+              u.getLocalUpdateTime(CLOUDSIFT_AGENT_PATTERN, second));
+  for (int type : {2, 11, -1})
+    EXPECT_FALSE(u.getLocalUpdateTime(static_cast<QxUpdateType>(type), untouched));
+  EXPECT_EQ("1700000000 42 9",
+            std::to_string(first) + " " + std::to_string(second) + " " + std::to_string(untouched));
+  EXPECT_EQ(
+      (Lines{"<1> QxUpdate::getLocalUpdateTime: get local update time of Spyware Pattern from " +
+                 info + " failed",
+             "<1> QxUpdate::getLocalUpdateTime: Error: invalid update type 11",
+             "<1> QxUpdate::getLocalUpdateTime: Error: invalid update type -1"}),
+      logLines({"QxUpdate::getLocalUpdateTime: E",
+                "QxUpdate::getLocalUpdateTime: get local update time of S"}));
+
+  const std::string deeper = *home / "lib/pattern/ziran/new/deeper";
+  EXPECT_TRUE(QxUpdate::checkPatternFolder((deeper + "\\//").c_str()) && fs::is_directory(deeper));
+  EXPECT_TRUE(QxUpdate::checkPatternFolder((deeper + "/").c_str()) &&
+              QxUpdate::checkPatternFolder("///"));
+  EXPECT_FALSE(QxUpdate::checkPatternFolder(nullptr) ||
+               QxUpdate::checkPatternFolder((file + "/sub").c_str()));
+  EXPECT_EQ(
+      (Lines{"<1> QxUpdate::checkPatternFolder: " + deeper + " folder not exist, create it now",
+             "<1> QxUpdate::checkPatternFolder: invalid folder name found",
+             "<1> QxUpdate::checkPatternFolder: " + file + "/sub folder not exist, create it now",
+             "<1> QxUpdate::checkPatternFolder: Error: create folder " + file +
+                 "/sub failed. errno=20"}),
+      logLines({"QxUpdate::checkPatternFolder"}));
+}
+
+TEST_P(VersionQueries, SavedVersionsAreWhatTheClientAnswered) {
+  QxUpdate& u = update();
+  std::string msg = "earlier\n", version;
+  EXPECT_FALSE(A::saveVersion(
+      u,
+      {item(3, 4, {576300, 0, 0}, {576500, 0, 0}), item(3, 0x10001, {17461, 0, 0}, {17461, 0, 0}),
+       item(3, 0x4000001, {17461004, 0, 0}, {17461005, 0, 0}),
+       item(3, 0x20000, {1, 0, 0}, {2, 0, 0}),  // no pattern has that id
+       item(5, 4, {1, 0, 0}, {2, 0, 0}), item(3, 0x48020000, {100, 0, 0}, {12345, 0, 0})},
+      msg));
+  EXPECT_EQ(SUCCESS, u.getResultVersion(QXASE_PATTERN, version));
+  EXPECT_EQ("earlier\nwrong download class.\n 5.765.00 576500 0.123.45  17461.005 nyn",
+            msg + " " + A::result(u, 1) + " " +
+                std::to_string(A::para(u).stVersion[1].uiInternalVersion) + " " + A::result(u, 10) +
+                " " + A::result(u, 0) + " " + version + " " + A::upToDate(u));
+  EXPECT_EQ(
+      (Lines{
+          "<3> QxUpdate::_saveVersion QXASE pattern version is 17461",
+          "<3> QxUpdate::_saveVersion QXASE pattern patch version is 17461005",
+          "<3> saveVersion: QXASE pattern patch uptodate=no (origial=17461004, result=17461005)"}),
+      logLines({"QxUpdate::_saveVersion", "saveVersion:"}));
+  // An engine's version text comes from the client; without one nothing is recorded.
+  msg.clear();
+  EXPECT_FALSE(A::saveVersion(u, {item(2, 0x10000001, {7, 2, 1050}, {7, 3, 1120})}, msg));
+  EXPECT_EQ("Unable to record the version of the downloaded engine.\n",
+            msg + A::result(u, QXASE_ENGINE));
+  loadClient();
+  ASSERT_TRUE(A::saveVersion(
+      u,
+      {item(2, 0x10000001, {7, 2, 1050}, {7, 3, 1120}),
+       item(2, 0x14000000, {3, 1, 1004}, {3, 123, 1200}),
+       item(2, 0x48000125, {2, 0, 1003}, {2, 12, 1100}), item(2, 0x77, {0, 0, 0}, {9, 75, 1042})},
+      msg));
+  std::string recorded;
+  for (int type : {QXASE_ENGINE, QXUFE_ENGINE, DEXA_ENGINE, SCAN_ENGINE})
+    recorded += A::result(u, type) + "=" + A::para(u).stVersion[type].strVersion + " ";
+  recorded += A::upToDate(u) + " ";  // the engine's minor number moved
+  ASSERT_TRUE(A::saveVersion(u, {item(2, 0x22800000, {7, 3, 1120}, {7, 3, 1130})}, msg));
+  EXPECT_EQ(
+      "7.3.1120=7.300.1120 3.123.1200=3.123.1200 2.12.1100=2.120.1100 9.75.1042=9.750.1042 nyn yyn",
+      recorded + A::upToDate(u));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, VersionQueries, ORVEL_DB_BACKENDS);
