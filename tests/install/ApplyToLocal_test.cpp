@@ -45,9 +45,13 @@ class ApplyToLocal : public OrvelUpdateTest::UpdateTest {
     for (std::string& line : taken) line = OrvelEngineTest::withoutSourceLine(line);
     return taken;
   }
-  bool logged(const std::string& line) {
-    const Lines taken = lines();
-    return std::find(taken.begin(), taken.end(), line) != taken.end();
+  // The installation's own lines at level 1, without "<1> QxUpdate::applyToLocal ".
+  Lines ownLines() {
+    const std::string prefix = "<1> QxUpdate::applyToLocal ";
+    Lines own;
+    for (const std::string& line : lines())
+      if (line.rfind(prefix, 0) == 0) own.push_back(line.substr(prefix.size()));
+    return own;
   }
   std::string enter(int type, const std::string& path, const std::string& version) {
     return "<3> QxUpdate [QxUpdateInstall.cpp]: enter function applyToLocal: kfType=" +
@@ -90,19 +94,25 @@ TEST_P(ApplyToLocal, PatternsAreInstalledOnceUnderTheLockAndRecorded) {
   m_clock.advance(60);
   writeFile(source, "other bytes");
   EXPECT_FALSE(apply(VIRUS_PATTERN, source, "5.763.00"));
-  EXPECT_TRUE(
-      logged("<1> QxUpdate::applyToLocal  the local component is up-to-date. No need to "
-             "apply again."));
+  EXPECT_EQ((Lines{" the local component is up-to-date. No need to apply again."}), ownLines());
   EXPECT_EQ("pattern 5763", readFile(m_home + "/lib/pattern/ziran/ksv$pat.5763"));
   EXPECT_EQ("1700000000", info("virus_pattern_timestamp"));
   EXPECT_EQ("5.763.00", info("virus_pattern_version"));
+
+  EXPECT_FALSE(apply(SPYWARE_PATTERN, m_home + "/missing", "1.000.00"));
+  EXPECT_EQ(" copy file failed, src=" + m_home + "/missing, dst=" + m_home +
+                "/lib/pattern/ziran/, errno=2",
+            ownLines().at(1));
+  EXPECT_EQ("", info("spyware_pattern_version"));
 
   // An information file that cannot be read or written: installed, but not recorded.
   fs::remove(infoFile);
   fs::create_directory(infoFile);
   EXPECT_TRUE(apply(LUREBOX_PATTERN, source, "1.000.00"));
-  EXPECT_TRUE(logged("<1> QxUpdate::applyToLocal  write lurebox_pattern_version to " + infoFile +
-                     " failed"));
+  EXPECT_EQ((Lines{"get local version of Lurebox Pattern from " + infoFile + " failed",
+                   " write lurebox_pattern_timestamp to " + infoFile + " failed",
+                   " write lurebox_pattern_version to " + infoFile + " failed"}),
+            ownLines());
 }
 
 TEST_P(ApplyToLocal, SpamRulesWithTheCacheOfANewBase) {
@@ -125,6 +135,11 @@ TEST_P(ApplyToLocal, SpamRulesWithTheCacheOfANewBase) {
 
 class ApplyEngine : public ApplyToLocal {
  protected:
+  static constexpr const char* kStopScan = "Stop ORVEL Scan Service Succeed";
+  static constexpr const char* kStopPolicy = "Stop ORVEL Policy Service Succeed";
+  static constexpr const char* kStartScan = "Start ORVEL Scan Service Succeed";
+  static constexpr const char* kStartPolicy = "Start ORVEL Policy Service Succeed";
+
   void SetUp() override {
     ApplyToLocal::SetUp();
     m_installed = m_home + "/bin/ziran32.dll";
@@ -161,14 +176,8 @@ INSTANTIATE_TEST_SUITE_P(Install, ApplyEngine, ::testing::Values(OrvelDbTest::Ba
                          OrvelDbTest::backendName);
 
 TEST_P(ApplyEngine, ReplacedWithTheServicesStoppedKeepingOneBackup) {
-  const std::string prefix = "<1> QxUpdate::applyToLocal ";
   EXPECT_TRUE(applyV2(m_v2));
-  Lines serviceLines;
-  for (const std::string& line : lines())
-    if (line.rfind(prefix, 0) == 0) serviceLines.push_back(line.substr(prefix.size()));
-  EXPECT_EQ((Lines{"Stop ORVEL Scan Service Succeed", "Stop ORVEL Policy Service Succeed",
-                   "Start ORVEL Scan Service Succeed", "Start ORVEL Policy Service Succeed"}),
-            serviceLines);
+  EXPECT_EQ((Lines{kStopScan, kStopPolicy, kStartScan, kStartPolicy}), ownLines());
   EXPECT_EQ((Lines{"QxOrvelScan", "QxOrvelPolicy"}), m_services.callsOf("start"));
   EXPECT_EQ(2, std::count(m_clock.sleeps().begin(), m_clock.sleeps().end(), 10000u));
   EXPECT_EQ((Lines{"ziran32.dll", "ziran32.dll.bak"}), OrvelEngineTest::filesIn(m_home + "/bin"));
@@ -182,7 +191,8 @@ TEST_P(ApplyEngine, ReplacedWithTheServicesStoppedKeepingOneBackup) {
   m_services.services["QxOrvelPolicy"].answers["start"] = {{1058, {}}};
   m_services.calls.clear();
   EXPECT_FALSE(applyV2(m_v2));
-  EXPECT_TRUE(logged(prefix + "Start ORVEL Service Failed. You need to manually restart it."));
+  EXPECT_EQ((Lines{kStopPolicy, "Start ORVEL Service Failed. You need to manually restart it."}),
+            ownLines());
   EXPECT_EQ((Lines{"QxOrvelPolicy"}), m_services.callsOf("stop"));
   EXPECT_EQ(3, std::count(m_clock.sleeps().begin(), m_clock.sleeps().end(), 10000u));
   expectInstalled(m_v2, "9.750.1042");
@@ -190,8 +200,11 @@ TEST_P(ApplyEngine, ReplacedWithTheServicesStoppedKeepingOneBackup) {
 
 TEST_P(ApplyEngine, ACopyThatFailsLeavesThePreviousLibraryInstalled) {
   EXPECT_FALSE(applyV2(m_home + "/missing.dll"));
-  EXPECT_TRUE(logged("<1> QxUpdate::applyToLocal  copy file failed, src=" + m_home +
-                     "/missing.dll, dst=" + m_installed + ".new, errno=2"));
+  EXPECT_EQ((Lines{kStopScan, kStopPolicy,
+                   " copy file failed, src=" + m_home + "/missing.dll, dst=" + m_installed +
+                       ".new, errno=2",
+                   kStartScan, kStartPolicy}),
+            ownLines());
   EXPECT_EQ((Lines{"QxOrvelScan", "QxOrvelPolicy"}), m_services.callsOf("start"));
 
   // The file system refuses to grow the copy half-way through.
@@ -203,8 +216,10 @@ TEST_P(ApplyEngine, ACopyThatFailsLeavesThePreviousLibraryInstalled) {
               ::setrlimit(RLIMIT_FSIZE, &fileSize);
               return applyV2(m_v2) ? 0 : 1;
             }));
-  EXPECT_TRUE(logged("<1> QxUpdate::applyToLocal  copy file failed, src=" + m_v2 +
-                     ", dst=" + m_installed + ".new, errno=27"));
+  EXPECT_EQ((Lines{kStopScan, kStopPolicy,
+                   " copy file failed, src=" + m_v2 + ", dst=" + m_installed + ".new, errno=27",
+                   kStartScan, kStartPolicy}),
+            ownLines());
   EXPECT_EQ((Lines{"ziran32.dll"}), OrvelEngineTest::filesIn(m_home + "/bin"));
   expectInstalled(m_v1, "9.500.1001");
 }
