@@ -128,7 +128,9 @@ class QxUpdate {
 
   // Local installation (src/QxKCUpdate/QxUpdateInstall.cpp): puts a verified component into the
   // scanner of this machine under ".kfagent.lck", stopping and starting the scanner services for
-  // an engine, and records it in the scanner information file.
+  // an engine, and records it in the scanner information file. A new engine takes the installed
+  // name only once it is whole; the previous one stays as the one ".bak" backup. False also for a
+  // component that is not newer than the installed one.
   bool applyToLocal(QxUpdateType kfType, const std::string& szPath, const std::string& szVersion,
                     const std::string& szFileName);
   // Service control (src/QxServiceControl.cpp): mode 1 stop, 2 start, 3 restart with the

@@ -50,8 +50,9 @@ using QxAsPurgeFn = int (*)(const char*, int);
 constexpr const char* kZRCaller = "Gatewell";
 
 // Loads an engine library with the platform's critical-error dialogs suppressed. When it cannot
-// be loaded, the thread's last error tells why (the file is missing, or it is not a library), as
-// the system's own loader would leave it.
+// be loaded, the thread's last error tells why (the file is missing, or it is not a library that
+// the platform's loader takes, which also refuses one cut short), as the system's own loader would
+// leave it.
 OrvelPlatform::SharedLibrary loadEngine(const char* path);
 
 // Releases the engine without losing the last error its failure left for the caller's message.

@@ -1,14 +1,11 @@
 // Verification of downloaded components by the scan engines themselves. The update object never
 // reads an engine or pattern file on its own: it loads the engine, asks it, and releases it before
 // returning, whatever the outcome.
-#include <elf.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 
 #include "OrvelKF/QxUpdate.h"
 #include "OrvelKF/VersionText.h"
@@ -21,35 +18,6 @@ using ORVEL::ORVEL_LOG_ERROR;
 using ORVEL::ORVEL_LOG_TRACE;
 using OrvelPlatform::SharedLibrary;
 using namespace QxEngineCalls;
-
-namespace {
-
-// The loader maps an ELF file's segments as its program headers describe them; a file cut short
-// (a damaged engine in a staging folder) then faults the process on first touch instead of failing
-// the load. Engines are checked to be whole before they are handed to the loader.
-bool isWholeElfObject(const std::string& osPath) {
-  std::ifstream file(osPath, std::ios::binary);
-  Elf64_Ehdr header{};
-  if (!file.read(reinterpret_cast<char*>(&header), sizeof header)) return false;
-  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64 ||
-      header.e_phentsize != sizeof(Elf64_Phdr))
-    return false;
-  file.seekg(0, std::ios::end);
-  const auto size = static_cast<std::uint64_t>(file.tellg());
-  if (header.e_phoff > size || header.e_phnum * sizeof(Elf64_Phdr) > size - header.e_phoff)
-    return false;
-  file.seekg(static_cast<std::streamoff>(header.e_phoff));
-  for (unsigned i = 0; i < header.e_phnum; ++i) {
-    Elf64_Phdr segment{};
-    if (!file.read(reinterpret_cast<char*>(&segment), sizeof segment)) return false;
-    if (segment.p_type == PT_LOAD &&
-        (segment.p_offset > size || segment.p_filesz > size - segment.p_offset))
-      return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 namespace QxEngineCalls {
 
@@ -64,10 +32,6 @@ SharedLibrary loadEngine(const char* path) {
   }
   if (::access(osPath.c_str(), R_OK) != 0) {
     OrvelPlatform::setLastError(EACCES);
-    return SharedLibrary();
-  }
-  if (!isWholeElfObject(osPath)) {
-    OrvelPlatform::setLastError(ENOEXEC);
     return SharedLibrary();
   }
   OrvelPlatform::setErrorMode(1);

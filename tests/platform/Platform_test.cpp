@@ -66,6 +66,23 @@ TEST(Platform, LoadFailuresKeepTheLoadersText) {
   EXPECT_FALSE(none.release());
 }
 
+TEST(Platform, ALibraryCutShortIsRefusedBeforeTheLoaderMapsIt) {
+  OrvelTest::TempDir dir;
+  const std::string whole = OrvelTest::readFile(ORVEL_TEST_PLUGIN_DIR "/orvel_test_plugin.dll");
+  const unsigned long loads = libraryLoadCount();
+  // Cut inside the program header table, and inside the loadable segments (past the first page).
+  ASSERT_GT(whole.size(), 8192u);
+  for (std::size_t size : {std::size_t{100}, std::size_t{4096}}) {
+    OrvelTest::writeFile(dir / "QxUpdate.dll", whole.substr(0, size));
+    EXPECT_EQ(nullptr, loadLibrary((dir / "QxUpdate.dll").c_str())) << size;
+    EXPECT_EQ(dir / "QxUpdate.dll: file too short for the segments it describes", lastLoadError());
+  }
+  EXPECT_EQ(loads, libraryLoadCount());
+  OrvelTest::writeFile(dir / "QxUpdate.dll", whole);
+  SharedLibrary plugin((dir / "QxUpdate.dll").c_str());
+  EXPECT_TRUE(plugin.loaded()) << lastLoadError();
+}
+
 TEST(Platform, NamedMutexExcludesHoldersOfTheSameNameOnly) {
   NamedMutex first;
   ASSERT_TRUE(first.acquire("QX_KF_///LOADER_1a2b"));
@@ -80,7 +97,8 @@ TEST(Platform, NamedMutexExcludesHoldersOfTheSameNameOnly) {
     sameNameTaken = same.acquire("QX_KF_///LOADER_1a2b");
   });
   // The unrelated name is free at once; the same name waits for release().
-  for (int i = 0; i < 2000 && !otherNameTaken; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int i = 0; i < 2000 && !otherNameTaken; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_TRUE(otherNameTaken);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(sameNameTaken);

@@ -14,7 +14,10 @@ namespace OrvelPlatform {
 using LibraryHandle = void*;
 
 // Loads the library at path (passed through toOsPath). Null on failure; the
-// reason is then available from lastLoadError() on the same thread.
+// reason is then available from lastLoadError() on the same thread. A shared
+// object whose file ends before the segments its headers describe (cut short
+// by a broken copy or download) is refused before the system loader maps it,
+// since touching the missing pages would kill the process.
 LibraryHandle loadLibrary(const char* path);
 
 // Null when the library has no symbol of that name (or either argument is null).
