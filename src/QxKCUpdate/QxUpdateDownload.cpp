@@ -14,6 +14,7 @@
 #include "OrvelKF/QxUpdate.h"
 #include "OrvelKF/QxUpdateClientBinding.h"
 #include "QxUpdateFolders.h"
+#include "QxUpdateInternal.h"
 #include "QxUpdateTrace.h"
 
 using ORVEL::Log;
@@ -22,7 +23,6 @@ using ORVEL::ORVEL_LOG_TRACE;
 
 namespace {
 
-constexpr const char* kSystemError = "System Error: unable to continue to do update.\n";
 constexpr const char* kLockFileName = ".kfdownload.lck";
 constexpr int kFamilyVersionsFetched = 2;
 constexpr int kFamilyTimedOut = 3;
@@ -193,7 +193,7 @@ bool QxUpdate::isRunning(std::string& msg) {
 QxUpdateRet QxUpdate::_downloadUtil(QxUpdateType type, std::string& msg, bool versionOnly) {
   KF_ENTER("_downloadUtil");
   if (!m_ok) {
-    msg += kSystemError;
+    msg += kfSystemErrorText;
     return FAIL;
   }
   m_versionOnly = versionOnly;
@@ -379,14 +379,7 @@ int QxUpdate::_retryWithFullPatterns(QxUpdateType type, tag_ItemInfo* items, int
 }
 
 QxUpdateRet QxUpdate::_reportUpToDate(QxUpdateType type, std::string& msg) {
-  std::string text;
-  if (m_bundle) {
-    m_bundle->format(
-        "KF_UPTODATE",
-        std::vector<icu::Formattable>{icu::Formattable(_getDownloadWhatMsg(type).c_str()),
-                                      icu::Formattable("0")},
-        text);
-  }
+  const std::string text = kfFormatWithText(m_bundle, "KF_UPTODATE", _getDownloadWhatMsg(type));
   if (!text.empty()) msg += text;
   Log::LogByLevel(KF_TRACE_LEVEL(m_traceLevel), "QxUpdate::_doDownload %s", text.c_str());
   KF_LEAVE("_doDownload: return UP_TO_DATE");

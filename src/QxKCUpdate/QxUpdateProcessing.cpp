@@ -9,6 +9,7 @@
 #include "OrvelKF/QxZip.h"
 #include "OrvelKF/VersionText.h"
 #include "QxUpdateFolders.h"
+#include "QxUpdateInternal.h"
 #include "QxUpdateTrace.h"
 
 using ORVEL::Log;
@@ -16,7 +17,6 @@ using ORVEL::ORVEL_LOG_ERROR;
 
 namespace {
 
-constexpr const char* kSettingsFile = "orvel.ini";
 constexpr const char* kApplyFailed = "Apply the component to local scanner failed.\n";
 constexpr const char* kUploadFailed = "Upload the component to central database failed.\n";
 constexpr std::size_t kNumberTextBytes = 10;
@@ -108,7 +108,7 @@ std::string updateTimeText() {
 
 std::string spamVersion(unsigned base, unsigned rule) {
   char text[kSpamVersionBytes];
-  std::snprintf(text, sizeof text, "%u.%03u", base, rule % 1000);
+  std::snprintf(text, sizeof text, "%u.%03u", base, rule % kfRuleVersionsPerBase);
   return text;
 }
 
@@ -117,8 +117,8 @@ std::string spamVersion(unsigned base, unsigned rule) {
 void QxUpdate::_recordProcessed(const char* member, const char* versionKey, const char* dateKey,
                                 const std::string& version, const std::string& timeText,
                                 const char* title, std::string& msg) {
-  m_settings.writeSetting(versionKey, version.c_str(), "Update", kSettingsFile);
-  m_settings.writeSetting(dateKey, timeText.c_str(), "Update", kSettingsFile);
+  m_settings.writeSetting(versionKey, version.c_str(), "Update", kfSettingsFile);
+  m_settings.writeSetting(dateKey, timeText.c_str(), "Update", kfSettingsFile);
   _appendSuccess(member, title, version, msg);
 }
 
@@ -128,7 +128,8 @@ void QxUpdate::_appendSuccess(const char* member, const char* title, const std::
   if (m_bundle) {
     m_bundle->format(
         "KF_CPNT_SUCCESS_MSG",
-        std::vector<icu::Formattable>{icu::Formattable(title), icu::Formattable(version.c_str()),
+        std::vector<icu::Formattable>{icu::Formattable(icu::UnicodeString::fromUTF8(title)),
+                                      icu::Formattable(icu::UnicodeString::fromUTF8(version)),
                                       icu::Formattable(0)},
         text);
   }
@@ -191,8 +192,8 @@ int QxUpdate::_processVirusFamilyEngine(QxUpdateType type, std::string& msg) {
   const std::string timeText = updateTimeText();
   if (!_KFBlob(type, filePath, checked.strVersion, fileName))
     return fail(member.name, kUploadFailed, msg);
-  m_settings.writeSetting(member.versionKey, checked.strVersion.c_str(), "Update", kSettingsFile);
-  m_settings.writeSetting(member.dateKey, timeText.c_str(), "Update", kSettingsFile);
+  m_settings.writeSetting(member.versionKey, checked.strVersion.c_str(), "Update", kfSettingsFile);
+  m_settings.writeSetting(member.dateKey, timeText.c_str(), "Update", kfSettingsFile);
   if (member.settingsWritten)
     Log::LogByLevel(KF_TRACE_LEVEL(m_traceLevel), "%s", member.settingsWritten);
   _appendSuccess(member.name, member.title, checked.strVersion, msg);
@@ -256,7 +257,7 @@ int QxUpdate::_processQxasePtn(QxUpdateType /*type*/, std::string& msg) {
     return fail(kMember, kCorrupt, msg);
   const bool newBase = !m_qxasePatternUpToDate;
   if ((newBase && base != m_para.stVersion[QXASE_PATTERN].uiInternalVersion) ||
-      rule != m_para.stVersion[QXASE_PATCH].uiInternalVersion || base != rule / 1000)
+      rule != m_para.stVersion[QXASE_PATCH].uiInternalVersion || base != rule / kfRuleVersionsPerBase)
     return fail(kMember, kCorrupt, msg);
 
   std::string version = spamVersion(base, rule);
@@ -278,9 +279,9 @@ int QxUpdate::_processQxasePtn(QxUpdateType /*type*/, std::string& msg) {
     return fail(kMember, "Generate the zip for anti-spam pattern failed.\n", msg);
   if (!_KFBlob(QXASE_PATTERN, archivePath, version, archiveName))
     return fail(kMember, "Upload the anti-spam pattern to central database failed.\n", msg);
-  m_settings.writeSetting("VersionQXASEPattern", version.c_str(), "Update", kSettingsFile);
+  m_settings.writeSetting("VersionQXASEPattern", version.c_str(), "Update", kfSettingsFile);
   m_settings.writeSetting("UpdateDateQXASEPattern", updateTimeText().c_str(), "Update",
-                          kSettingsFile);
+                          kfSettingsFile);
   getResultVersion(QXASE_PATTERN, version);
   _appendSuccess(kMember, "Spam pattern", version, msg);
   KF_LEAVE("_processQxasePtn");
