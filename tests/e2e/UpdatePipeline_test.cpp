@@ -1,0 +1,169 @@
+// The update pipeline end to end: downloads through the configured server (verify, upload,
+// record) and console updates (which also install), version queries, rollback, and a second
+// scanner that takes what the first uploaded.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "EndToEnd.h"
+#include "OrvelKF/KFBlobManager.h"
+#include "OrvelKF/QxZip.h"
+
+namespace fs = std::filesystem;
+using namespace OrvelEndToEnd;
+
+namespace {
+
+const char* const kEngineFiles[] = {"ziran32.dll", "dexa32.dll", "qxufeng.dll", "qxaseng.dll"};
+
+std::string successText(const Component& c) {
+  return std::string(c.title) + " was updated successfully to version " + c.newVersion + ".";
+}
+
+bool isEngine(const Component& c) { return c.itemClass == 2; }
+
+}  // namespace
+
+class Pipeline : public EndToEnd {};
+
+TEST_P(Pipeline, EveryComponentThroughTheConfiguredServerThenAsAConsoleUpdate) {
+  Feed feed(m_scratch.path());
+  publishNewComponents(feed);
+  seedInstallation(feed.url());
+  const std::string bin = *home / "bin", ziran = *home / "lib/pattern/ziran";
+  const std::vector<std::string> installedPatterns = namesIn(ziran);
+
+  // Through the configured server: verified, uploaded and recorded; nothing installed.
+  QxUpdate manual;
+  for (const Component& c : components()) {
+    SCOPED_TRACE(c.title);
+    const int before = feed.requests("kitefeed.idx");
+    std::string msg;
+    EXPECT_EQ(SUCCESS, manual.download(c.type, msg, false));
+    EXPECT_EQ(successText(c), msg);
+    EXPECT_EQ(before + 1, feed.requests("kitefeed.idx"));  // 6 brings 7 in the same call
+    EXPECT_EQ(c.newVersion, centralVersion(c.type));
+    EXPECT_EQ(c.oldVersion, centralVersion(c.type + 100));
+    EXPECT_EQ(c.newVersion, globalSetting(kfGlobalVersionKey[c.type]));
+  }
+  EXPECT_FALSE(globalSetting("UpdateDateVirusPattern").empty());
+  EXPECT_EQ(installedPatterns, namesIn(ziran));
+  for (const char* engine : kEngineFiles)
+    EXPECT_EQ(content(OrvelEngineTest::engines("v1") + "/" + engine), content(bin + "/" + engine));
+  EXPECT_TRUE(m_services->calls.empty());
+
+  // The spam incremental pattern alone: fetched, but nothing is processed.
+  std::string msg;
+  EXPECT_EQ(SUCCESS, manual.download(QXASE_PATCH, msg, false));
+  EXPECT_EQ("", msg);
+
+  // As a console update: installed into this scanner as well.
+  QxUpdate console(CONSOLE_UPDATE);
+  for (const Component& c : components()) {
+    SCOPED_TRACE(c.title);
+    m_services->calls.clear();
+    msg.clear();
+    EXPECT_EQ(SUCCESS, console.download(c.type, feed.url(), 0, msg, false));
+    EXPECT_EQ(successText(c), msg);
+    EXPECT_EQ(c.newVersion, scannerInfo(kfScannerInfoVersionKey[c.type]));
+    EXPECT_EQ(c.newVersion, centralVersion(c.type));  // the store had it already
+    if (isEngine(c)) {
+      EXPECT_EQ(content(newFiles() + "/" + c.files[0]), content(bin + "/" + c.files[0]));
+      EXPECT_EQ(content(OrvelEngineTest::engines("v1") + "/" + c.files[0]),
+                content(bin + "/" + c.files[0] + ".bak"));
+      EXPECT_EQ(std::vector<std::string>({"stop QxOrvelScan", "stop QxOrvelPolicy",
+                                          "start QxOrvelScan", "start QxOrvelPolicy"}),
+                [&] {
+                  std::vector<std::string> requests;
+                  for (const std::string& call : m_services->calls)
+                    if (call.rfind("stop ", 0) == 0 || call.rfind("start ", 0) == 0)
+                      requests.push_back(call);
+                  return requests;
+                }());
+    } else if (c.type == QXASE_PATTERN) {
+      for (const std::string& file : c.files)
+        EXPECT_TRUE(fs::exists(*home / ("lib/pattern/qxase/rules/" + file))) << file;
+      EXPECT_TRUE(fs::exists(*home / "lib/pattern/qxase/cache/qxase.cache"));
+    } else {
+      EXPECT_EQ(content(newFiles() + "/" + c.files[0]), content(ziran + "/" + c.files[0]));
+    }
+  }
+  EXPECT_EQ(4u, [&] {
+    unsigned backups = 0;
+    for (const std::string& name : namesIn(bin)) backups += fs::path(name).extension() == ".bak";
+    return backups;
+  }());
+
+  // Version queries: every member of a family is current on this object, so the source says
+  // up to date, and the next query of the family is answered without asking again.
+  for (auto [asked, next, nextVersion] :
+       {std::tuple{VIRUS_PATTERN, QXUFE_ENGINE, "3.123.1200"},
+        std::tuple{QXASE_ENGINE, QXASE_PATTERN, "17462.002"}}) {
+    std::string version;
+    const int before = feed.requests("kitefeed.idx");
+    EXPECT_EQ(UP_TO_DATE, console.getAvailVersion(asked, feed.url(), 0, msg, version, false));
+    EXPECT_EQ("The " + std::string(kfDownloadWhat[asked]) + " is up to date.", msg);
+    EXPECT_EQ(UP_TO_DATE, console.getAvailVersion(next, feed.url(), 0, msg, version, false));
+    EXPECT_EQ(nextVersion, version);
+    EXPECT_EQ(before + 1, feed.requests("kitefeed.idx"));
+  }
+  // A new object knows no current versions: the one query reports the whole family.
+  QxUpdate query;
+  std::string version;
+  EXPECT_EQ(SUCCESS, query.getAvailVersion(SPYWARE_PATTERN, msg, version, false));
+  EXPECT_EQ("1.235.00", version);
+  EXPECT_EQ(SUCCESS, query.getResultVersion(DEXA_ENGINE, version));
+  EXPECT_EQ("2.120.1100", version);
+
+  // A rollback makes the previous upload current again and the installation adopts it.
+  EXPECT_EQ(SUCCESS, manual.rollback(VIRUS_PATTERN, 0));
+  EXPECT_EQ("5.763.00", centralVersion(VIRUS_PATTERN));
+  EXPECT_EQ("", centralVersion(VIRUS_PATTERN + 100));
+  EXPECT_EQ("5.763.00", globalSetting("VersionVirusPattern"));
+}
+
+// A scanner that does not download takes what another one uploaded.
+TEST_P(Pipeline, ASecondScannerTakesTheUploadedComponents) {
+  Feed feed(m_scratch.path());
+  publishNewComponents(feed);
+  seedInstallation(feed.url());
+  QxUpdate first;
+  std::string msg;
+  for (QxUpdateType type : {SCAN_ENGINE, VIRUS_PATTERN}) EXPECT_EQ(SUCCESS, first.download(type, msg, false));
+
+  OrvelTest::TempDir second;
+  for (const char* folder : {"bin", "config", "lib/pattern/ziran", "temp/kf", "log"})
+    fs::create_directories(second / folder);
+  fs::copy(*home / "sql", second / "sql", fs::copy_options::recursive);
+  fs::create_directory_symlink(ORVEL_TEST_RESOURCE_DIR, second / "resources");
+  fs::copy_file(*home / "config/orvel.key", second / "config/orvel.key");
+  std::string ini = OrvelTest::readFile(*home / "config/orvel.ini");
+  const std::string relativeDb = "file = lib\\orveladmin.db";
+  if (ini.find(relativeDb) != std::string::npos)
+    ini.replace(ini.find(relativeDb), relativeDb.size(), "file = " + (*home / "lib/orveladmin.db"));
+  OrvelTest::writeFile(second / "config/orvel.ini", ini);
+  fs::copy_file(OrvelEngineTest::engines("v1") + "/ziran32.dll", second / "bin/ziran32.dll");
+  ::setenv("ORVEL_HOME", second.path().c_str(), 1);
+  OrvelDbTest::forgetProcessSettings();
+
+  QxUpdate scanner;
+  _uiKFData engine{};
+  engine.type = SCAN_ENGINE;
+  std::snprintf(engine.file_path, sizeof engine.file_path, "%s/temp/kf/", second.path().c_str());
+  ASSERT_EQ(ERRC_SUCCESS, KFBlobManager::GetKFBlob(engine));
+  EXPECT_TRUE(scanner.applyToLocal(SCAN_ENGINE, engine.file_path, "9.750.1042", "ziran32.dll"));
+  EXPECT_EQ(content(newFiles() + "/ziran32.dll"), content(second / "bin/ziran32.dll"));
+
+  _uiKFData pattern{};
+  pattern.type = VIRUS_PATTERN;
+  std::snprintf(pattern.file_path, sizeof pattern.file_path, "%s/temp/kf/", second.path().c_str());
+  ASSERT_EQ(ERRC_SUCCESS, KFBlobManager::GetKFBlob(pattern));
+  EXPECT_EQ(second / "temp/kf/ksv$pat.5764.zip", pattern.file_path);
+  std::string archive = pattern.file_path, folder = second / "temp/kf";
+  ASSERT_EQ(0, ORVEL::_unzip(archive.data(), folder.data()));
+  EXPECT_TRUE(scanner.applyToLocal(VIRUS_PATTERN, second / "temp/kf/ksv$pat.5764", "5.764.00", ""));
+  EXPECT_EQ(content(newFiles() + "/ksv$pat.5764"), content(second / "lib/pattern/ziran/ksv$pat.5764"));
+  ::setenv("ORVEL_HOME", home->path().c_str(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Pipeline, ORVEL_DB_BACKENDS);
