@@ -90,6 +90,8 @@ const ResultTexts kTexts[] = {
      "テキストがバッファに収まらないため切り詰められました。"},
     {QXU_E_MERGE, "The incremental pattern could not be merged with the current pattern.",
      "差分パターンを現在のパターンに統合できませんでした。"},
+    {QXU_E_WRONG_FEED, "The update feed index belongs to another feed than the expected one.",
+     "アップデートフィードのインデックスは、想定とは別のフィードのものです。"},
 };
 
 std::atomic<int> g_messageCodePage{0};

@@ -7,6 +7,7 @@
 
 #include "ClientError.h"
 #include "OrvelPlatform/Path.h"
+#include "feed/FeedFormat.h"
 
 namespace QxuClient {
 
@@ -101,6 +102,11 @@ bool applyProperty(Settings* s, const std::string& name, const std::string& valu
     s->caFile = value;
     return true;
   }
+  if (name == "FeedName") {
+    if (!value.empty() && !KiteFeed::isFeedName(value)) return false;
+    s->feedName = value;
+    return true;
+  }
   if (name == "IndexMaxBytes") {
     if (!wholeNumber(value, 1024, 256L << 20, &number)) return false;
     s->indexMaxBytes = static_cast<std::uint64_t>(number);
@@ -128,6 +134,8 @@ bool readProperty(const Settings& s, const std::string& name, std::string* value
     *value = s.caFile;
   else if (name == "IndexMaxBytes")
     *value = std::to_string(s.indexMaxBytes);
+  else if (name == "FeedName")
+    *value = s.feedName;
   else
     return false;
   return true;

@@ -23,6 +23,7 @@ struct Settings {
   int msgCodePage = 0;                     // "MsgCodePage": 932 gives Japanese texts
   std::string caFile;                      // "CAFile": extra CA bundle; empty: the working folder's
   std::uint64_t indexMaxBytes = 4u << 20;  // "IndexMaxBytes"
+  std::string feedName;                    // "FeedName": the feed the index must name; empty: any
 };
 
 // Sets one property; false when the name is unknown or the value unusable.

@@ -223,12 +223,15 @@ KiteFeed::Body UpdateSession::verifyIndex(const std::string& bytes) {
   KiteFeed::Body body;
   if (!KiteFeed::parseBody(envelope.body, &body, &why))
     fail(QXU_E_INDEX_FORMAT, "The index of " + m_source + ": " + why);
+  if (!m_settings.feedName.empty() && body.feed != m_settings.feedName)
+    fail(QXU_E_WRONG_FEED, "The index of " + m_source + " belongs to the feed \"" + body.feed +
+                               "\", not to \"" + m_settings.feedName + "\" (FeedName).");
   const std::int64_t now = static_cast<std::int64_t>(OrvelPlatform::clock().now());
   if (now >= body.expires)
     fail(QXU_E_INDEX_EXPIRED, "The index of " + m_source + " (serial " +
                                   std::to_string(body.serial) + ") expired at " +
                                   utcText(body.expires) + ".");
-  m_work.acceptSerial(m_source, body.serial, KiteFeed::sha256Hex(envelope.body));
+  m_work.acceptSerial(envelope.keyId, body.feed, body.serial, KiteFeed::sha256Hex(envelope.body));
   return body;
 }
 

@@ -67,7 +67,9 @@ struct SeenSerial {
 }
 
 // The serial remembered in a state file; nothing when there is no file yet.
-std::optional<SeenSerial> readSeenSerial(const std::string& statePath) {
+// The file names its key and feed, which must be the ones it is kept for.
+std::optional<SeenSerial> readSeenSerial(const std::string& statePath, const std::string& keyId,
+                                         const std::string& feedName) {
   std::string text;
   if (!KiteFeed::readWholeFile(statePath, &text)) {
     if (errno == ENOENT) return std::nullopt;
@@ -81,6 +83,9 @@ std::optional<SeenSerial> readSeenSerial(const std::string& statePath) {
   if (digest == state.end() || !digest->is_string() ||
       !KiteFeed::isHexOfLength(digest->get<std::string>(), 64))
     damagedState(statePath, "no body digest");
+  if (state.value("key", nlohmann::json()) != keyId ||
+      state.value("feed", nlohmann::json()) != feedName)
+    damagedState(statePath, "it names another key or feed");
   return SeenSerial{serial->get<std::uint64_t>(), digest->get<std::string>()};
 }
 
@@ -167,27 +172,29 @@ bool WorkFolder::trustedKey(const std::string& keyId, std::string* rawKey) const
   return true;
 }
 
-void WorkFolder::acceptSerial(const std::string& source, std::uint64_t serial,
-                              const std::string& bodySha256) {
+void WorkFolder::acceptSerial(const std::string& keyId, const std::string& feedName,
+                              std::uint64_t serial, const std::string& bodySha256) {
   makeFolder("state");
-  const std::string id = sourceId(source);
-  const std::string lockPath = path("state/" + id + ".lock");
+  // Key and feed, never the URL: one feed reached under another spelling of
+  // its URL, or through a mirror, must not start a fresh memory.
+  const std::string base = path("state/" + keyId + "-" + feedName);
+  const std::string lockPath = base + ".lock";
   FdCloser lock{::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)};
   if (lock.fd < 0 || ::flock(lock.fd, LOCK_EX) != 0) failWork("Cannot lock", lockPath);
 
-  const std::string statePath = path("state/" + id + ".json");
-  if (const std::optional<SeenSerial> seen = readSeenSerial(statePath)) {
+  const std::string statePath = base + ".json";
+  const std::string feed = "The index of the feed \"" + feedName + "\" (key " + keyId + ")";
+  if (const std::optional<SeenSerial> seen = readSeenSerial(statePath, keyId, feedName)) {
     if (serial < seen->serial)
-      fail(QXU_E_INDEX_REPLAYED, "The index of " + normalizedSource(source) + " has serial " +
-                                     std::to_string(serial) + ", but serial " +
+      fail(QXU_E_INDEX_REPLAYED, feed + " has serial " + std::to_string(serial) + ", but serial " +
                                      std::to_string(seen->serial) + " was already received.");
     if (serial == seen->serial && seen->bodySha256 != bodySha256)
-      fail(QXU_E_INDEX_REPLAYED, "The index of " + normalizedSource(source) + " repeats serial " +
-                                     std::to_string(serial) + " with different content.");
+      fail(QXU_E_INDEX_REPLAYED,
+           feed + " repeats serial " + std::to_string(serial) + " with different content.");
     if (serial == seen->serial) return;
   }
   const nlohmann::json state{
-      {"source", normalizedSource(source)}, {"serial", serial}, {"body_sha256", bodySha256}};
+      {"key", keyId}, {"feed", feedName}, {"serial", serial}, {"body_sha256", bodySha256}};
   if (!KiteFeed::replaceFile(statePath, state.dump() + "\n"))
     failWork("Cannot write the feed state", statePath);
 }

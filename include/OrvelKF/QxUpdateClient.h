@@ -71,6 +71,7 @@ extern "C" {
 #define QXU_E_KEY_NOT_FOUND 29       /* no trusted key with that id or index */
 #define QXU_E_BUFFER_TOO_SMALL 30    /* the text did not fit; the buffer holds a cut copy */
 #define QXU_E_MERGE 46               /* an incremental pattern did not merge (result digest) */
+#define QXU_E_WRONG_FEED 47          /* the index names another feed than "FeedName" */
 
 /*
  * Detail codes (second word of QxuErrorInfo): (result << 16) | particular.

@@ -63,6 +63,46 @@ class FeedSafety : public ClientFixture {
   std::vector<tag_ItemInfo> m_items;
 };
 
+TEST_F(FeedSafety, TheSerialIsRememberedPerKeyAndFeedNameWhateverTheUrlSpelling) {
+  auto feed = fileFeed();
+  feed->add(3, kVirusPattern, "576300", {{kPatternName, "pattern"}});
+  feed->sign();
+  const std::string older = feed->index();
+  feed->sign();
+  ASSERT_EQ(QXU_OK, updatePattern(feed->url()));
+  feed->replaceIndex(older);
+  const fs::path folder(feed->folder());
+  const std::string parent = folder.parent_path(), name = folder.filename();
+  for (const std::string& url :
+       {"file://" + parent + "//" + name, "file://" + parent + "/./" + name,
+        "file://localhost" + feed->folder()}) {
+    EXPECT_EQ(QXU_E_INDEX_REPLAYED, updatePattern(url)) << url;
+    expectFailure(QXU_E_INDEX_REPLAYED, 0x00110000u,
+                  "has serial 1, but serial 2 was already received");
+  }
+
+  // Another feed signed with the same key has a memory of its own, and is
+  // refused once the client expects the name of the first.
+  const std::string other = m_feeds / "other";
+  addPattern(other, "576300", "other pattern");
+  KiteFeed::Publisher(other).sign(feed->privateKeyPem(), "orvel-other", 3600, std::time(nullptr));
+  EXPECT_EQ(QXU_OK, updatePattern("file://" + other));
+  EXPECT_EQ(2u, stateFiles().size());
+  ASSERT_TRUE(m_context->set("FeedName", feed->feedName()));
+  EXPECT_EQ(feed->feedName(), m_context->get("FeedName"));
+  EXPECT_EQ(QXU_E_WRONG_FEED, updatePattern("file://" + other));
+  expectFailure(QXU_E_WRONG_FEED, 0x002F0000u,
+                "belongs to the feed \"orvel-other\", not to \"" + feed->feedName() + "\"");
+  feed->sign();
+  EXPECT_EQ(QXU_OK, updatePattern(feed->url()));
+  EXPECT_FALSE(m_context->set("FeedName", "../x"));
+  EXPECT_THROW(KiteFeed::Publisher(other).sign(feed->privateKeyPem(), "renamed", 60, 0),
+               KiteFeed::PublishError)
+      << "a feed keeps its name";
+  EXPECT_EQ("The update feed index belongs to another feed than the expected one.",
+            errorString(QXU_E_WRONG_FEED));
+}
+
 TEST_F(FeedSafety, ADamagedFeedStateIsAnErrorAndStaysUntilTheAdministratorRemovesIt) {
   auto feed = fileFeed();
   feed->add(3, kVirusPattern, "576300", {{kPatternName, "pattern"}});

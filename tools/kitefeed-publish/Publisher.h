@@ -42,14 +42,16 @@ class Publisher {
 
   AddResult add(const AddRequest& request);
   // Writes kitefeed.idx with the next serial, issued now and expiring after
-  // validSeconds. Returns the serial.
-  std::uint64_t sign(const std::string& privateKeyPem, std::int64_t validSeconds, std::time_t now);
+  // validSeconds. feedName names the feed in the index; it is kept in the
+  // catalogue, may be empty once kept, and never changes. Returns the serial.
+  std::uint64_t sign(const std::string& privateKeyPem, const std::string& feedName,
+                     std::int64_t validSeconds, std::time_t now);
   // One line per kept version: class, id, platform, languages, version, files.
   std::vector<std::string> list() const;
 
  private:
-  void load(std::vector<Entry>* entries, std::uint64_t* serial) const;
-  void save(const std::vector<Entry>& entries, std::uint64_t serial) const;
+  Catalog load() const;
+  void save(const Catalog& catalog) const;
   std::string storeBytes(const std::string& folder, const std::string& bytes) const;
   void removeUnreferenced(const std::vector<Entry>& entries) const;
 
