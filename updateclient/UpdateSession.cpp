@@ -175,9 +175,11 @@ int UpdateSession::run(tag_ItemInfo* items, unsigned count) {
       ++committed;
     }
   } catch (...) {
-    for (std::size_t i = 0; i < committed; ++i) staged[i]->uncommit();
+    // Backwards, so that a name replaced twice ends with its first content.
+    while (committed > 0) staged[--committed]->rollBack();
     throw;
   }
+  for (auto& file : staged) file->dropReplaced();
   for (const Plan& plan : plans) items[plan.index].stResult = asVersionBuild(plan.entry->version);
   return (!plans.empty() || newer) ? QXU_OK : QXU_UP_TO_DATE;
 }

@@ -127,4 +127,24 @@ TEST_F(FeedSafety, ADamagedFeedStateIsAnErrorAndStaysUntilTheAdministratorRemove
   EXPECT_EQ(std::vector<std::string>{state}, stateFiles());
 }
 
+TEST_F(FeedSafety, AFailedCommitPutsBackTheFilesItHadReplaced) {
+  auto feed = fileFeed();
+  feed->add(3, kSpamPattern, "2", {{"a.bin", "new a"}, {"b.bin", "new b"}});
+  feed->sign();
+  writeFile(dest("a.bin"), "old a");
+  fs::create_directory(dest("b.bin"));
+  m_items = {item(3, kSpamPattern, number(1))};
+  EXPECT_EQ(QXU_E_WRITE, update(m_items, feed->url()));
+  expectFailure(QXU_E_WRITE, QXU_DETAIL(QXU_E_WRITE, EISDIR), dest("b.bin"));
+  EXPECT_EQ("old a", readFile(dest("a.bin")));
+  EXPECT_EQ((Strings{"a.bin", "b.bin"}), destFiles()) << "nothing temporary or kept aside stays";
+  EXPECT_EQ(1u, m_items[0].stResult.uiMajor);
+
+  fs::remove(dest("b.bin"));
+  EXPECT_EQ(QXU_OK, update(m_items, feed->url()));
+  EXPECT_EQ("new a", readFile(dest("a.bin")));
+  EXPECT_EQ("new b", readFile(dest("b.bin")));
+  EXPECT_EQ((Strings{"a.bin", "b.bin"}), destFiles());
+}
+
 }  // namespace
