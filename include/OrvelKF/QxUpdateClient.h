@@ -65,7 +65,7 @@ extern "C" {
 #define QXU_E_WRITE 23               /* a file cannot be written or renamed in the destination */
 #define QXU_E_WORK_FOLDER 24         /* the working folder is not set or its state unusable */
 #define QXU_E_INVALID_CONTEXT 25     /* the context handle was not made by QxuCreateContext */
-#define QXU_E_TRANSFER_TIMEOUT 26    /* no byte arrived within "SocketTimeout" */
+#define QXU_E_TRANSFER_TIMEOUT 26    /* no byte within "SocketTimeout", or below the rate floor */
 #define QXU_E_KEY_FORMAT 27          /* a trusted key text is not an Ed25519 public key */
 #define QXU_E_HTTP_STATUS 28         /* error status or item/file not found; see detail */
 #define QXU_E_KEY_NOT_FOUND 29       /* no trusted key with that id or index */

@@ -127,6 +127,46 @@ TEST_F(FeedSafety, ADamagedFeedStateIsAnErrorAndStaysUntilTheAdministratorRemove
   EXPECT_EQ(std::vector<std::string>{state}, stateFiles());
 }
 
+class SlowServer : public FeedSafety {
+ protected:
+  void SetUp() override {
+    FeedSafety::SetUp();
+    m_feed = std::make_unique<TestFeed>(m_feeds / "served", "");
+    trust(*m_feed);
+    m_feed->add(3, kVirusPattern, "576300", {{kPatternName, m_content}});
+    m_feed->sign();
+    m_server = std::make_unique<FaultServer>(m_feeds.path());
+    const std::string file = m_feed->filePath(kVirusPattern, kPatternName);
+    m_server->drip("/served/" + file.substr(m_feed->folder().size() + 1), 30);
+    ASSERT_TRUE(m_context->set("SocketTimeout", "0.5"));
+    ASSERT_TRUE(m_context->set("RetryCount", "0"));
+  }
+  const std::string m_content = "twelve bytes";
+  std::unique_ptr<TestFeed> m_feed;
+  std::unique_ptr<FaultServer> m_server;
+};
+
+TEST_F(SlowServer, ATransferBelowTheRateFloorFailsAndASlowSteadyOneSucceeds) {
+  EXPECT_EQ("1024", m_context->get("LowSpeedLimit"));
+  EXPECT_EQ("60", m_context->get("LowSpeedTime"));
+  ASSERT_TRUE(m_context->set("LowSpeedTime", "0.1"));
+  ASSERT_TRUE(m_context->set("LowSpeedLimit", "100"));
+  EXPECT_EQ(QXU_E_TRANSFER_TIMEOUT, updatePattern(m_server->url("/served")));
+  expectFailure(QXU_E_TRANSFER_TIMEOUT, 0x001A0000u, "below the floor of 100 bytes/s");
+  EXPECT_TRUE(destFiles().empty());
+
+  ASSERT_TRUE(m_context->set("LowSpeedLimit", "5"));
+  EXPECT_EQ(QXU_OK, updatePattern(m_server->url("/served")));
+  EXPECT_EQ(m_content, readFile(dest(kPatternName)));
+
+  // A window without a single byte is the stall time-out's to judge.
+  SilentServer silent;
+  ASSERT_TRUE(m_context->set("SocketTimeout", "0.3"));
+  EXPECT_EQ(QXU_E_TRANSFER_TIMEOUT,
+            updatePattern("http://127.0.0.1:" + std::to_string(silent.port()) + "/feed"));
+  expectFailure(QXU_E_TRANSFER_TIMEOUT, 0x001A0000u, "No data arrived for 300 ms.");
+}
+
 TEST_F(FeedSafety, AFailedCommitPutsBackTheFilesItHadReplaced) {
   auto feed = fileFeed();
   feed->add(3, kSpamPattern, "2", {{"a.bin", "new a"}, {"b.bin", "new b"}});
