@@ -35,10 +35,10 @@ const ResultTexts kTexts[] = {
     {QXU_E_PROXY_AUTH, "The proxy server refused the user name or password.",
      "プロキシサーバがユーザ名またはパスワードを拒否しました。"},
     {QXU_E_TLS,
-     "The secure connection failed: the server certificate was not accepted or the TLS "
-     "handshake failed.",
-     "セキュア接続に失敗しました。サーバ証明書が受け入れられないか、TLS ハンドシェイクに失敗しま"
-     "した。"},
+     "The secure connection failed: the server certificate was not accepted, the TLS handshake "
+     "failed, or the server redirected to a connection without TLS.",
+     "セキュア接続に失敗しました。サーバ証明書が受け入れられないか、TLS ハンドシェイクに失敗した"
+     "か、TLS のない接続へリダイレクトされました。"},
     {QXU_E_CANCELLED, "The update was cancelled.", "アップデートはキャンセルされました。"},
     {QXU_E_CONNECT_TIMEOUT, "The connection to the update server timed out.",
      "アップデートサーバへの接続がタイムアウトしました。"},

@@ -85,6 +85,7 @@ struct Transfer::Attempt {
   long status = 0;
   std::string retryAfter;
   std::string etag;
+  std::string location;  // of a redirect
   bool bodyStarted = false;
   bool errorStatus = false;
   std::optional<ClientError> stop;  // why a callback stopped the transfer
@@ -195,7 +196,10 @@ void Transfer::configure(Attempt& a, const std::string& url, std::uint64_t resum
   curl_easy_reset(e);
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https,file");
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // Once on TLS, a transfer stays on it: the item list, server and proxy
+  // credentials never travel in clear because a server said so.
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR,
+                   startsWithNoCase(url, "https://") ? "https" : "http,https");
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
@@ -307,12 +311,15 @@ std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, 
     a.status = space == std::string::npos ? 0 : std::atol(line.c_str() + space + 1);
     a.retryAfter.clear();
     a.etag.clear();
+    a.location.clear();
     return size * count;
   }
   std::string value = headerValue(line, "Retry-After");
   if (!value.empty()) a.retryAfter = value;
   value = headerValue(line, "ETag");
   if (!value.empty()) a.etag = value;
+  value = headerValue(line, "Location");
+  if (!value.empty()) a.location = value;
   return size * count;
 }
 
@@ -391,6 +398,13 @@ Transfer::Outcome Transfer::classify(Attempt& a, bool done, int curlCode, const 
       o.result.etag = a.etag;
       return o;
     case CURLE_UNSUPPORTED_PROTOCOL:
+      if (a.status >= 300 && a.status < 400 && startsWithNoCase(url, "https://")) {
+        // A redirect from https may only lead to https (configure).
+        o.error.emplace(QXU_E_TLS, particular,
+                        "Refused the redirect from https to " + a.location + where);
+        return o;
+      }
+      [[fallthrough]];
     case CURLE_URL_MALFORMAT:
       o.error.emplace(QXU_E_BAD_URL, particular, "The URL cannot be used" + curlText);
       return o;

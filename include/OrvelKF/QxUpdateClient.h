@@ -48,7 +48,7 @@ extern "C" {
 #define QXU_E_CONNECT 6              /* the server cannot be resolved or refuses connections */
 #define QXU_E_PROXY 7                /* the proxy cannot be reached or fails the request */
 #define QXU_E_PROXY_AUTH 8           /* the proxy refused the credentials */
-#define QXU_E_TLS 9                  /* TLS handshake or certificate check failed */
+#define QXU_E_TLS 9                  /* TLS failed, or a redirect would leave https */
 #define QXU_E_CANCELLED 10           /* the progress callback answered 0 */
 #define QXU_E_CONNECT_TIMEOUT 11     /* no connection within "SocketTimeoutConnect" */
 #define QXU_E_TRANSFER 12            /* the connection broke during a transfer */

@@ -187,4 +187,22 @@ TEST_F(FeedSafety, AFailedCommitPutsBackTheFilesItHadReplaced) {
   EXPECT_EQ((Strings{"a.bin", "b.bin"}), destFiles());
 }
 
+TEST_F(FeedSafety, HttpsIsNeverRedirectedToHttp) {
+  REQUIRE_SERVERS("ORVEL_NGINX_ROOT", "ORVEL_NGINX_HTTP_PORT", "ORVEL_NGINX_HTTPS_PORT",
+                  "ORVEL_NGINX_CA");
+  auto feed = nginxFeed(true);
+  feed->add(3, kVirusPattern, "576300", {{kPatternName, "pattern"}});
+  feed->sign();
+  ASSERT_TRUE(m_context->set("CAFile", serverVariable("ORVEL_NGINX_CA")));
+  const std::string https = "https://127.0.0.1:" + serverVariable("ORVEL_NGINX_HTTPS_PORT");
+  const std::string name = fs::path(feed->folder()).filename();
+  EXPECT_EQ(QXU_E_TLS, updatePattern(https + "/to-http/" + name));
+  expectFailure(QXU_E_TLS, QXU_DETAIL(QXU_E_TLS, 1),
+                "Refused the redirect from https to http://127.0.0.1:" +
+                    serverVariable("ORVEL_NGINX_HTTP_PORT") + "/" + name + "/kitefeed.idx");
+  EXPECT_TRUE(destFiles().empty());
+  EXPECT_EQ(QXU_OK, updatePattern(https + "/to-https/" + name)) << "https to https is fine";
+  EXPECT_EQ("pattern", readFile(dest(kPatternName)));
+}
+
 }  // namespace
