@@ -205,4 +205,27 @@ TEST_F(FeedSafety, HttpsIsNeverRedirectedToHttp) {
   EXPECT_EQ("pattern", readFile(dest(kPatternName)));
 }
 
+TEST(KeyFiles, ThePrivateKeyIsCreatedExclusivelyAndNeverThroughALink) {
+  OrvelTest::TempDir dir;
+  writeFile(dir / "victim", "victim");
+  fs::create_symlink(dir / "victim", dir / "feed.pem.tmp");
+  std::string publicHex, why;
+  ASSERT_TRUE(KiteFeed::makeKeyFiles(dir / "feed.pem", dir / "feed.pub", &publicHex, &why)) << why;
+  EXPECT_EQ("victim", readFile(dir / "victim"));
+  struct stat st;
+  ASSERT_EQ(0, ::lstat((dir / "feed.pem").c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+  const std::string pem = readFile(dir / "feed.pem");
+
+  fs::create_symlink(dir / "victim", dir / "planted.pem");
+  for (const std::string& taken : {dir / "planted.pem", dir / "feed.pem"}) {
+    EXPECT_FALSE(KiteFeed::makeKeyFiles(taken, dir / "other.pub", &publicHex, &why)) << taken;
+    EXPECT_EQ("cannot create " + taken + ": File exists (a key file is never replaced)", why);
+  }
+  EXPECT_EQ("victim", readFile(dir / "victim"));
+  EXPECT_EQ(pem, readFile(dir / "feed.pem"));
+  EXPECT_FALSE(fileExists(dir / "other.pub"));
+}
+
 }  // namespace

@@ -1,16 +1,18 @@
 #include "Publisher.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 
 #include "feed/FeedCrypto.h"
 #include "feed/FeedDelta.h"
+#include "feed/FeedFiles.h"
 #include "feed/FeedSigner.h"
 
 namespace KiteFeed {
@@ -22,23 +24,15 @@ namespace {
 constexpr const char* kCatalogName = "catalog.json";
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PublishError("cannot read " + path);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
+  std::string bytes;
+  if (!readWholeFile(path, &bytes))
+    throw PublishError("cannot read " + path + ": " + std::strerror(errno));
+  return bytes;
 }
 
-void writeAtomically(const std::string& path, const std::string& bytes, bool privateFile = false) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) throw PublishError("cannot write " + temporary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) throw PublishError("cannot write " + temporary);
-  }
-  if (privateFile) ::chmod(temporary.c_str(), 0600);
-  fs::rename(temporary, path);
+void writeAtomically(const std::string& path, const std::string& bytes) {
+  if (!replaceFile(path, bytes))
+    throw PublishError("cannot write " + path + ": " + std::strerror(errno));
 }
 
 bool sameKey(const Entry& a, const Entry& b) {
@@ -276,11 +270,18 @@ bool makeKeyFiles(const std::string& privatePath, const std::string& publicPath,
     *why = "OpenSSL cannot make an Ed25519 key";
     return false;
   }
-  try {
-    writeAtomically(privatePath, pem, true);
-    writeAtomically(publicPath, *publicHex + "\n");
-  } catch (const std::exception& e) {
-    *why = e.what();
+  // Created with its final mode, never over a file or through a planted
+  // link: at no moment can another user read the key.
+  if (!createFileExclusively(privatePath, pem, 0600)) {
+    const int error = errno;
+    *why = "cannot create " + privatePath + ": " + std::strerror(error) +
+           (error == EEXIST ? " (a key file is never replaced)" : "");
+    return false;
+  }
+  if (!replaceFile(publicPath, *publicHex + "\n")) {
+    const int error = errno;
+    *why = "cannot write " + publicPath + ": " + std::strerror(error);
+    ::unlink(privatePath.c_str());  // a key without its public half is of no use
     return false;
   }
   return true;
