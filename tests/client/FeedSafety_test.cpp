@@ -228,4 +228,20 @@ TEST(KeyFiles, ThePrivateKeyIsCreatedExclusivelyAndNeverThroughALink) {
   EXPECT_FALSE(fileExists(dir / "other.pub"));
 }
 
+TEST_F(FeedSafety, PruningKeepsEveryFileTheLiveIndexStillLists) {
+  auto feed = fileFeed();
+  addPattern(feed->folder(), "100", "pattern one hundred");
+  feed->sign();
+  addPattern(feed->folder(), "101", "pattern one hundred and one", 1);
+  EXPECT_EQ(QXU_OK, updatePattern(feed->url(), 1)) << "the live index still lists 100";
+  EXPECT_EQ("pattern one hundred", readFile(dest("ksv$pat.100")));
+
+  feed->sign();
+  EXPECT_EQ(Strings{KiteFeed::sha256Hex("pattern one hundred and one")},
+            listFolder(feed->folder() + "/files"))
+      << "signing drops what neither index nor catalogue names";
+  EXPECT_EQ(QXU_OK, updatePattern(feed->url(), 100));
+  EXPECT_EQ("pattern one hundred and one", readFile(dest("ksv$pat.101")));
+}
+
 }  // namespace

@@ -78,6 +78,14 @@ std::string feedNameFor(const Catalog& catalog, const std::string& given) {
   return given;
 }
 
+void addPaths(const std::vector<Entry>& entries, std::set<std::string>* paths) {
+  for (const Entry& e : entries)
+    for (const File& f : e.files) {
+      paths->insert(f.path);
+      for (const Delta& d : f.deltas) paths->insert(d.path);
+    }
+}
+
 std::string hexWord(std::uint32_t n) {
   std::ostringstream out;
   out << "0x" << std::hex << n;
@@ -200,13 +208,12 @@ AddResult Publisher::add(const AddRequest& request) {
   return result;
 }
 
+// Clients fetch what the signed index being served names until the next
+// sign replaces it: those files stay even when the catalogue dropped them.
 void Publisher::removeUnreferenced(const std::vector<Entry>& entries) const {
   std::set<std::string> used;
-  for (const Entry& e : entries)
-    for (const File& f : e.files) {
-      used.insert(f.path);
-      for (const Delta& d : f.deltas) used.insert(d.path);
-    }
+  if (!addLiveIndexPaths(&used)) return;  // what the clients need is unknown
+  addPaths(entries, &used);
   for (const char* folder : {"files", "deltas"}) {
     const fs::path dir = fs::path(m_folder) / folder;
     if (!fs::is_directory(dir)) continue;
@@ -215,6 +222,18 @@ void Publisher::removeUnreferenced(const std::vector<Entry>& entries) const {
       if (!used.count(relative)) fs::remove(item.path());
     }
   }
+}
+
+bool Publisher::addLiveIndexPaths(std::set<std::string>* paths) const {
+  const std::string path = m_folder + "/" + kIndexFileName;
+  if (!fs::exists(path)) return true;
+  Envelope envelope;
+  Body body;
+  std::string why;
+  if (!parseEnvelope(readFile(path), &envelope, &why) || !parseBody(envelope.body, &body, &why))
+    return false;
+  addPaths(body.entries, paths);
+  return true;
 }
 
 std::uint64_t Publisher::sign(const std::string& privateKeyPem, const std::string& feedName,
@@ -246,6 +265,7 @@ std::uint64_t Publisher::sign(const std::string& privateKeyPem, const std::strin
   catalog.feed = body.feed;
   catalog.serial = body.serial;
   save(catalog);
+  removeUnreferenced(catalog.entries);
   return body.serial;
 }
 
