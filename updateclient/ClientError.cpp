@@ -35,10 +35,10 @@ const ResultTexts kTexts[] = {
     {QXU_E_PROXY_AUTH, "The proxy server refused the user name or password.",
      "プロキシサーバがユーザ名またはパスワードを拒否しました。"},
     {QXU_E_TLS,
-     "The secure connection failed: the server certificate was not accepted or the TLS "
-     "handshake failed.",
-     "セキュア接続に失敗しました。サーバ証明書が受け入れられないか、TLS ハンドシェイクに失敗しま"
-     "した。"},
+     "The secure connection failed: the server certificate was not accepted, the TLS handshake "
+     "failed, or the server redirected to a connection without TLS.",
+     "セキュア接続に失敗しました。サーバ証明書が受け入れられないか、TLS ハンドシェイクに失敗した"
+     "か、TLS のない接続へリダイレクトされました。"},
     {QXU_E_CANCELLED, "The update was cancelled.", "アップデートはキャンセルされました。"},
     {QXU_E_CONNECT_TIMEOUT, "The connection to the update server timed out.",
      "アップデートサーバへの接続がタイムアウトしました。"},
@@ -76,8 +76,9 @@ const ResultTexts kTexts[] = {
      "アップデートクライアントの作業フォルダが設定されていないか、状態ファイルを使用できません。"},
     {QXU_E_INVALID_CONTEXT, "The update context handle is not valid.",
      "アップデートコンテキストのハンドルが正しくありません。"},
-    {QXU_E_TRANSFER_TIMEOUT, "The update server stopped sending data (transfer timed out).",
-     "アップデートサーバからのデータ送信が停止しました (転送タイムアウト)。"},
+    {QXU_E_TRANSFER_TIMEOUT,
+     "The update server stopped sending data or sent it too slowly (transfer timed out).",
+     "アップデートサーバからのデータ送信が停止したか、遅すぎます (転送タイムアウト)。"},
     {QXU_E_KEY_FORMAT, "The key is not an Ed25519 public key of 64 hexadecimal digits.",
      "キーは 64 桁の 16 進数の Ed25519 公開鍵ではありません。"},
     {QXU_E_HTTP_STATUS,
@@ -90,6 +91,8 @@ const ResultTexts kTexts[] = {
      "テキストがバッファに収まらないため切り詰められました。"},
     {QXU_E_MERGE, "The incremental pattern could not be merged with the current pattern.",
      "差分パターンを現在のパターンに統合できませんでした。"},
+    {QXU_E_WRONG_FEED, "The update feed index belongs to another feed than the expected one.",
+     "アップデートフィードのインデックスは、想定とは別のフィードのものです。"},
 };
 
 std::atomic<int> g_messageCodePage{0};

@@ -1,7 +1,6 @@
 // The 45 entry points of "QxUpdate.dll". Each one checks its arguments, does
 // its work inside an exception barrier and answers with a code; nothing is
 // thrown across the C interface.
-#include <fstream>
 #include <new>
 #include <string>
 
@@ -12,6 +11,7 @@
 #include "UpdateSession.h"
 #include "WorkFolder.h"
 #include "feed/FeedCrypto.h"
+#include "feed/FeedFiles.h"
 
 using namespace QxuClient;
 
@@ -297,7 +297,7 @@ QXU_API int QxuDmpTrusted(const char* pszFile) {
       if (work.trustedKey(id, &raw))
         lines += id + " " + KiteFeed::toHex(raw.data(), raw.size()) + "\n";
     }
-    if (!writeFileAtomically(OrvelPlatform::toOsPath(pszFile), lines))
+    if (!KiteFeed::replaceFile(OrvelPlatform::toOsPath(pszFile), lines))
       fail(QXU_E_WRITE, std::string("Cannot write ") + pszFile);
     return QXU_OK;
   });

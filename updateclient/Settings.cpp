@@ -7,6 +7,7 @@
 
 #include "ClientError.h"
 #include "OrvelPlatform/Path.h"
+#include "feed/FeedFormat.h"
 
 namespace QxuClient {
 
@@ -15,6 +16,7 @@ namespace {
 constexpr std::size_t kMaxTextProperty = 4095;
 constexpr long kMinTimeoutMs = 50;
 constexpr long kMaxTimeoutMs = 86400L * 1000;
+constexpr long kMaxLowSpeedLimit = 1L << 30;  // bytes per second
 
 // Reads the leading decimal number of a text ("90", "0.25", "15abc" -> 15):
 // the caller may hand over a setting with trailing letters, and the leading
@@ -76,6 +78,12 @@ bool applyProperty(Settings* s, const std::string& name, const std::string& valu
   }
   if (name == "SocketTimeoutConnect") return secondsAsMilliseconds(value, &s->connectTimeoutMs);
   if (name == "SocketTimeout") return secondsAsMilliseconds(value, &s->stallTimeoutMs);
+  if (name == "LowSpeedTime") return secondsAsMilliseconds(value, &s->lowSpeedTimeMs);
+  if (name == "LowSpeedLimit") {
+    if (!wholeNumber(value, 0, kMaxLowSpeedLimit, &number)) return false;
+    s->lowSpeedLimit = static_cast<std::uint64_t>(number);
+    return true;
+  }
   if (name == "RetryCount") {
     if (!wholeNumber(value, 0, 100, &number)) return false;
     s->retryCount = static_cast<int>(number);
@@ -101,6 +109,11 @@ bool applyProperty(Settings* s, const std::string& name, const std::string& valu
     s->caFile = value;
     return true;
   }
+  if (name == "FeedName") {
+    if (!value.empty() && !KiteFeed::isFeedName(value)) return false;
+    s->feedName = value;
+    return true;
+  }
   if (name == "IndexMaxBytes") {
     if (!wholeNumber(value, 1024, 256L << 20, &number)) return false;
     s->indexMaxBytes = static_cast<std::uint64_t>(number);
@@ -116,6 +129,10 @@ bool readProperty(const Settings& s, const std::string& name, std::string* value
     *value = millisecondsAsSeconds(s.connectTimeoutMs);
   else if (name == "SocketTimeout")
     *value = millisecondsAsSeconds(s.stallTimeoutMs);
+  else if (name == "LowSpeedTime")
+    *value = millisecondsAsSeconds(s.lowSpeedTimeMs);
+  else if (name == "LowSpeedLimit")
+    *value = std::to_string(s.lowSpeedLimit);
   else if (name == "RetryCount")
     *value = std::to_string(s.retryCount);
   else if (name == "RetryAfterMax")
@@ -128,6 +145,8 @@ bool readProperty(const Settings& s, const std::string& name, std::string* value
     *value = s.caFile;
   else if (name == "IndexMaxBytes")
     *value = std::to_string(s.indexMaxBytes);
+  else if (name == "FeedName")
+    *value = s.feedName;
   else
     return false;
   return true;

@@ -15,14 +15,19 @@ namespace QxuClient {
 
 struct Settings {
   std::string userAgent = "QxUpdate/1.0";
-  long connectTimeoutMs = 90000;           // "SocketTimeoutConnect"
-  long stallTimeoutMs = 90000;             // "SocketTimeout"
+  long connectTimeoutMs = 90000;  // "SocketTimeoutConnect"
+  long stallTimeoutMs = 90000;    // "SocketTimeout"
+  // "LowSpeedLimit" bytes/s over "LowSpeedTime": a modem-slow link passes,
+  // a server dripping bytes to hold the client does not. 0 turns it off.
+  std::uint64_t lowSpeedLimit = 1024;
+  long lowSpeedTimeMs = 60000;
   int retryCount = 2;                      // "RetryCount"
   long retryAfterMaxSeconds = 300;         // "RetryAfterMax"
   int osCodePage = 0;                      // "OSCodePage": file names are UTF-8 here; kept only
   int msgCodePage = 0;                     // "MsgCodePage": 932 gives Japanese texts
   std::string caFile;                      // "CAFile": extra CA bundle; empty: the working folder's
   std::uint64_t indexMaxBytes = 4u << 20;  // "IndexMaxBytes"
+  std::string feedName;                    // "FeedName": the feed the index must name; empty: any
 };
 
 // Sets one property; false when the name is unknown or the value unusable.

@@ -18,8 +18,9 @@ namespace {
 std::atomic<unsigned> g_temporaryCounter{0};
 constexpr std::uint64_t kPipelineFrom = 4u << 20;
 
-std::string temporaryName(const std::string& name) {
-  return ".kftmp-" + std::to_string(::getpid()) + "-" + std::to_string(++g_temporaryCounter) + "-" +
+// A hidden name in the destination folder that no other process or call uses.
+std::string privateName(const char* prefix, const std::string& name) {
+  return prefix + std::to_string(::getpid()) + "-" + std::to_string(++g_temporaryCounter) + "-" +
          name.substr(0, 64);
 }
 
@@ -31,7 +32,7 @@ StagedFile::StagedFile(const std::string& folder, const std::string& name,
                        std::uint64_t declaredSize, std::string sha256)
     : m_name(name),
       m_final(folder + "/" + name),
-      m_temporary(folder + "/" + temporaryName(name)),
+      m_temporary(folder + "/" + privateName(".kftmp-", name)),
       m_declaredSize(declaredSize),
       m_sha256(std::move(sha256)) {
   if (m_declaredSize >= kPipelineFrom) m_pipeline = std::make_unique<HashPipeline>();
@@ -109,16 +110,55 @@ void StagedFile::commit() {
          static_cast<unsigned>(error));
   }
   m_fd = -1;
+  keepReplacedAside();
   if (::rename(m_temporary.c_str(), m_final.c_str()) != 0) {
     const int error = errno;
+    putReplacedBack();
     fail(QXU_E_WRITE, "Cannot rename " + m_temporary + " to " + m_final + ": " + errnoText(error),
          static_cast<unsigned>(error));
   }
   m_committed = true;
 }
 
-void StagedFile::uncommit() {
-  if (m_committed) ::unlink(m_final.c_str());
+void StagedFile::keepReplacedAside() {
+  struct stat st;
+  if (::lstat(m_final.c_str(), &st) != 0) {
+    if (errno == ENOENT) return;
+    const int error = errno;
+    fail(QXU_E_WRITE, "Cannot examine " + m_final + ": " + errnoText(error),
+         static_cast<unsigned>(error));
+  }
+  // Moving a folder aside would succeed and then put a file in its place.
+  if (S_ISDIR(st.st_mode))
+    fail(QXU_E_WRITE, "Cannot replace " + m_final + ": " + errnoText(EISDIR), EISDIR);
+  const std::string aside =
+      m_final.substr(0, m_final.size() - m_name.size()) + privateName(".kfold-", m_name);
+  if (::rename(m_final.c_str(), aside.c_str()) != 0) {
+    const int error = errno;
+    fail(QXU_E_WRITE, "Cannot keep " + m_final + " aside: " + errnoText(error),
+         static_cast<unsigned>(error));
+  }
+  m_replaced = aside;
+}
+
+void StagedFile::putReplacedBack() {
+  if (m_replaced.empty()) return;
+  ::rename(m_replaced.c_str(), m_final.c_str());
+  m_replaced.clear();
+}
+
+void StagedFile::rollBack() {
+  if (!m_committed) return;
+  m_committed = false;
+  if (m_replaced.empty())
+    ::unlink(m_final.c_str());
+  else
+    putReplacedBack();
+}
+
+void StagedFile::dropReplaced() {
+  if (!m_replaced.empty()) ::unlink(m_replaced.c_str());
+  m_replaced.clear();
 }
 
 MemorySink::MemorySink(std::uint64_t cap, std::string what) : m_cap(cap), m_what(std::move(what)) {}

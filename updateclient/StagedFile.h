@@ -1,7 +1,9 @@
 // A file on its way into a destination folder. Bytes stream through SHA-256
 // into a temporary name in that folder ("." + "kftmp-..."); only a verified
 // file is renamed to its final name, and a file that is not committed is
-// removed when the object goes, so no failure leaves anything behind.
+// removed when the object goes, so no failure leaves anything behind. The
+// file it replaces is kept aside (".kfold-...") until the whole update has
+// committed, so that a later failure can put it back.
 #pragma once
 
 #include <cstdint>
@@ -33,16 +35,23 @@ class StagedFile : public TransferSink {
 
   // Size and digest against the index: QXU_E_FILE_SIZE or QXU_E_FILE_DIGEST.
   void verify();
-  // Renames the verified file to its final name (QXU_E_WRITE on failure).
+  // Renames the verified file to its final name, keeping a file of that
+  // name aside (QXU_E_WRITE on failure, with nothing changed; a folder of
+  // that name is never replaced).
   void commit();
-  // Removes a committed file again (used when a later commit fails).
-  void uncommit();
+  // Undoes a commit: the file kept aside goes back, or the new file goes.
+  void rollBack();
+  // Every file of the update is in place: the one kept aside goes.
+  void dropReplaced();
 
   const std::string& temporaryPath() const { return m_temporary; }
   const std::string& finalPath() const { return m_final; }
   const std::string& name() const { return m_name; }
 
  private:
+  void keepReplacedAside();
+  void putReplacedBack();
+
   std::string m_name;
   std::string m_final;
   std::string m_temporary;
@@ -55,6 +64,7 @@ class StagedFile : public TransferSink {
   KiteFeed::Sha256 m_hash;
   std::string m_digest;
   bool m_committed = false;
+  std::string m_replaced;  // where the file it replaced is kept; empty: none
 };
 
 // Collects bytes in memory up to a cap (the index).

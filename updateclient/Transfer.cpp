@@ -85,11 +85,16 @@ struct Transfer::Attempt {
   long status = 0;
   std::string retryAfter;
   std::string etag;
+  std::string location;  // of a redirect
   bool bodyStarted = false;
   bool errorStatus = false;
   std::optional<ClientError> stop;  // why a callback stopped the transfer
   SteadyClock::time_point lastActivity = SteadyClock::now();
   bool connected = false;
+  std::uint64_t received = 0;  // header and body bytes
+  // The window of the rate floor: when it began, and the bytes by then.
+  SteadyClock::time_point windowStart;
+  std::uint64_t receivedAtWindowStart = 0;
   std::unique_ptr<curl_slist, SlistFree> headers;
 };
 
@@ -191,7 +196,10 @@ void Transfer::configure(Attempt& a, const std::string& url, std::uint64_t resum
   curl_easy_reset(e);
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https,file");
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // Once on TLS, a transfer stays on it: the item list, server and proxy
+  // credentials never travel in clear because a server said so.
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR,
+                   startsWithNoCase(url, "https://") ? "https" : "http,https");
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
@@ -252,43 +260,66 @@ bool Transfer::runUntilDone(Attempt& a, int* curlCode) {
       }
     }
     if (done || a.stop) break;
-    // The stall clock starts once the connection (and any proxy or TLS
-    // handshake) is up; before that the connect time-out applies.
+    // The stall clock and the rate window start once the connection (and any
+    // proxy or TLS handshake) is up; before that the connect time-out applies.
     curl_off_t pretransfer = 0;
     curl_easy_getinfo(m_easy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
     const auto now = SteadyClock::now();
     if (pretransfer > 0 && !a.connected) {
       a.connected = true;
-      a.lastActivity = now;
+      a.lastActivity = a.windowStart = now;
+      a.receivedAtWindowStart = a.received;
     }
-    if (a.connected &&
-        now - a.lastActivity > std::chrono::milliseconds(m_settings.stallTimeoutMs)) {
-      a.stop.emplace(QXU_E_TRANSFER_TIMEOUT, 0,
-                     "No data arrived for " + std::to_string(m_settings.stallTimeoutMs) + " ms.");
-      break;
-    }
+    if (a.connected) checkTimers(a, now);
+    if (a.stop) break;
     curl_multi_poll(m_multi, nullptr, 0, kPollMilliseconds, nullptr);
   }
   curl_multi_remove_handle(m_multi, m_easy);
   return done;
 }
 
+void Transfer::checkTimers(Attempt& a, SteadyClock::time_point now) const {
+  if (now - a.lastActivity > std::chrono::milliseconds(m_settings.stallTimeoutMs)) {
+    a.stop.emplace(QXU_E_TRANSFER_TIMEOUT, 0,
+                   "No data arrived for " + std::to_string(m_settings.stallTimeoutMs) + " ms.");
+    return;
+  }
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now - a.windowStart).count();
+  if (m_settings.lowSpeedLimit == 0 || elapsed < m_settings.lowSpeedTimeMs) return;
+  const std::uint64_t bytes = a.received - a.receivedAtWindowStart;
+  a.windowStart = now;
+  a.receivedAtWindowStart = a.received;
+  // A window without a single byte is the stall time-out's to judge: an
+  // administrator may allow long pauses on a link that then runs at speed.
+  if (bytes == 0 || bytes * 1000 >= m_settings.lowSpeedLimit * static_cast<std::uint64_t>(elapsed))
+    return;
+  a.stop.emplace(QXU_E_TRANSFER_TIMEOUT, 0,
+                 "The transfer ran below the floor of " + std::to_string(m_settings.lowSpeedLimit) +
+                     " bytes/s: " + std::to_string(bytes) + " bytes in " + std::to_string(elapsed) +
+                     " ms.");
+}
+
 std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto& a = *static_cast<Attempt*>(user);
   const std::string line(data, size * count);
   a.lastActivity = SteadyClock::now();
+  a.received += line.size();
   if (line.compare(0, 5, "HTTP/") == 0) {
     // Each response (a proxy's CONNECT answer, a redirect) starts afresh.
     const std::size_t space = line.find(' ');
     a.status = space == std::string::npos ? 0 : std::atol(line.c_str() + space + 1);
     a.retryAfter.clear();
     a.etag.clear();
+    a.location.clear();
     return size * count;
   }
   std::string value = headerValue(line, "Retry-After");
   if (!value.empty()) a.retryAfter = value;
   value = headerValue(line, "ETag");
   if (!value.empty()) a.etag = value;
+  value = headerValue(line, "Location");
+  if (!value.empty()) a.location = value;
   return size * count;
 }
 
@@ -296,6 +327,7 @@ std::size_t Transfer::onBody(char* data, std::size_t size, std::size_t count, vo
   auto& a = *static_cast<Attempt*>(user);
   const std::size_t n = size * count;
   a.lastActivity = SteadyClock::now();
+  a.received += n;
   if (a.status >= 300) {
     // An error page is not the file; stop at once and report the status.
     a.errorStatus = true;
@@ -366,6 +398,13 @@ Transfer::Outcome Transfer::classify(Attempt& a, bool done, int curlCode, const 
       o.result.etag = a.etag;
       return o;
     case CURLE_UNSUPPORTED_PROTOCOL:
+      if (a.status >= 300 && a.status < 400 && startsWithNoCase(url, "https://")) {
+        // A redirect from https may only lead to https (configure).
+        o.error.emplace(QXU_E_TLS, particular,
+                        "Refused the redirect from https to " + a.location + where);
+        return o;
+      }
+      [[fallthrough]];
     case CURLE_URL_MALFORMAT:
       o.error.emplace(QXU_E_BAD_URL, particular, "The URL cannot be used" + curlText);
       return o;

@@ -1,11 +1,13 @@
 // Fetching one URL into a sink through libcurl: http, https (certificate and
 // host checks always on, the system CA store plus an optional CA file) and
 // file://; HTTP and SOCKS5 proxies with credentials; a connect time-out
-// (QXU_E_CONNECT_TIMEOUT) and a stall time-out measured from the last byte
-// (QXU_E_TRANSFER_TIMEOUT); retries that resume with a range request; and
+// (QXU_E_CONNECT_TIMEOUT), a stall time-out measured from the last byte and a
+// floor for the rate over a window (QXU_E_TRANSFER_TIMEOUT); retries that
+// resume with a range request; and
 // Retry-After answers honoured up to a cap, waiting through the platform clock.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -82,6 +84,8 @@ class Transfer {
   void configure(Attempt& a, const std::string& url, std::uint64_t resumeFrom,
                  const std::string& ifNoneMatch);
   bool runUntilDone(Attempt& a, int* curlCode);
+  // Sets a.stop when the stall time-out or the rate floor is crossed.
+  void checkTimers(Attempt& a, std::chrono::steady_clock::time_point now) const;
   Outcome classify(Attempt& a, bool done, int curlCode, const std::string& url);
   void waitBeforeRetry(const Outcome& o, int attemptNumber);
 

@@ -175,9 +175,11 @@ int UpdateSession::run(tag_ItemInfo* items, unsigned count) {
       ++committed;
     }
   } catch (...) {
-    for (std::size_t i = 0; i < committed; ++i) staged[i]->uncommit();
+    // Backwards, so that a name replaced twice ends with its first content.
+    while (committed > 0) staged[--committed]->rollBack();
     throw;
   }
+  for (auto& file : staged) file->dropReplaced();
   for (const Plan& plan : plans) items[plan.index].stResult = asVersionBuild(plan.entry->version);
   return (!plans.empty() || newer) ? QXU_OK : QXU_UP_TO_DATE;
 }
@@ -223,12 +225,15 @@ KiteFeed::Body UpdateSession::verifyIndex(const std::string& bytes) {
   KiteFeed::Body body;
   if (!KiteFeed::parseBody(envelope.body, &body, &why))
     fail(QXU_E_INDEX_FORMAT, "The index of " + m_source + ": " + why);
+  if (!m_settings.feedName.empty() && body.feed != m_settings.feedName)
+    fail(QXU_E_WRONG_FEED, "The index of " + m_source + " belongs to the feed \"" + body.feed +
+                               "\", not to \"" + m_settings.feedName + "\" (FeedName).");
   const std::int64_t now = static_cast<std::int64_t>(OrvelPlatform::clock().now());
   if (now >= body.expires)
     fail(QXU_E_INDEX_EXPIRED, "The index of " + m_source + " (serial " +
                                   std::to_string(body.serial) + ") expired at " +
                                   utcText(body.expires) + ".");
-  m_work.acceptSerial(m_source, body.serial, KiteFeed::sha256Hex(envelope.body));
+  m_work.acceptSerial(envelope.keyId, body.feed, body.serial, KiteFeed::sha256Hex(envelope.body));
   return body;
 }
 

@@ -7,19 +7,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <optional>
 
 #include "ClientError.h"
 #include "OrvelKF/QxUpdateClient.h"
 #include "OrvelPlatform/Path.h"
 #include "Settings.h"
 #include "feed/FeedCrypto.h"
+#include "feed/FeedFiles.h"
 
 namespace QxuClient {
 
@@ -55,6 +54,41 @@ std::string trimmed(const std::string& text) {
        static_cast<unsigned>(error));
 }
 
+struct SeenSerial {
+  std::uint64_t serial = 0;
+  std::string bodySha256;
+};
+
+// A state that cannot be read or understood is never taken for a missing one:
+// that would forget the serial and let an older index in again.
+[[noreturn]] void damagedState(const std::string& statePath, const std::string& why) {
+  fail(QXU_E_WORK_FOLDER, "The feed state " + statePath + " is damaged; remove it to let the " +
+                              "client start the memory of this feed over (" + why + ").");
+}
+
+// The serial remembered in a state file; nothing when there is no file yet.
+// The file names its key and feed, which must be the ones it is kept for.
+std::optional<SeenSerial> readSeenSerial(const std::string& statePath, const std::string& keyId,
+                                         const std::string& feedName) {
+  std::string text;
+  if (!KiteFeed::readWholeFile(statePath, &text)) {
+    if (errno == ENOENT) return std::nullopt;
+    failWork("Cannot read the feed state", statePath);
+  }
+  const auto state = nlohmann::json::parse(text, nullptr, false);
+  if (!state.is_object()) damagedState(statePath, "not a JSON object");
+  const auto serial = state.find("serial");
+  const auto digest = state.find("body_sha256");
+  if (serial == state.end() || !serial->is_number_unsigned()) damagedState(statePath, "no serial");
+  if (digest == state.end() || !digest->is_string() ||
+      !KiteFeed::isHexOfLength(digest->get<std::string>(), 64))
+    damagedState(statePath, "no body digest");
+  if (state.value("key", nlohmann::json()) != keyId ||
+      state.value("feed", nlohmann::json()) != feedName)
+    damagedState(statePath, "it names another key or feed");
+  return SeenSerial{serial->get<std::uint64_t>(), digest->get<std::string>()};
+}
+
 }  // namespace
 
 std::string normalizedSource(const std::string& url) {
@@ -64,37 +98,6 @@ std::string normalizedSource(const std::string& url) {
 }
 
 std::string sourceId(const std::string& url) { return KiteFeed::sha256Hex(normalizedSource(url)); }
-
-bool readWholeFile(const std::string& osPath, std::string* bytes) {
-  std::ifstream in(osPath, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) return false;
-  *bytes = content.str();
-  return true;
-}
-
-bool writeFileAtomically(const std::string& osPath, const std::string& bytes) {
-  static std::atomic<unsigned> counter{0};
-  const std::string temporary =
-      osPath + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++counter);
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      ::unlink(temporary.c_str());
-      return false;
-    }
-  }
-  if (::rename(temporary.c_str(), osPath.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
-}
 
 WorkFolder WorkFolder::current() {
   const std::string folder = ProcessState::instance().workFolder();
@@ -123,7 +126,7 @@ std::string WorkFolder::addTrusted(const std::string& publicHex) {
   const std::string id = KiteFeed::keyIdOf(raw);
   makeFolder("trusted");
   const std::string file = path("trusted/" + id + kKeySuffix);
-  if (!writeFileAtomically(file, hex + "\n")) failWork("Cannot write the key file", file);
+  if (!KiteFeed::replaceFile(file, hex + "\n")) failWork("Cannot write the key file", file);
   return id;
 }
 
@@ -157,7 +160,8 @@ std::vector<std::string> WorkFolder::trustedIds() const {
 bool WorkFolder::trustedKey(const std::string& keyId, std::string* rawKey) const {
   if (!KiteFeed::isHexOfLength(keyId, 64)) return false;
   std::string text;
-  if (!readWholeFile(path("trusted/" + lowerCase(keyId) + kKeySuffix), &text)) return false;
+  if (!KiteFeed::readWholeFile(path("trusted/" + lowerCase(keyId) + kKeySuffix), &text))
+    return false;
   std::string raw;
   const std::string hex = lowerCase(trimmed(text));
   // A key file whose content does not hash to its name is not trusted.
@@ -168,34 +172,30 @@ bool WorkFolder::trustedKey(const std::string& keyId, std::string* rawKey) const
   return true;
 }
 
-void WorkFolder::acceptSerial(const std::string& source, std::uint64_t serial,
-                              const std::string& bodySha256) {
+void WorkFolder::acceptSerial(const std::string& keyId, const std::string& feedName,
+                              std::uint64_t serial, const std::string& bodySha256) {
   makeFolder("state");
-  const std::string id = sourceId(source);
-  const std::string lockPath = path("state/" + id + ".lock");
+  // Key and feed, never the URL: one feed reached under another spelling of
+  // its URL, or through a mirror, must not start a fresh memory.
+  const std::string base = path("state/" + keyId + "-" + feedName);
+  const std::string lockPath = base + ".lock";
   FdCloser lock{::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)};
   if (lock.fd < 0 || ::flock(lock.fd, LOCK_EX) != 0) failWork("Cannot lock", lockPath);
 
-  const std::string statePath = path("state/" + id + ".json");
-  std::string text;
-  if (readWholeFile(statePath, &text)) {
-    const auto state = nlohmann::json::parse(text, nullptr, false);
-    if (state.is_object() && state.contains("serial") && state["serial"].is_number_unsigned()) {
-      const std::uint64_t seen = state["serial"].get<std::uint64_t>();
-      const std::string seenSha = state.value("body_sha256", "");
-      if (serial < seen)
-        fail(QXU_E_INDEX_REPLAYED, "The index of " + normalizedSource(source) + " has serial " +
-                                       std::to_string(serial) + ", but serial " +
-                                       std::to_string(seen) + " was already received.");
-      if (serial == seen && seenSha != bodySha256)
-        fail(QXU_E_INDEX_REPLAYED, "The index of " + normalizedSource(source) + " repeats serial " +
-                                       std::to_string(serial) + " with different content.");
-      if (serial == seen) return;
-    }
+  const std::string statePath = base + ".json";
+  const std::string feed = "The index of the feed \"" + feedName + "\" (key " + keyId + ")";
+  if (const std::optional<SeenSerial> seen = readSeenSerial(statePath, keyId, feedName)) {
+    if (serial < seen->serial)
+      fail(QXU_E_INDEX_REPLAYED, feed + " has serial " + std::to_string(serial) + ", but serial " +
+                                     std::to_string(seen->serial) + " was already received.");
+    if (serial == seen->serial && seen->bodySha256 != bodySha256)
+      fail(QXU_E_INDEX_REPLAYED,
+           feed + " repeats serial " + std::to_string(serial) + " with different content.");
+    if (serial == seen->serial) return;
   }
   const nlohmann::json state{
-      {"source", normalizedSource(source)}, {"serial", serial}, {"body_sha256", bodySha256}};
-  if (!writeFileAtomically(statePath, state.dump() + "\n"))
+      {"key", keyId}, {"feed", feedName}, {"serial", serial}, {"body_sha256", bodySha256}};
+  if (!KiteFeed::replaceFile(statePath, state.dump() + "\n"))
     failWork("Cannot write the feed state", statePath);
 }
 
@@ -203,8 +203,8 @@ bool WorkFolder::cachedIndex(const std::string& source, std::string* bytes,
                              std::string* etag) const {
   const std::string base = path("cache/" + sourceId(source));
   std::string tag;
-  if (!readWholeFile(base + ".idx", bytes)) return false;
-  if (!readWholeFile(base + ".etag", &tag)) tag.clear();
+  if (!KiteFeed::readWholeFile(base + ".idx", bytes)) return false;
+  if (!KiteFeed::readWholeFile(base + ".etag", &tag)) tag.clear();
   *etag = trimmed(tag);
   return true;
 }
@@ -216,8 +216,8 @@ void WorkFolder::storeIndex(const std::string& source, const std::string& bytes,
   // The index goes first: a stale .etag beside a new index only costs one
   // full fetch, the reverse could pair an old index with a new tag.
   ::unlink((base + ".etag").c_str());
-  if (!writeFileAtomically(base + ".idx", bytes)) failWork("Cannot write", base + ".idx");
-  if (!etag.empty() && !writeFileAtomically(base + ".etag", etag + "\n"))
+  if (!KiteFeed::replaceFile(base + ".idx", bytes)) failWork("Cannot write", base + ".idx");
+  if (!etag.empty() && !KiteFeed::replaceFile(base + ".etag", etag + "\n"))
     failWork("Cannot write", base + ".etag");
 }
 

@@ -1,7 +1,8 @@
 // The client's own files below its working folder (the folder the loader
 // names in "KiteFeedPath_FromLoader"), all under "kitefeed/":
 //   trusted/<key id>.key   one trusted Ed25519 public key (64 hex digits)
-//   state/<source id>.json the highest index serial seen from a source
+//   state/<key id>-<feed name>.json  the highest index serial seen of a feed
+//                          signed with a key, wherever the index came from
 //   cache/<source id>.idx  the last verified index of a source, with .etag
 //   ca.pem                 an optional extra CA bundle for https sources
 // A source id is the SHA-256 of the source URL without trailing slashes.
@@ -28,9 +29,11 @@ class WorkFolder {
   // The raw 32-byte key of a trusted id; false when it is not trusted.
   bool trustedKey(const std::string& keyId, std::string* rawKey) const;
 
-  // Remembers an index serial for the source unless it goes backwards, or
-  // repeats with another body: then QXU_E_INDEX_REPLAYED.
-  void acceptSerial(const std::string& source, std::uint64_t serial, const std::string& bodySha256);
+  // Remembers the serial of an index of the feed signed with the key, unless
+  // it goes backwards or repeats with another body (QXU_E_INDEX_REPLAYED). A
+  // state that cannot be read or understood is QXU_E_WORK_FOLDER.
+  void acceptSerial(const std::string& keyId, const std::string& feedName, std::uint64_t serial,
+                    const std::string& bodySha256);
 
   bool cachedIndex(const std::string& source, std::string* bytes, std::string* etag) const;
   void storeIndex(const std::string& source, const std::string& bytes, const std::string& etag);
@@ -49,10 +52,5 @@ class WorkFolder {
 // Source URL without trailing slashes, and its id.
 std::string normalizedSource(const std::string& url);
 std::string sourceId(const std::string& url);
-
-// Small file helpers on OS paths; writeFileAtomically writes a sibling and
-// renames it into place.
-bool readWholeFile(const std::string& osPath, std::string* bytes);
-bool writeFileAtomically(const std::string& osPath, const std::string& bytes);
 
 }  // namespace QxuClient

@@ -176,7 +176,7 @@ void publish(const std::string& feed, const std::string& pem, std::uint32_t item
   request.files = {file};
   request.level = level;
   KiteFeed::Publisher(feed).add(request);
-  KiteFeed::Publisher(feed).sign(pem, 3600, std::time(nullptr));
+  KiteFeed::Publisher(feed).sign(pem, "orvel-bench", 3600, std::time(nullptr));
 }
 
 void throughput(const Options& o, Nginx& nginx, const std::string& work, const std::string& pem) {

@@ -48,7 +48,7 @@ extern "C" {
 #define QXU_E_CONNECT 6              /* the server cannot be resolved or refuses connections */
 #define QXU_E_PROXY 7                /* the proxy cannot be reached or fails the request */
 #define QXU_E_PROXY_AUTH 8           /* the proxy refused the credentials */
-#define QXU_E_TLS 9                  /* TLS handshake or certificate check failed */
+#define QXU_E_TLS 9                  /* TLS failed, or a redirect would leave https */
 #define QXU_E_CANCELLED 10           /* the progress callback answered 0 */
 #define QXU_E_CONNECT_TIMEOUT 11     /* no connection within "SocketTimeoutConnect" */
 #define QXU_E_TRANSFER 12            /* the connection broke during a transfer */
@@ -65,12 +65,13 @@ extern "C" {
 #define QXU_E_WRITE 23               /* a file cannot be written or renamed in the destination */
 #define QXU_E_WORK_FOLDER 24         /* the working folder is not set or its state unusable */
 #define QXU_E_INVALID_CONTEXT 25     /* the context handle was not made by QxuCreateContext */
-#define QXU_E_TRANSFER_TIMEOUT 26    /* no byte arrived within "SocketTimeout" */
+#define QXU_E_TRANSFER_TIMEOUT 26    /* no byte within "SocketTimeout", or below the rate floor */
 #define QXU_E_KEY_FORMAT 27          /* a trusted key text is not an Ed25519 public key */
 #define QXU_E_HTTP_STATUS 28         /* error status or item/file not found; see detail */
 #define QXU_E_KEY_NOT_FOUND 29       /* no trusted key with that id or index */
 #define QXU_E_BUFFER_TOO_SMALL 30    /* the text did not fit; the buffer holds a cut copy */
 #define QXU_E_MERGE 46               /* an incremental pattern did not merge (result digest) */
+#define QXU_E_WRONG_FEED 47          /* the index names another feed than "FeedName" */
 
 /*
  * Detail codes (second word of QxuErrorInfo): (result << 16) | particular.

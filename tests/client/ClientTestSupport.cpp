@@ -109,7 +109,8 @@ void TestFeed::add(std::uint32_t itemClass, std::uint32_t id, const std::string&
 }
 
 std::uint64_t TestFeed::sign(std::int64_t validSeconds) {
-  return KiteFeed::Publisher(m_folder).sign(m_privatePem, validSeconds, std::time(nullptr));
+  return KiteFeed::Publisher(m_folder).sign(m_privatePem, feedName(), validSeconds,
+                                            std::time(nullptr));
 }
 
 std::string TestFeed::index() const {

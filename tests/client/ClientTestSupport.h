@@ -64,6 +64,8 @@ class TestFeed {
   const std::string& url() const { return m_url; }
   const std::string& publicKeyHex() const { return m_publicHex; }
   const std::string& privateKeyPem() const { return m_privatePem; }
+  // The name every test feed is signed with.
+  static std::string feedName() { return "orvel-test"; }
 
   // Writes each (name, content) into a scratch folder and adds them as a
   // version of the item.

@@ -41,8 +41,8 @@ const char* const kBindingOrder[] = {"QxuGetVersion",          "QxuUpdate",
                                      "QxuReloadSetting",       "QxuGetIncrementalInfo",
                                      "QxuUnpublished"};
 
-const int kAllCodes[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
-                         16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 46};
+const int kAllCodes[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
+                         17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 46, 47};
 
 TEST(ClientExports, AllFortyFiveEntryPointsAreExportedWithCLinkage) {
   void* self = dlopen(QXUPDATE_DLL, RTLD_NOW | RTLD_NOLOAD);

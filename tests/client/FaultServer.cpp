@@ -86,6 +86,20 @@ void FaultServer::cutShort(const std::string& path, std::size_t bytes, int times
   m_cuts[path] = {bytes, times};
 }
 
+void FaultServer::drip(const std::string& path, int intervalMs) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_drips[path] = intervalMs;
+}
+
+bool FaultServer::sendSlowly(int fd, const char* data, std::size_t size, int intervalMs) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (!sendAll(fd, data + i, 1)) return false;
+    pollfd wake{m_wake[0], POLLIN, 0};
+    if (::poll(&wake, 1, intervalMs) != 0) return false;
+  }
+  return true;
+}
+
 std::vector<std::string> FaultServer::requests() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_requests;
@@ -110,9 +124,12 @@ void FaultServer::answer(int fd) {
                                ? ""
                                : head.substr(space + 1, head.find(' ', space + 1) - space - 1);
   std::size_t cut = std::string::npos;
+  int dripMs = 0;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.push_back(head);
+    auto drip = m_drips.find(path);
+    if (drip != m_drips.end()) dripMs = drip->second;
     auto it = m_cuts.find(path);
     if (it != m_cuts.end() && it->second.second > 0) {
       cut = it->second.first;
@@ -140,7 +157,10 @@ void FaultServer::answer(int fd) {
   const std::string reply = "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(length) +
                             "\r\nAccept-Ranges: bytes\r\n" + extra + "Connection: close\r\n\r\n";
   if (!sendAll(fd, reply.data(), reply.size())) return;
-  sendAll(fd, body.data() + from, std::min(length, cut));
+  if (dripMs > 0)
+    sendSlowly(fd, body.data() + from, std::min(length, cut), dripMs);
+  else
+    sendAll(fd, body.data() + from, std::min(length, cut));
 }
 
 SilentServer::SilentServer() { m_listen = listenOnLoopback(64, &m_port); }

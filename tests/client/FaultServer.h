@@ -2,7 +2,8 @@
 //
 // FaultServer is a small HTTP/1.1 file server (one connection at a time,
 // "Connection: close") that can cut a file short: the first N answers for a
-// path announce the whole length, send only some bytes and close. It honours
+// path announce the whole length, send only some bytes and close; or drip a
+// file: one body byte, then a pause, until the file is sent. It honours
 // "Range: bytes=N-" unless told not to, and records every request head.
 //
 // SilentServer listens and lets the kernel accept connections, but never
@@ -29,12 +30,17 @@ class FaultServer {
   std::string url(const std::string& path) const;
   // The next `times` answers for path send only `bytes` body bytes.
   void cutShort(const std::string& path, std::size_t bytes, int times);
+  // Every answer for path sends one body byte per intervalMs.
+  void drip(const std::string& path, int intervalMs);
   void ignoreRanges(bool ignore) { m_ignoreRanges = ignore; }
   std::vector<std::string> requests() const;
 
  private:
   void serve();
   void answer(int fd);
+  // Sends size bytes one at a time; false when the client left or the
+  // server is being shut down.
+  bool sendSlowly(int fd, const char* data, std::size_t size, int intervalMs);
 
   std::string m_root;
   int m_listen = -1;
@@ -43,6 +49,7 @@ class FaultServer {
   std::atomic<bool> m_ignoreRanges{false};
   mutable std::mutex m_mutex;
   std::map<std::string, std::pair<std::size_t, int>> m_cuts;
+  std::map<std::string, int> m_drips;
   std::vector<std::string> m_requests;
   std::thread m_thread;
 };

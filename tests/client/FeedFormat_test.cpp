@@ -15,6 +15,7 @@ namespace {
 
 Body sampleBody() {
   Body body;
+  body.feed = "orvel-test";
   body.serial = 42;
   body.issued = 1700000000;
   body.expires = 1700003600;

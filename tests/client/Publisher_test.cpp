@@ -44,7 +44,7 @@ class PublisherTest : public ::testing::Test {
     m_last = Publisher(m_feed.path()).add(request);
   }
   Body signedBody(std::time_t now = 1700000000, std::int64_t valid = 3600) {
-    Publisher(m_feed.path()).sign(m_pem, valid, now);
+    Publisher(m_feed.path()).sign(m_pem, "orvel-test", valid, now);
     Envelope envelope;
     Body body;
     std::string why, raw;
@@ -158,7 +158,7 @@ TEST_F(PublisherTest, BadRequestsAreRefused) {
   EXPECT_THROW(Publisher(m_feed.path()).add(request), PublishError);
   request.itemClass = 4;
   EXPECT_THROW(Publisher(m_feed.path()).add(request), PublishError);
-  EXPECT_THROW(Publisher(m_feed.path()).sign("not a key", 60, 0), PublishError);
+  EXPECT_THROW(Publisher(m_feed.path()).sign("not a key", "orvel-test", 60, 0), PublishError);
   writeFile(m_feed / "catalog.json", "{");
   EXPECT_THROW(Publisher(m_feed.path()).list(), PublishError);
 }
@@ -194,7 +194,9 @@ TEST(PublisherCommand, KeygenAddSignAndList) {
                    &out))
       << out;
   EXPECT_EQ("added version 8.700.1004 with 1 files and 0 deltas\n", out);
-  ASSERT_EQ(0, run("sign " + feed + " --key " + (dir / "feed.pem") + " --valid-seconds 60", &out));
+  ASSERT_EQ(0, run("sign " + feed + " --key " + (dir / "feed.pem") +
+                       " --name orvel-test --valid-seconds 60",
+                   &out));
   EXPECT_EQ("signed index serial 1\n", out);
   ASSERT_EQ(0, run("list " + feed, &out));
   EXPECT_EQ(

@@ -1,16 +1,18 @@
 #include "Publisher.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 
 #include "feed/FeedCrypto.h"
 #include "feed/FeedDelta.h"
+#include "feed/FeedFiles.h"
 #include "feed/FeedSigner.h"
 
 namespace KiteFeed {
@@ -22,23 +24,15 @@ namespace {
 constexpr const char* kCatalogName = "catalog.json";
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PublishError("cannot read " + path);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
+  std::string bytes;
+  if (!readWholeFile(path, &bytes))
+    throw PublishError("cannot read " + path + ": " + std::strerror(errno));
+  return bytes;
 }
 
-void writeAtomically(const std::string& path, const std::string& bytes, bool privateFile = false) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) throw PublishError("cannot write " + temporary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) throw PublishError("cannot write " + temporary);
-  }
-  if (privateFile) ::chmod(temporary.c_str(), 0600);
-  fs::rename(temporary, path);
+void writeAtomically(const std::string& path, const std::string& bytes) {
+  if (!replaceFile(path, bytes))
+    throw PublishError("cannot write " + path + ": " + std::strerror(errno));
 }
 
 bool sameKey(const Entry& a, const Entry& b) {
@@ -67,6 +61,31 @@ const File* baseFileFor(const Entry& earlier, const std::string& name) {
   return match;
 }
 
+// Clients remember serials per feed name: a feed keeps the name it was first
+// signed with, so that no client takes a renamed feed for a new one.
+std::string feedNameFor(const Catalog& catalog, const std::string& given) {
+  if (given.empty()) {
+    if (catalog.feed.empty())
+      throw PublishError("the feed has no name yet: give it one when signing (--name)");
+    return catalog.feed;
+  }
+  if (!isFeedName(given))
+    throw PublishError("\"" + given +
+                       "\" is not a feed name (1 to 64 letters, digits, '.', '_' or '-', "
+                       "beginning with a letter or digit)");
+  if (!catalog.feed.empty() && catalog.feed != given)
+    throw PublishError("the feed is named \"" + catalog.feed + "\"; a feed keeps its name");
+  return given;
+}
+
+void addPaths(const std::vector<Entry>& entries, std::set<std::string>* paths) {
+  for (const Entry& e : entries)
+    for (const File& f : e.files) {
+      paths->insert(f.path);
+      for (const Delta& d : f.deltas) paths->insert(d.path);
+    }
+}
+
 std::string hexWord(std::uint32_t n) {
   std::ostringstream out;
   out << "0x" << std::hex << n;
@@ -77,17 +96,17 @@ std::string hexWord(std::uint32_t n) {
 
 Publisher::Publisher(std::string feedFolder) : m_folder(std::move(feedFolder)) {}
 
-void Publisher::load(std::vector<Entry>* entries, std::uint64_t* serial) const {
+Catalog Publisher::load() const {
   const std::string path = m_folder + "/" + kCatalogName;
-  entries->clear();
-  *serial = 0;
-  if (!fs::exists(path)) return;
+  Catalog catalog;
+  if (!fs::exists(path)) return catalog;
   std::string why;
-  if (!parseEntries(readFile(path), entries, serial, &why)) throw PublishError(path + " is " + why);
+  if (!parseCatalog(readFile(path), &catalog, &why)) throw PublishError(path + " is " + why);
+  return catalog;
 }
 
-void Publisher::save(const std::vector<Entry>& entries, std::uint64_t serial) const {
-  writeAtomically(m_folder + "/" + kCatalogName, writeEntries(entries, serial));
+void Publisher::save(const Catalog& catalog) const {
+  writeAtomically(m_folder + "/" + kCatalogName, writeCatalog(catalog));
 }
 
 std::string Publisher::storeBytes(const std::string& folder, const std::string& bytes) const {
@@ -115,12 +134,10 @@ AddResult Publisher::add(const AddRequest& request) {
                        (request.itemClass == kClassVersioned ? " (three numbers: 8.700.1004)"
                                                              : " (one number: 576300)"));
   fs::create_directories(m_folder);
-  std::vector<Entry> entries;
-  std::uint64_t serial = 0;
-  load(&entries, &serial);
+  Catalog catalog = load();
 
   std::vector<const Entry*> earlier;
-  for (const Entry& e : entries)
+  for (const Entry& e : catalog.entries)
     if (sameKey(e, entry)) earlier.push_back(&e);
   std::sort(earlier.begin(), earlier.end(),
             [](const Entry* a, const Entry* b) { return b->version < a->version; });
@@ -167,7 +184,7 @@ AddResult Publisher::add(const AddRequest& request) {
   std::set<std::string> kept;
   for (const Entry* old : earlier) kept.insert(versionText(old->itemClass, old->version));
   std::vector<Entry> next;
-  for (const Entry& e : entries) {
+  for (const Entry& e : catalog.entries) {
     if (sameKey(e, entry) && !kept.count(versionText(e.itemClass, e.version))) {
       result.pruned.push_back(versionText(e.itemClass, e.version));
       continue;
@@ -185,18 +202,18 @@ AddResult Publisher::add(const AddRequest& request) {
                      f.deltas.end());
   }
   next.push_back(entry);
-  save(next, serial);
-  removeUnreferenced(next);
+  catalog.entries = std::move(next);
+  save(catalog);
+  removeUnreferenced(catalog.entries);
   return result;
 }
 
+// Clients fetch what the signed index being served names until the next
+// sign replaces it: those files stay even when the catalogue dropped them.
 void Publisher::removeUnreferenced(const std::vector<Entry>& entries) const {
   std::set<std::string> used;
-  for (const Entry& e : entries)
-    for (const File& f : e.files) {
-      used.insert(f.path);
-      for (const Delta& d : f.deltas) used.insert(d.path);
-    }
+  if (!addLiveIndexPaths(&used)) return;  // what the clients need is unknown
+  addPaths(entries, &used);
   for (const char* folder : {"files", "deltas"}) {
     const fs::path dir = fs::path(m_folder) / folder;
     if (!fs::is_directory(dir)) continue;
@@ -207,18 +224,29 @@ void Publisher::removeUnreferenced(const std::vector<Entry>& entries) const {
   }
 }
 
-std::uint64_t Publisher::sign(const std::string& privateKeyPem, std::int64_t validSeconds,
-                              std::time_t now) {
-  if (validSeconds < 1) throw PublishError("the validity must be at least one second");
-  std::vector<Entry> entries;
-  std::uint64_t serial = 0;
-  load(&entries, &serial);
+bool Publisher::addLiveIndexPaths(std::set<std::string>* paths) const {
+  const std::string path = m_folder + "/" + kIndexFileName;
+  if (!fs::exists(path)) return true;
+  Envelope envelope;
   Body body;
-  body.serial = serial + 1;
+  std::string why;
+  if (!parseEnvelope(readFile(path), &envelope, &why) || !parseBody(envelope.body, &body, &why))
+    return false;
+  addPaths(body.entries, paths);
+  return true;
+}
+
+std::uint64_t Publisher::sign(const std::string& privateKeyPem, const std::string& feedName,
+                              std::int64_t validSeconds, std::time_t now) {
+  if (validSeconds < 1) throw PublishError("the validity must be at least one second");
+  Catalog catalog = load();
+  Body body;
+  body.feed = feedNameFor(catalog, feedName);
+  body.serial = catalog.serial + 1;
   body.issued = now;
   body.expires = static_cast<std::int64_t>(now) + validSeconds;
   // The index lists the newest version of every item.
-  for (const Entry& e : entries) {
+  for (const Entry& e : catalog.entries) {
     auto it = std::find_if(body.entries.begin(), body.entries.end(),
                            [&](const Entry& b) { return sameKey(b, e); });
     if (it == body.entries.end())
@@ -234,16 +262,16 @@ std::uint64_t Publisher::sign(const std::string& privateKeyPem, std::int64_t val
   envelope.keyId = keyIdOf(publicKey);
   fs::create_directories(m_folder);
   writeAtomically(m_folder + "/" + kIndexFileName, writeEnvelope(envelope));
-  save(entries, body.serial);
+  catalog.feed = body.feed;
+  catalog.serial = body.serial;
+  save(catalog);
+  removeUnreferenced(catalog.entries);
   return body.serial;
 }
 
 std::vector<std::string> Publisher::list() const {
-  std::vector<Entry> entries;
-  std::uint64_t serial = 0;
-  load(&entries, &serial);
   std::vector<std::string> lines;
-  for (const Entry& e : entries) {
+  for (const Entry& e : load().entries) {
     std::string line = "class " + std::to_string(e.itemClass) + " id " + hexWord(e.id) +
                        " platform " + hexWord(e.platform) + " languages " + hexWord(e.languages) +
                        " version " + versionText(e.itemClass, e.version);
@@ -262,11 +290,18 @@ bool makeKeyFiles(const std::string& privatePath, const std::string& publicPath,
     *why = "OpenSSL cannot make an Ed25519 key";
     return false;
   }
-  try {
-    writeAtomically(privatePath, pem, true);
-    writeAtomically(publicPath, *publicHex + "\n");
-  } catch (const std::exception& e) {
-    *why = e.what();
+  // Created with its final mode, never over a file or through a planted
+  // link: at no moment can another user read the key.
+  if (!createFileExclusively(privatePath, pem, 0600)) {
+    const int error = errno;
+    *why = "cannot create " + privatePath + ": " + std::strerror(error) +
+           (error == EEXIST ? " (a key file is never replaced)" : "");
+    return false;
+  }
+  if (!replaceFile(publicPath, *publicHex + "\n")) {
+    const int error = errno;
+    *why = "cannot write " + publicPath + ": " + std::strerror(error);
+    ::unlink(privatePath.c_str());  // a key without its public half is of no use
     return false;
   }
   return true;

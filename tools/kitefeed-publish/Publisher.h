@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,16 +43,24 @@ class Publisher {
 
   AddResult add(const AddRequest& request);
   // Writes kitefeed.idx with the next serial, issued now and expiring after
-  // validSeconds. Returns the serial.
-  std::uint64_t sign(const std::string& privateKeyPem, std::int64_t validSeconds, std::time_t now);
+  // validSeconds. feedName names the feed in the index; it is kept in the
+  // catalogue, may be empty once kept, and never changes. Returns the serial.
+  // Files that only the replaced index named are removed afterwards.
+  std::uint64_t sign(const std::string& privateKeyPem, const std::string& feedName,
+                     std::int64_t validSeconds, std::time_t now);
   // One line per kept version: class, id, platform, languages, version, files.
   std::vector<std::string> list() const;
 
  private:
-  void load(std::vector<Entry>* entries, std::uint64_t* serial) const;
-  void save(const std::vector<Entry>& entries, std::uint64_t serial) const;
+  Catalog load() const;
+  void save(const Catalog& catalog) const;
   std::string storeBytes(const std::string& folder, const std::string& bytes) const;
+  // Removes the files and deltas that neither the entries nor the live
+  // signed index name.
   void removeUnreferenced(const std::vector<Entry>& entries) const;
+  // Adds the paths the live index names; false when it exists but cannot be
+  // read.
+  bool addLiveIndexPaths(std::set<std::string>* paths) const;
 
   std::string m_folder;
 };

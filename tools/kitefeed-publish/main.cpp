@@ -18,10 +18,12 @@ const char* const kUsage =
     "  kitefeed-publish keygen PRIVATE_KEY_FILE PUBLIC_KEY_FILE\n"
     "  kitefeed-publish add FEED_FOLDER --class 2|3 --id N --version V\n"
     "        [--platform N] [--languages MASK] [--keep N] [--level N] FILE...\n"
-    "  kitefeed-publish sign FEED_FOLDER --key PRIVATE_KEY_FILE [--valid-seconds N]\n"
+    "  kitefeed-publish sign FEED_FOLDER --key PRIVATE_KEY_FILE [--name FEED_NAME]\n"
+    "        [--valid-seconds N]\n"
     "  kitefeed-publish list FEED_FOLDER\n"
     "Numbers may be written in hexadecimal with 0x. Defaults: platform 0x101 (Linux),\n"
-    "languages 0xffffffff (all), keep 3 versions, level 19, valid 604800 s (7 days).\n";
+    "languages 0xffffffff (all), keep 3 versions, level 19, valid 604800 s (7 days).\n"
+    "The first sign of a feed needs --name; the feed keeps that name.\n";
 
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -105,11 +107,13 @@ int add(const std::string& feed, const Arguments& a) {
 }
 
 int sign(const std::string& feed, const Arguments& a) {
-  std::string keyFile;
+  std::string keyFile, feedName;
   long long valid = 7 * 24 * 3600;
   for (const auto& [name, value] : a.options) {
     if (name == "--key")
       keyFile = value;
+    else if (name == "--name")
+      feedName = value;
     else if (name == "--valid-seconds")
       valid = static_cast<long long>(number(name, value));
     else
@@ -120,7 +124,8 @@ int sign(const std::string& feed, const Arguments& a) {
   if (!in) throw KiteFeed::PublishError("cannot read " + keyFile);
   std::ostringstream pem;
   pem << in.rdbuf();
-  const std::uint64_t serial = KiteFeed::Publisher(feed).sign(pem.str(), valid, std::time(nullptr));
+  const std::uint64_t serial =
+      KiteFeed::Publisher(feed).sign(pem.str(), feedName, valid, std::time(nullptr));
   std::cout << "signed index serial " << serial << "\n";
   return 0;
 }

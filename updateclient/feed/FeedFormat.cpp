@@ -1,5 +1,6 @@
 #include "FeedFormat.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -24,6 +25,11 @@ constexpr std::uint64_t kMaxJsonInteger = 1ULL << 53;
 struct FormatError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// Feed names and the segments of feed paths: [A-Za-z0-9._-].
+bool isFeedCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-';
+}
 
 void require(bool ok, const std::string& what) {
   if (!ok) throw FormatError(what);
@@ -72,6 +78,12 @@ std::string digestField(const json& object, const char* name) {
 std::string pathField(const json& object, const char* name) {
   std::string text = textField(object, name);
   require(isFeedPath(text), std::string("field \"") + name + "\" is not a feed path: " + text);
+  return text;
+}
+
+std::string feedNameField(const json& object, const char* name) {
+  std::string text = textField(object, name);
+  require(isFeedName(text), std::string("field \"") + name + "\" is not a feed name");
   return text;
 }
 
@@ -275,6 +287,7 @@ bool parseBody(const std::string& text, Body* body, std::string* why) {
     const json j = json::parse(text);
     require(unsignedField(j, "format", 0xFFFF) == kFormatVersion, "unknown format version");
     Body b;
+    b.feed = feedNameField(j, "feed");
     b.serial = unsignedField(j, "serial", kMaxJsonInteger);
     b.issued = timeField(j, "issued");
     b.expires = timeField(j, "expires");
@@ -290,26 +303,30 @@ bool parseBody(const std::string& text, Body* body, std::string* why) {
 }
 
 std::string writeBody(const Body& body) {
-  const json j{{"format", kFormatVersion},
-               {"serial", body.serial},
-               {"issued", body.issued},
-               {"expires", body.expires},
-               {"items", entriesJson(body.entries)}};
+  const json j{{"format", kFormatVersion}, {"feed", body.feed},
+               {"serial", body.serial},    {"issued", body.issued},
+               {"expires", body.expires},  {"items", entriesJson(body.entries)}};
   return j.dump(1) + "\n";
 }
 
-std::string writeEntries(const std::vector<Entry>& entries, std::uint64_t serial) {
-  const json j{{"format", kFormatVersion}, {"serial", serial}, {"items", entriesJson(entries)}};
+std::string writeCatalog(const Catalog& catalog) {
+  json j{{"format", kFormatVersion},
+         {"serial", catalog.serial},
+         {"items", entriesJson(catalog.entries)}};
+  if (!catalog.feed.empty()) j["feed"] = catalog.feed;
   return j.dump(1) + "\n";
 }
 
-bool parseEntries(const std::string& text, std::vector<Entry>* entries, std::uint64_t* serial,
-                  std::string* why) {
+bool parseCatalog(const std::string& text, Catalog* catalog, std::string* why) {
   try {
     const json j = json::parse(text);
     require(unsignedField(j, "format", 0xFFFF) == kFormatVersion, "unknown format version");
-    *serial = unsignedField(j, "serial", kMaxJsonInteger);
-    *entries = entriesFromJson(field(j, "items"));
+    Catalog c;
+    // A feed that was never signed has no name yet.
+    if (j.contains("feed")) c.feed = feedNameField(j, "feed");
+    c.serial = unsignedField(j, "serial", kMaxJsonInteger);
+    c.entries = entriesFromJson(field(j, "items"));
+    *catalog = std::move(c);
     return true;
   } catch (const json::exception& e) {
     *why = std::string("not valid JSON: ") + e.what();
@@ -326,6 +343,12 @@ bool isPlainFileName(const std::string& name) {
   return true;
 }
 
+bool isFeedName(const std::string& name) {
+  if (name.empty() || name.size() > 64 || !std::isalnum(static_cast<unsigned char>(name[0])))
+    return false;
+  return std::all_of(name.begin(), name.end(), isFeedCharacter);
+}
+
 bool isFeedPath(const std::string& path) {
   if (path.empty() || path.size() > 1024) return false;
   std::size_t start = 0;
@@ -333,8 +356,7 @@ bool isFeedPath(const std::string& path) {
     const std::size_t end = path.find('/', start);
     const std::string segment = path.substr(start, end == std::string::npos ? end : end - start);
     if (segment.empty() || segment == "." || segment == "..") return false;
-    for (unsigned char c : segment)
-      if (!std::isalnum(c) && c != '.' && c != '_' && c != '-') return false;
+    if (!std::all_of(segment.begin(), segment.end(), isFeedCharacter)) return false;
     if (end == std::string::npos) return true;
     start = end + 1;
   }

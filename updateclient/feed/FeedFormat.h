@@ -63,6 +63,7 @@ struct Entry {
 };
 
 struct Body {
+  std::string feed;  // the feed's name (isFeedName); serials count per feed and key
   std::uint64_t serial = 0;
   std::int64_t issued = 0;   // seconds since 1970 (UTC)
   std::int64_t expires = 0;  // the index is refused from this second on
@@ -83,14 +84,22 @@ std::string writeEnvelope(const Envelope& envelope);
 bool parseBody(const std::string& json, Body* body, std::string* why);
 std::string writeBody(const Body& body);
 
-// A list of entries as JSON text (the publisher's catalogue uses it) and back.
-std::string writeEntries(const std::vector<Entry>& entries, std::uint64_t serial);
-bool parseEntries(const std::string& json, std::vector<Entry>* entries, std::uint64_t* serial,
-                  std::string* why);
+// The publisher's catalogue: every kept version, the feed's name (empty until
+// the first signature) and the serial of the last signed index.
+struct Catalog {
+  std::string feed;
+  std::uint64_t serial = 0;
+  std::vector<Entry> entries;
+};
+std::string writeCatalog(const Catalog& catalog);
+bool parseCatalog(const std::string& json, Catalog* catalog, std::string* why);
 
 // A name a file may have in a destination folder: not empty, not "." or "..",
 // no "/", "\" or control character, at most 255 bytes.
 bool isPlainFileName(const std::string& name);
+// A feed's name: 1 to 64 of [A-Za-z0-9._-], beginning with a letter or digit
+// (it is part of a file name in the client's working folder).
+bool isFeedName(const std::string& name);
 // A relative path below the feed root: segments of [A-Za-z0-9._-], none of
 // them empty, "." or "..", at most 1024 bytes.
 bool isFeedPath(const std::string& path);
