@@ -63,8 +63,8 @@ void copyColumn(QxDBAgent& agent, const char* column, char (&field)[N]) {
 }
 
 void logException(const char* where, const char* message, const char* sql) {
-  Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::%s: Exception \"%s\" thrown for statement %s", where,
-                  message ? message : "", sql);
+  Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::%s: Exception \"%s\" thrown for statement %s",
+                  where, message ? message : "", sql);
 }
 
 bool endsWithSeparator(const char* path) {
@@ -102,7 +102,6 @@ class FileInProgress {
   FilePtr m_file;
   bool m_done = false;
 };
-
 
 int compareNumbers(double first, double second) {
   if (first < second) return 1;
@@ -164,7 +163,8 @@ OrvelErrC KFBlobManager::_removeKFRow(QxDBAgent& agent, int type, const char* ve
     agent.loadSQL(sql, sizeof sql, "KF_GET_ROW_INFO", type);
     agent.excuteQuery(sql);
     if (agent.fetchNextRow() != 0) {
-      Log::LogByLevel(ORVEL_LOG_TRACE, "KFBlobManager::_removeKFRow: can not find the row with type = %d", type);
+      Log::LogByLevel(ORVEL_LOG_TRACE,
+                      "KFBlobManager::_removeKFRow: can not find the row with type = %d", type);
       return ERRC_SUCCESS;
     }
     int componentId = 0;
@@ -172,9 +172,10 @@ OrvelErrC KFBlobManager::_removeKFRow(QxDBAgent& agent, int type, const char* ve
     agent.getInt("component_id", componentId);
     copyColumn(agent, "version", stored);
     if (CmpVersion(static_cast<QxUpdateType>(type), version, stored) != -1) {
-      Log::LogByLevel(ORVEL_LOG_ERROR,
-                      "KFBlobManager::AddKFBlob: INFO: Component in database has been up-to-date: %s >= %s",
-                      stored, version ? version : "");
+      Log::LogByLevel(
+          ORVEL_LOG_ERROR,
+          "KFBlobManager::AddKFBlob: INFO: Component in database has been up-to-date: %s >= %s",
+          stored, version ? version : "");
       agent.rollbackTransaction();
       return ERRC_DB_UP_TO_DATE;
     }
@@ -209,14 +210,17 @@ OrvelErrC KFBlobManager::_addKFBlob(QxDBAgent& agent, const _uiKFData& data) {
     ORVEL::Blob* blob = nullptr;
     stmt->setLong(1, data.type);
     stmt->setBlob(2, data.file_size, blob);
-    stmt->setBytes(3, data.version, static_cast<long>(strnlen(data.version, sizeof data.version)), false);
+    stmt->setBytes(3, data.version, static_cast<long>(strnlen(data.version, sizeof data.version)),
+                   false);
     stmt->setLong(4, data.file_size);
-    stmt->setBytes(5, data.file_name, static_cast<long>(strnlen(data.file_name, sizeof data.file_name)), false);
+    stmt->setBytes(5, data.file_name,
+                   static_cast<long>(strnlen(data.file_name, sizeof data.file_name)), false);
     if (stmt->excuteUpdate() == -1 || !blob) throw "excute update operation failed";
 
     char chunk[kChunkBytes];
     for (long left = data.file_size; left > 0;) {
-      const std::size_t size = left < static_cast<long>(kChunkBytes) ? static_cast<std::size_t>(left) : kChunkBytes;
+      const std::size_t size =
+          left < static_cast<long>(kChunkBytes) ? static_cast<std::size_t>(left) : kChunkBytes;
       if (std::fread(chunk, 1, size, file.get()) != size) throw "read binary from file failed";
       if (blob->putData(chunk, size) != 0) throw "put KFBlob data into adminDB failed";
       left -= static_cast<long>(size);
@@ -265,7 +269,8 @@ OrvelErrC KFBlobManager::GetKFBlob(_uiKFData& data) {
     if (rs->getBlob("content", blob) == -1 || !blob) throw "get KFBlob from result set failed";
     char chunk[kChunkBytes];
     for (long left = size; left > 0;) {
-      const std::size_t part = left < static_cast<long>(kChunkBytes) ? static_cast<std::size_t>(left) : kChunkBytes;
+      const std::size_t part =
+          left < static_cast<long>(kChunkBytes) ? static_cast<std::size_t>(left) : kChunkBytes;
       if (blob->getData(chunk, part) != 0) throw "get KFBlob data from adminDB failed";
       if (!out.write(chunk, part)) throw "write binary to file failed";
       left -= static_cast<long>(part);
@@ -324,7 +329,8 @@ bool KFBlobManager::GetKFUploadsNum(int& number) {
       agent.getInt("kf_uploads", number);
       return true;
     }
-    Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::GetKFUploadsNum: retrive \"kf_uploads\" value failed");
+    Log::LogByLevel(ORVEL_LOG_ERROR,
+                    "KFBlobManager::GetKFUploadsNum: retrive \"kf_uploads\" value failed");
     return false;
   } catch (const char* message) {
     logException("GetKFUploadsNum", message, sql);
@@ -344,7 +350,8 @@ int KFBlobManager::RollbackKFBlob(int type, std::string& version) {
     agent.loadSQL(sql, sizeof sql, "KF_GET_ROW_INFO", type + kBackupTypeOffset);
     agent.excuteQuery(sql);
     if (agent.fetchNextRow() != 0) {
-      Log::LogByLevel(ORVEL_LOG_TRACE, "KFBlobManager::RollbackKFBlob: can not find the row with type = %d",
+      Log::LogByLevel(ORVEL_LOG_TRACE,
+                      "KFBlobManager::RollbackKFBlob: can not find the row with type = %d",
                       type + kBackupTypeOffset);
       return 0;
     }
@@ -352,7 +359,8 @@ int KFBlobManager::RollbackKFBlob(int type, std::string& version) {
     agent.getInt("component_id", componentId);
     agent.getString("version", stored);
     if (!stored || !*stored) {
-      Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::RollbackKFBlob: get version from tb_kite_feed failed");
+      Log::LogByLevel(ORVEL_LOG_ERROR,
+                      "KFBlobManager::RollbackKFBlob: get version from tb_kite_feed failed");
       return -1;
     }
     version = stored;
