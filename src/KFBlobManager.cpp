@@ -159,7 +159,9 @@ OrvelErrC KFBlobManager::AddKFBlob(const _uiKFData& data) {
 OrvelErrC KFBlobManager::_removeKFRow(QxDBAgent& agent, int type, const char* version) {
   char sql[kStatementBytes] = "";
   try {
-    agent.startTransaction();
+    // Without the transaction each statement below would commit on its own, and a failure after
+    // the move would leave the type without its current row.
+    if (!agent.startTransaction()) throw "the transaction of the upload did not begin";
     agent.loadSQL(sql, sizeof sql, "KF_GET_ROW_INFO", type);
     agent.excuteQuery(sql);
     if (agent.fetchNextRow() != 0) {
@@ -371,7 +373,7 @@ int KFBlobManager::RollbackKFBlob(int type, std::string& version) {
     return -1;
   }
   try {
-    agent.startTransaction();
+    if (!agent.startTransaction()) throw "the transaction of the rollback did not begin";
     agent.loadSQL(sql, sizeof sql, "KF_REMOVE_BACKUPROW", type);
     agent.excuteUpdate(sql);
     agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", type, componentId, type + kBackupTypeOffset);

@@ -1,0 +1,201 @@
+// The central store as the scanners of an installation share it: several processes change or
+// fetch the rows of one type at once, a writer may hold the database while another waits for it,
+// and every scanner may log in with a login role of its own. Whatever fails leaves the rows as
+// they were.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "ChildProcess.h"
+#include "FakeClock.h"
+#include "OrvelCommon/BoundedCopy.h"
+#include "OrvelCommon/CentralDatabase.h"
+#include "OrvelCommon/PasswordCipher.h"
+#include "OrvelKF/KFBlobManager.h"
+#include "OrvelKF/QxDBAgent.h"
+#include "UpdateTestHome.h"
+
+namespace fs = std::filesystem;
+using OrvelDbTest::Backend;
+
+namespace {
+
+// How long the agent waits for another process's lock: its busy time-out on SQLite.
+constexpr unsigned kAgentBusyTimeoutMs = 30000;
+// A bound for waits that only a broken test would reach.
+constexpr int kStuckMs = 60000;
+
+bool readableInTime(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  return ::poll(&entry, 1, kStuckMs) == 1;
+}
+
+// A pipe for one-byte messages between the test and its child processes.
+class Pipe {
+ public:
+  Pipe() { EXPECT_EQ(0, ::pipe(m_fds)); }
+  ~Pipe() {
+    ::close(m_fds[0]);
+    ::close(m_fds[1]);
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+
+  void send(char message) { (void)!::write(m_fds[1], &message, 1); }
+  // 0 when nothing came in time.
+  char receive() {
+    char message = 0;
+    return readableInTime(m_fds[0]) && ::read(m_fds[0], &message, 1) == 1 ? message : 0;
+  }
+
+ private:
+  int m_fds[2] = {-1, -1};
+};
+
+// Another writer of the installation, in a process of its own, holding the component table (on
+// SQLite the write lock of the whole database) until it is told to let go.
+class TableHolder {
+ public:
+  explicit TableHolder(const OrvelDbTest::TestHome& home) {
+    m_pid = OrvelTest::startChild([&home, this]() {
+      auto conn = home.connect();
+      if (!conn || conn->beginTransaction() != 0) return 10;
+      if (home.backend() == Backend::kPostgres &&
+          conn->executeScript("lock table tb_kite_feed in exclusive mode") != 0)
+        return 11;
+      m_held.send('h');
+      m_letGo.receive();
+      conn->rollback();
+      m_gone.send('g');
+      return 0;
+    });
+    EXPECT_EQ('h', m_held.receive());
+  }
+  ~TableHolder() { release(); }
+
+  // From a waiting writer: returns once the table is free.
+  void letGo() {
+    m_letGo.send('l');
+    m_gone.receive();
+  }
+  void release() {
+    if (m_pid < 0) return;
+    m_letGo.send('l');
+    EXPECT_EQ(0, OrvelTest::waitChild(m_pid));
+    m_pid = -1;
+  }
+
+ private:
+  Pipe m_held, m_letGo, m_gone;
+  pid_t m_pid = -1;
+};
+
+// The clock of a writer that waits longer than its busy time-out: waiting takes no real time, and
+// the first wait after the time-out has passed lets the holder go.
+class OutlastingClock : public OrvelTest::FakeClock {
+ public:
+  explicit OutlastingClock(TableHolder& holder) : m_holder(holder) {}
+  void sleepMilliseconds(unsigned milliseconds) override {
+    if (m_waitedMs >= kAgentBusyTimeoutMs && !m_holderGone) {
+      m_holderGone = true;
+      m_holder.letGo();
+    }
+    m_waitedMs += milliseconds;
+    FakeClock::sleepMilliseconds(milliseconds);
+  }
+
+ private:
+  TableHolder& m_holder;
+  unsigned m_waitedMs = 0;
+  bool m_holderGone = false;
+};
+
+const char* const kSeedRows = "1:5.701.00 101:5.700.00 ";
+
+}  // namespace
+
+class KFBlobConcurrency : public OrvelUpdateTest::UpdateTest {
+ protected:
+  using Change = std::function<int()>;
+
+  static _uiKFData request(int type, const char* version, const std::string& path, long size) {
+    _uiKFData data{};
+    data.type = type;
+    data.file_size = static_cast<int>(size);
+    ORVEL::boundedCopy(data.version, sizeof data.version, version);
+    ORVEL::boundedCopy(data.file_name, sizeof data.file_name, "ksv$pat.701");
+    ORVEL::boundedCopy(data.file_path, sizeof data.file_path, path.c_str());
+    return data;
+  }
+  OrvelErrC upload(int type, const char* version, const std::string& bytes) {
+    const std::string path = *home / ("upload-" + std::string(version));
+    OrvelTest::writeFile(path, bytes);
+    return KFBlobManager::AddKFBlob(request(type, version, path, static_cast<long>(bytes.size())));
+  }
+  static int rollback() {
+    std::string version;
+    return KFBlobManager::RollbackKFBlob(1, version);
+  }
+  // "type:version" of every row, in type order.
+  std::string rows() {
+    std::vector<_uiKFDataNoFile> all;
+    EXPECT_EQ(ERRC_SUCCESS, KFBlobManager::GetKFRows(all));
+    std::string text;
+    for (const auto& row : all) text += std::to_string(row.type) + ":" + row.version + " ";
+    return text;
+  }
+  void seed() {
+    home->exec("delete from tb_kite_feed");
+    ASSERT_EQ(ERRC_SUCCESS, upload(1, "5.700.00", "previous"));
+    ASSERT_EQ(ERRC_SUCCESS, upload(1, "5.701.00", "current"));
+    ASSERT_EQ(kSeedRows, rows());
+  }
+};
+
+// A writer that waited longer than the busy time-out for the database fails before it changed
+// anything, even when the database is free again by its next statement.
+class KFBlobBusyDatabase : public KFBlobConcurrency {};
+
+TEST_P(KFBlobBusyDatabase, AChangeWhoseTransactionCannotBeginChangesNothing) {
+  struct Case {
+    const char* what;
+    Change change;
+    int failure;
+  } cases[] = {
+      {"upload of a file that does not open",
+       [this]() {
+         return static_cast<int>(
+             KFBlobManager::AddKFBlob(request(1, "5.702.00", *home / "no-such-file", 10)));
+       },
+       ERRC_DB_FAILURE},
+      {"rollback", rollback, -1},
+  };
+  for (const Case& c : cases) {
+    seed();
+    TableHolder holder(*home);
+    const pid_t writer = OrvelTest::startChild([&]() {
+      OutlastingClock clock(holder);
+      return c.change() & 0xff;
+    });
+    EXPECT_EQ(c.failure & 0xff, OrvelTest::waitChild(writer)) << c.what;
+    holder.release();
+    EXPECT_EQ(kSeedRows, rows()) << c.what;
+  }
+  EXPECT_NE(std::string::npos,
+            home->log().find("QxDBAgent::startTransaction: call beginTransaction() failed"));
+}
+
+// PostgreSQL has no busy time-out: a writer waits for a lock as long as it is held.
+INSTANTIATE_TEST_SUITE_P(Sqlite, KFBlobBusyDatabase, ::testing::Values(Backend::kSqlite),
+                         OrvelDbTest::backendName);
