@@ -67,6 +67,24 @@ void logException(const char* where, const char* message, const char* sql) {
                   where, message ? message : "", sql);
 }
 
+// Begins the transaction of a change to the rows of a type and makes the changes of one type
+// take turns (see "KF_LOCK_KFROWS"): what the change reads after this is what the change before it
+// left. Without the transaction each statement would commit on its own, and a failure half-way
+// would leave the type without its current row.
+void beginRowChange(QxDBAgent& agent, char (&sql)[kStatementBytes], int type) {
+  if (!agent.startTransaction()) throw "the transaction did not begin";
+  agent.loadSQL(sql, sizeof sql, "KF_LOCK_KFROWS", type, type + kBackupTypeOffset);
+  agent.excuteQuery(sql);
+  agent.closeStatement();
+}
+
+// Gives the row of the component id its new type; the row must be there.
+void moveRow(QxDBAgent& agent, char (&sql)[kStatementBytes], int newType, int componentId,
+             int oldType) {
+  agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", newType, componentId, oldType);
+  if (agent.excuteUpdate(sql) != 1) throw "the row to move was not found";
+}
+
 bool endsWithSeparator(const char* path) {
   std::size_t length = std::strlen(path);
   return length > 0 && (path[length - 1] == '/' || path[length - 1] == '\\');
@@ -159,9 +177,7 @@ OrvelErrC KFBlobManager::AddKFBlob(const _uiKFData& data) {
 OrvelErrC KFBlobManager::_removeKFRow(QxDBAgent& agent, int type, const char* version) {
   char sql[kStatementBytes] = "";
   try {
-    // Without the transaction each statement below would commit on its own, and a failure after
-    // the move would leave the type without its current row.
-    if (!agent.startTransaction()) throw "the transaction of the upload did not begin";
+    beginRowChange(agent, sql, type);
     agent.loadSQL(sql, sizeof sql, "KF_GET_ROW_INFO", type);
     agent.excuteQuery(sql);
     if (agent.fetchNextRow() != 0) {
@@ -183,8 +199,7 @@ OrvelErrC KFBlobManager::_removeKFRow(QxDBAgent& agent, int type, const char* ve
     }
     agent.loadSQL(sql, sizeof sql, "KF_REMOVE_BACKUPROW", type + kBackupTypeOffset);
     agent.excuteUpdate(sql);
-    agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", type + kBackupTypeOffset, componentId, type);
-    agent.excuteUpdate(sql);
+    moveRow(agent, sql, type + kBackupTypeOffset, componentId, type);
     return ERRC_SUCCESS;
   } catch (const char* message) {
     logException("_removeKFRow", message, sql);
@@ -217,7 +232,8 @@ OrvelErrC KFBlobManager::_addKFBlob(QxDBAgent& agent, const _uiKFData& data) {
     stmt->setLong(4, data.file_size);
     stmt->setBytes(5, data.file_name,
                    static_cast<long>(strnlen(data.file_name, sizeof data.file_name)), false);
-    if (stmt->excuteUpdate() == -1 || !blob) throw "excute update operation failed";
+    if (stmt->excuteUpdate() == -1 || !blob || stmt->affectedRows() != 1)
+      throw "excute update operation failed";
 
     char chunk[kChunkBytes];
     for (long left = data.file_size; left > 0;) {
@@ -347,38 +363,33 @@ int KFBlobManager::RollbackKFBlob(int type, std::string& version) {
     return -1;
   }
   char sql[kStatementBytes] = "";
-  int componentId = 0;
   try {
+    beginRowChange(agent, sql, type);
     agent.loadSQL(sql, sizeof sql, "KF_GET_ROW_INFO", type + kBackupTypeOffset);
     agent.excuteQuery(sql);
     if (agent.fetchNextRow() != 0) {
       Log::LogByLevel(ORVEL_LOG_TRACE,
                       "KFBlobManager::RollbackKFBlob: can not find the row with type = %d",
                       type + kBackupTypeOffset);
+      agent.rollbackTransaction();
       return 0;
     }
+    int componentId = 0;
     const char* stored = nullptr;
     agent.getInt("component_id", componentId);
     agent.getString("version", stored);
     if (!stored || !*stored) {
       Log::LogByLevel(ORVEL_LOG_ERROR,
                       "KFBlobManager::RollbackKFBlob: get version from tb_kite_feed failed");
+      agent.rollbackTransaction();
       return -1;
     }
-    version = stored;
-    // The query is done with: a write transaction must not start under it.
-    agent.closeStatement();
-  } catch (const char* message) {
-    logException("RollbackKFBlob", message, sql);
-    return -1;
-  }
-  try {
-    if (!agent.startTransaction()) throw "the transaction of the rollback did not begin";
+    const std::string backupVersion = stored;
     agent.loadSQL(sql, sizeof sql, "KF_REMOVE_BACKUPROW", type);
     agent.excuteUpdate(sql);
-    agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", type, componentId, type + kBackupTypeOffset);
-    agent.excuteUpdate(sql);
+    moveRow(agent, sql, type, componentId, type + kBackupTypeOffset);
     if (!agent.commitTransaction()) throw "commit of the rollback failed";
+    version = backupVersion;
     return 1;
   } catch (const char* message) {
     logException("RollbackKFBlob", message, sql);

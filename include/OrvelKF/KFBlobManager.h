@@ -47,6 +47,12 @@ struct _uiKFData {
 // The central component rows: at most one current row (type 0 to 10) and one
 // backup row (type + 100) per component. Every operation opens its own
 // database agent; none throws.
+//
+// The scanners of an installation share the rows: an upload or a rollback is
+// one transaction that reads the rows it changes inside it, after the changes
+// of that type by other scanners (other processes, other machines) are done,
+// and checks that each statement found the row it had to change; otherwise it
+// fails and the rows stay as they were.
 class KFBlobManager {
  public:
   // Uploads the file at file_path as the new current row of its type; the
@@ -64,8 +70,9 @@ class KFBlobManager {
   // Reads the installation's upload counter; a missing counter row is
   // created with number + 1, which number then holds.
   static bool GetKFUploadsNum(int& number);
-  // Makes the backup row of type current again: 1 rolled back (version
-  // receives the version now current), 0 no backup row, -1 failure.
+  // Makes the backup row of type current again, in one transaction: 1 rolled
+  // back (version receives the version now current), 0 no backup row, -1
+  // failure (the rows stay as they were, version is left alone).
   static int RollbackKFBlob(int type, std::string& version);
 
   // Compares two version texts of a component: 1 when the second is newer,

@@ -121,6 +121,31 @@ class OutlastingClock : public OrvelTest::FakeClock {
   bool m_holderGone = false;
 };
 
+// The clock of a writer queued behind the holder: its first wait tells the test that it waits
+// and lasts until the test lets it go on; later waits are real (writers then take turns).
+class GateClock : public OrvelPlatform::Clock {
+ public:
+  GateClock(Pipe& waiting, Pipe& goOn) : m_waiting(waiting), m_goOn(goOn) {
+    OrvelPlatform::setClock(this);
+  }
+  ~GateClock() override { OrvelPlatform::setClock(nullptr); }
+  std::time_t now() override { return std::time(nullptr); }
+  void sleepMilliseconds(unsigned milliseconds) override {
+    if (m_opened) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+      return;
+    }
+    m_opened = true;
+    m_waiting.send('w');
+    m_goOn.receive();
+  }
+
+ private:
+  Pipe& m_waiting;
+  Pipe& m_goOn;
+  bool m_opened = false;
+};
+
 const char* const kSeedRows = "1:5.701.00 101:5.700.00 ";
 
 }  // namespace
@@ -161,7 +186,101 @@ class KFBlobConcurrency : public OrvelUpdateTest::UpdateTest {
     ASSERT_EQ(ERRC_SUCCESS, upload(1, "5.701.00", "current"));
     ASSERT_EQ(kSeedRows, rows());
   }
+
+  // Runs each change in a process of its own, all of them queued behind another writer; once
+  // every one waits, the writer lets go and they go on in the order given (on PostgreSQL the
+  // server picks the order). The results (as exit codes), in that order.
+  std::vector<int> runQueued(const std::vector<Change>& changes) {
+    TableHolder holder(*home);
+    Pipe waiting;
+    std::vector<std::unique_ptr<Pipe>> goOn;
+    std::vector<pid_t> writers;
+    for (const Change& change : changes) {
+      goOn.push_back(std::make_unique<Pipe>());
+      Pipe& mine = *goOn.back();
+      writers.push_back(OrvelTest::startChild([&]() {
+        GateClock clock(waiting, mine);
+        return change() & 0xff;
+      }));
+    }
+    EXPECT_TRUE(allWait(changes.size(), waiting));
+    holder.release();
+    std::vector<int> results;
+    for (std::size_t i = 0; i < writers.size(); ++i) {
+      goOn[i]->send('g');
+      results.push_back(OrvelTest::waitChild(writers[i]));
+    }
+    return results;
+  }
+
+ private:
+  // On SQLite each writer's clock says that it waits, on PostgreSQL the server.
+  bool allWait(std::size_t writers, Pipe& waiting) {
+    if (GetParam() == Backend::kSqlite) {
+      for (std::size_t i = 0; i < writers; ++i)
+        if (waiting.receive() != 'w') return false;
+      return true;
+    }
+    for (int ms = 0; ms < kStuckMs; ms += 2) {
+      if (home->scalar("select count(*) as n from pg_stat_activity where datname = "
+                       "current_database() and wait_event_type = 'Lock'") ==
+          static_cast<std::int64_t>(writers))
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+  }
 };
+
+// Two rollbacks of one type, or a rollback and an upload, at once: the outcome is that of one
+// after the other, in either order, never a mix that loses a row.
+TEST_P(KFBlobConcurrency, ChangesOfOneTypeAtOnceTakeTurns) {
+  const Change newUpload = [this]() { return static_cast<int>(upload(1, "5.702.00", "new")); };
+  struct Outcome {
+    std::vector<int> results;
+    std::string rows;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Change> changes;
+    std::vector<Outcome> serialOutcomes;
+  } cases[] = {
+      {"two rollbacks", {rollback, rollback}, {{{1, 0}, "1:5.700.00 "}, {{0, 1}, "1:5.700.00 "}}},
+      {"an upload and a rollback",
+       {newUpload, rollback},
+       {{{0, 1}, "1:5.701.00 "}, {{0, 1}, "1:5.702.00 101:5.700.00 "}}},
+  };
+  for (const Case& c : cases) {
+    seed();
+    const std::vector<int> results = runQueued(c.changes);
+    const std::string after = rows();
+    bool serial = false;
+    for (const Outcome& outcome : c.serialOutcomes)
+      serial = serial || (outcome.results == results && outcome.rows == after);
+    EXPECT_TRUE(serial) << c.what << ": results " << ::testing::PrintToString(results) << ", rows "
+                        << after;
+  }
+}
+
+// A rollback whose backup row does not move (here a trigger of the table skips the move) fails
+// and leaves the rows as they were, rather than commit the removal of the current row alone.
+TEST_P(KFBlobConcurrency, ARollbackThatMovesNoRowChangesNothing) {
+  seed();
+  home->exec(GetParam() == Backend::kSqlite
+                 ? "create trigger tb_kite_feed_keep before update of type on tb_kite_feed "
+                   "begin select raise(ignore); end"
+                 : "create function keep_row() returns trigger language plpgsql as $$ begin "
+                   "return null; end $$; create trigger tb_kite_feed_keep before update of type "
+                   "on tb_kite_feed for each row execute function keep_row()");
+  std::string version = "kept";
+  EXPECT_EQ(-1, KFBlobManager::RollbackKFBlob(1, version));
+  EXPECT_EQ("kept", version);
+  EXPECT_EQ(kSeedRows, rows());
+  EXPECT_NE(
+      std::string::npos,
+      home->log().find("KFBlobManager::RollbackKFBlob: Exception \"the row to move was not "
+                       "found\" thrown for statement update tb_kite_feed set type = 1 where"));
+}
 
 // A writer that waited longer than the busy time-out for the database fails before it changed
 // anything, even when the database is free again by its next statement.
@@ -196,6 +315,7 @@ TEST_P(KFBlobBusyDatabase, AChangeWhoseTransactionCannotBeginChangesNothing) {
             home->log().find("QxDBAgent::startTransaction: call beginTransaction() failed"));
 }
 
+INSTANTIATE_TEST_SUITE_P(Backends, KFBlobConcurrency, ORVEL_DB_BACKENDS);
 // PostgreSQL has no busy time-out: a writer waits for a lock as long as it is held.
 INSTANTIATE_TEST_SUITE_P(Sqlite, KFBlobBusyDatabase, ::testing::Values(Backend::kSqlite),
                          OrvelDbTest::backendName);
