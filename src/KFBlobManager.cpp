@@ -1,7 +1,10 @@
 #include "OrvelKF/KFBlobManager.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,18 +93,27 @@ bool endsWithSeparator(const char* path) {
   return length > 0 && (path[length - 1] == '/' || path[length - 1] == '\\');
 }
 
-// A file written under a temporary name beside its final one, renamed into
-// place only when whole: a failed fetch never leaves a half file that could
-// pass for a pattern, nor destroys the file that was there.
+// A file written under a name of its own beside its final one, made durable and renamed into
+// place only when whole: a failed fetch never leaves a half file that could pass for a pattern,
+// nor destroys the file that was there, nor leaves its temporary behind. The name is created
+// exclusively, so no other fetch of the same path writes into it or removes it; it begins with
+// "." so that a look for pattern files in the folder ("ksv$pat.*") does not take it for one.
 class FileInProgress {
  public:
-  explicit FileInProgress(const std::string& path)
-      : m_final(OrvelPlatform::toOsPath(path)), m_temporary(m_final + ".kfpart") {
-    m_file.reset(std::fopen(m_temporary.c_str(), "wb"));
+  explicit FileInProgress(const std::string& path) : m_final(OrvelPlatform::toOsPath(path)) {
+    int fd = -1;
+    for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
+      const std::string name = _temporaryName();
+      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) m_temporary = name;
+      if (fd < 0 && errno != EEXIST) return;
+    }
+    if (fd >= 0) m_file.reset(::fdopen(fd, "wb"));
+    if (fd >= 0 && !m_file) ::close(fd);
   }
   ~FileInProgress() {
     m_file.reset();
-    if (!m_done) ::unlink(m_temporary.c_str());
+    if (!m_done && !m_temporary.empty()) ::unlink(m_temporary.c_str());
   }
   bool opened() const { return m_file != nullptr; }
   bool write(const char* data, std::size_t length) {
@@ -109,14 +121,30 @@ class FileInProgress {
   }
   bool finish() {
     std::FILE* file = m_file.release();
-    if (std::fclose(file) != 0) return false;
+    // On the disk before it has its final name: after a power loss that name holds the whole
+    // file or the one it replaced.
+    const bool durable = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
+    if (std::fclose(file) != 0 || !durable) return false;
     m_done = std::rename(m_temporary.c_str(), m_final.c_str()) == 0;
     return m_done;
   }
 
  private:
+  static constexpr int kNameAttempts = 100;
+  // Of the final name, so that the temporary one stays within a file name's 255 bytes.
+  static constexpr std::size_t kKeptNameBytes = 200;
+
+  // ".<final name>.<process>-<count>.kfpart" in the folder of the final name.
+  std::string _temporaryName() const {
+    static std::atomic<unsigned> count{0};
+    const std::size_t slash = m_final.rfind('/');
+    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    return m_final.substr(0, nameAt) + "." + m_final.substr(nameAt, kKeptNameBytes) + "." +
+           std::to_string(::getpid()) + "-" + std::to_string(++count) + ".kfpart";
+  }
+
   std::string m_final;
-  std::string m_temporary;
+  std::string m_temporary;  // empty until created
   FilePtr m_file;
   bool m_done = false;
 };

@@ -63,7 +63,8 @@ class KFBlobManager {
   // Writes the content of the current row of data.type to file_path (a path
   // ending in a separator names a folder: the stored file name is appended,
   // and file_path is rewritten). file_size 0 takes the stored size. A failure
-  // leaves no file behind and an earlier file of that name as it was.
+  // leaves no file behind and an earlier file of that name as it was; fetches
+  // of one path by several processes at once do not disturb each other.
   static OrvelErrC GetKFBlob(_uiKFData& data);
   // Appends every row (current and backup) to rows.
   static OrvelErrC GetKFRows(std::vector<_uiKFDataNoFile>& rows);

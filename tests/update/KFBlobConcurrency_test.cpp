@@ -146,6 +146,12 @@ class GateClock : public OrvelPlatform::Clock {
   bool m_opened = false;
 };
 
+std::string patternBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 % 251);
+  return bytes;
+}
+
 const char* const kSeedRows = "1:5.701.00 101:5.700.00 ";
 
 }  // namespace
@@ -171,6 +177,10 @@ class KFBlobConcurrency : public OrvelUpdateTest::UpdateTest {
   static int rollback() {
     std::string version;
     return KFBlobManager::RollbackKFBlob(1, version);
+  }
+  static OrvelErrC fetch(int type, const std::string& path, long size) {
+    _uiKFData data = request(type, "", path, size);
+    return KFBlobManager::GetKFBlob(data);
   }
   // "type:version" of every row, in type order.
   std::string rows() {
@@ -313,6 +323,37 @@ TEST_P(KFBlobBusyDatabase, AChangeWhoseTransactionCannotBeginChangesNothing) {
   }
   EXPECT_NE(std::string::npos,
             home->log().find("QxDBAgent::startTransaction: call beginTransaction() failed"));
+}
+
+// A fetch that fails while another process fetches the same path leaves that fetch alone: each
+// writes a temporary file of its own, and neither leaves one behind.
+TEST_P(KFBlobConcurrency, AFailedFetchLeavesAnotherFetchOfThePathAlone) {
+  const std::string pattern = patternBytes(16 << 20);
+  ASSERT_EQ(ERRC_SUCCESS, upload(10, "1.234.56", pattern));
+  const std::string stage = *home / "stage";
+  fs::create_directory(stage);
+  const std::string target = stage + "/ksv$pat.701";
+
+  const int created = ::inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(::inotify_add_watch(created, stage.c_str(), IN_CREATE), 0);
+  const pid_t whole = OrvelTest::startChild([&]() {
+    ::setpriority(PRIO_PROCESS, 0, 19);  // slow, so that it is caught half-way
+    return fetch(10, target, 0) == ERRC_SUCCESS ? 0 : 1;
+  });
+  char event[sizeof(inotify_event) + NAME_MAX + 1];
+  ASSERT_TRUE(readableInTime(created) && ::read(created, event, sizeof event) > 0);
+  ::kill(whole, SIGSTOP);
+  int status = 0;
+  ASSERT_EQ(whole, ::waitpid(whole, &status, WUNTRACED));
+  ::close(created);
+  EXPECT_FALSE(fs::exists(target)) << "the fetch was done before it could be stopped half-way";
+
+  EXPECT_EQ(ERRC_DB_FAILURE, fetch(10, target, static_cast<long>(pattern.size()) + 10240));
+  ::kill(whole, SIGCONT);
+  EXPECT_EQ(0, OrvelTest::waitChild(whole));
+  ASSERT_TRUE(fs::exists(target));
+  EXPECT_TRUE(OrvelTest::readFile(target) == pattern);
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(stage), fs::directory_iterator()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, KFBlobConcurrency, ORVEL_DB_BACKENDS);
