@@ -356,7 +356,82 @@ TEST_P(KFBlobConcurrency, AFailedFetchLeavesAnotherFetchOfThePathAlone) {
   EXPECT_EQ(1, std::distance(fs::directory_iterator(stage), fs::directory_iterator()));
 }
 
+// Scanners that log in with roles of their own, members of the installation's scanner group role
+// (which owns the database), on a PostgreSQL server. The roles live for one test.
+class KFBlobScannerRoles : public KFBlobConcurrency {
+ protected:
+  void SetUp() override {
+    KFBlobConcurrency::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    const std::string id = std::to_string(::getpid());
+    group = "orvel_t_scanners_" + id;
+    scannerA = "orvel_t_scanner_a_" + id;
+    scannerB = "orvel_t_scanner_b_" + id;
+    home->exec("create role " + group + " nologin role " + home->setting().uid);
+    for (const std::string& scanner : {scannerA, scannerB})
+      home->exec("create role " + scanner + " login password '" + kPassword + "' in role " + group);
+    // The tables go again, to be created by a scanner of the group.
+    home->exec("alter database " + home->setting().database + " owner to " + group);
+    home->exec("drop owned by " + home->setting().uid);
+    loginAs(scannerA);
+    AdminDBSetting setting;
+    ASSERT_TRUE(OrvelConfigFileManager::getAdminDBSetting(home->path().c_str(), setting));
+    std::string error;
+    ASSERT_EQ(0, ORVEL::createCentralDatabase(setting, home->path().c_str(), error)) << error;
+  }
+  void TearDown() override {
+    const AdminDBSetting server = home ? home->setting() : AdminDBSetting{};
+    KFBlobConcurrency::TearDown();  // drops the database first: the group owns it
+    if (group.empty()) return;
+    ORVEL::QxDBConnection conn;
+    ASSERT_EQ(0, conn.connect(server.dsn.c_str(), server.uid.c_str(), server.passwd.c_str(),
+                              "postgres", 10, 1, 0));
+    const std::string drop = "drop role " + scannerA + ", " + scannerB + ", " + group;
+    EXPECT_EQ(0, conn.executeScript(drop.c_str())) << conn.lastError();
+  }
+
+  // The scanner's own [AdminDB] settings: the same server and database, its own role.
+  void loginAs(const std::string& role) {
+    std::string password;
+    ASSERT_TRUE(ORVEL::NewEncryptStr(kPassword, password));
+    OrvelDbTest::PgServer server;
+    ASSERT_TRUE(OrvelDbTest::pgServer(server));
+    OrvelTest::writeFile(*home / "config/orvel.ini",
+                         "[AdminDB]\nbackend = postgresql\nhost = " + server.host + "\nport = " +
+                             server.port + "\ndatabase = " + home->setting().database +
+                             "\nuser = " + role + "\npassword = " + password + "\n");
+    OrvelDbTest::forgetProcessSettings();
+  }
+
+  static constexpr const char* kPassword = "scanner-secret";
+  std::string group, scannerA, scannerB;
+};
+
+TEST_P(KFBlobScannerRoles, EveryScannerRoleReplacesAndRollsBackTheRowsOfAnother) {
+  ASSERT_EQ(ERRC_SUCCESS, upload(1, "5.700.00", "written by A"));
+  ASSERT_EQ(ERRC_SUCCESS, upload(1, "5.701.00", "written by A again"));
+  loginAs(scannerB);
+  EXPECT_EQ(ERRC_SUCCESS, upload(1, "5.702.00", "written by B"));
+  std::string version;
+  EXPECT_EQ(1, KFBlobManager::RollbackKFBlob(1, version));
+  EXPECT_EQ("5.701.00", version);
+  EXPECT_EQ(ERRC_SUCCESS, fetch(1, *home / "fetched", 0));
+  EXPECT_EQ("written by A again", OrvelTest::readFile(*home / "fetched"));
+  loginAs(scannerA);
+  EXPECT_EQ(ERRC_SUCCESS, upload(1, "5.703.00", "written by A at last"));
+  EXPECT_EQ("1:5.703.00 101:5.701.00 ", rows());
+
+  // One object per row, every one the group's; none left without its row.
+  EXPECT_EQ(2, home->largeObjects());
+  EXPECT_EQ(0, home->scalar("select count(*) as n from pg_largeobject_metadata m where not exists "
+                            "(select 1 from tb_kite_feed f where f.content = m.oid)"));
+  EXPECT_EQ(0, home->scalar("select count(*) as n from pg_largeobject_metadata m, pg_database d "
+                            "where d.datname = current_database() and m.lomowner <> d.datdba"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, KFBlobConcurrency, ORVEL_DB_BACKENDS);
+INSTANTIATE_TEST_SUITE_P(PostgreSQL, KFBlobScannerRoles, ::testing::Values(Backend::kPostgres),
+                         OrvelDbTest::backendName);
 // PostgreSQL has no busy time-out: a writer waits for a lock as long as it is held.
 INSTANTIATE_TEST_SUITE_P(Sqlite, KFBlobBusyDatabase, ::testing::Values(Backend::kSqlite),
                          OrvelDbTest::backendName);
