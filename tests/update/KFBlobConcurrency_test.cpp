@@ -23,11 +23,11 @@
 #include "OrvelCommon/CentralDatabase.h"
 #include "OrvelCommon/PasswordCipher.h"
 #include "OrvelKF/KFBlobManager.h"
-#include "OrvelKF/QxDBAgent.h"
 #include "UpdateTestHome.h"
 
 namespace fs = std::filesystem;
 using OrvelDbTest::Backend;
+using OrvelUpdateTest::componentRows;
 
 namespace {
 
@@ -182,19 +182,11 @@ class KFBlobConcurrency : public OrvelUpdateTest::UpdateTest {
     _uiKFData data = request(type, "", path, size);
     return KFBlobManager::GetKFBlob(data);
   }
-  // "type:version" of every row, in type order.
-  std::string rows() {
-    std::vector<_uiKFDataNoFile> all;
-    EXPECT_EQ(ERRC_SUCCESS, KFBlobManager::GetKFRows(all));
-    std::string text;
-    for (const auto& row : all) text += std::to_string(row.type) + ":" + row.version + " ";
-    return text;
-  }
   void seed() {
     home->exec("delete from tb_kite_feed");
     ASSERT_EQ(ERRC_SUCCESS, upload(1, "5.700.00", "previous"));
     ASSERT_EQ(ERRC_SUCCESS, upload(1, "5.701.00", "current"));
-    ASSERT_EQ(kSeedRows, rows());
+    ASSERT_EQ(kSeedRows, componentRows());
   }
 
   // Runs each change in a process of its own, all of them queued behind another writer; once
@@ -263,7 +255,7 @@ TEST_P(KFBlobConcurrency, ChangesOfOneTypeAtOnceTakeTurns) {
   for (const Case& c : cases) {
     seed();
     const std::vector<int> results = runQueued(c.changes);
-    const std::string after = rows();
+    const std::string after = componentRows();
     bool serial = false;
     for (const Outcome& outcome : c.serialOutcomes)
       serial = serial || (outcome.results == results && outcome.rows == after);
@@ -285,7 +277,7 @@ TEST_P(KFBlobConcurrency, ARollbackThatMovesNoRowChangesNothing) {
   std::string version = "kept";
   EXPECT_EQ(-1, KFBlobManager::RollbackKFBlob(1, version));
   EXPECT_EQ("kept", version);
-  EXPECT_EQ(kSeedRows, rows());
+  EXPECT_EQ(kSeedRows, componentRows());
   EXPECT_NE(
       std::string::npos,
       home->log().find("KFBlobManager::RollbackKFBlob: Exception \"the row to move was not "
@@ -319,7 +311,7 @@ TEST_P(KFBlobBusyDatabase, AChangeWhoseTransactionCannotBeginChangesNothing) {
     });
     EXPECT_EQ(c.failure & 0xff, OrvelTest::waitChild(writer)) << c.what;
     holder.release();
-    EXPECT_EQ(kSeedRows, rows()) << c.what;
+    EXPECT_EQ(kSeedRows, componentRows()) << c.what;
   }
   EXPECT_NE(std::string::npos,
             home->log().find("QxDBAgent::startTransaction: call beginTransaction() failed"));
@@ -419,7 +411,7 @@ TEST_P(KFBlobScannerRoles, EveryScannerRoleReplacesAndRollsBackTheRowsOfAnother)
   EXPECT_EQ("written by A again", OrvelTest::readFile(*home / "fetched"));
   loginAs(scannerA);
   EXPECT_EQ(ERRC_SUCCESS, upload(1, "5.703.00", "written by A at last"));
-  EXPECT_EQ("1:5.703.00 101:5.701.00 ", rows());
+  EXPECT_EQ("1:5.703.00 101:5.701.00 ", componentRows());
 
   // One object per row, every one the group's; none left without its row.
   EXPECT_EQ(2, home->largeObjects());
