@@ -264,24 +264,42 @@ TEST_P(KFBlobConcurrency, ChangesOfOneTypeAtOnceTakeTurns) {
   }
 }
 
-// A rollback whose backup row does not move (here a trigger of the table skips the move) fails
-// and leaves the rows as they were, rather than commit the removal of the current row alone.
-TEST_P(KFBlobConcurrency, ARollbackThatMovesNoRowChangesNothing) {
-  seed();
-  home->exec(GetParam() == Backend::kSqlite
-                 ? "create trigger tb_kite_feed_keep before update of type on tb_kite_feed "
-                   "begin select raise(ignore); end"
-                 : "create function keep_row() returns trigger language plpgsql as $$ begin "
-                   "return null; end $$; create trigger tb_kite_feed_keep before update of type "
-                   "on tb_kite_feed for each row execute function keep_row()");
-  std::string version = "kept";
-  EXPECT_EQ(-1, KFBlobManager::RollbackKFBlob(1, version));
-  EXPECT_EQ("kept", version);
-  EXPECT_EQ(kSeedRows, componentRows());
-  EXPECT_NE(
-      std::string::npos,
-      home->log().find("KFBlobManager::RollbackKFBlob: Exception \"the row to move was not "
-                       "found\" thrown for statement update tb_kite_feed set type = 1 where"));
+// A change whose move or insert finds no row (here a trigger of the table skips it) fails and
+// leaves the rows as they were, rather than commit the rest of the change alone.
+TEST_P(KFBlobConcurrency, AChangeWhoseStatementChangesNoRowChangesNothing) {
+  const Change rollbackKeepingTheVersion = []() {
+    std::string version = "kept";
+    const int result = KFBlobManager::RollbackKFBlob(1, version);
+    return version == "kept" ? result : 2;
+  };
+  struct Case {
+    const char* skipped;
+    Change change;
+    int failure;
+    const char* logged;
+  } cases[] = {
+      {"update of type", rollbackKeepingTheVersion, -1,
+       "KFBlobManager::RollbackKFBlob: Exception \"the row to move was not found\" thrown for "
+       "statement update tb_kite_feed set type = 1 where"},
+      {"insert", [this]() { return static_cast<int>(upload(1, "5.702.00", "new")); },
+       ERRC_DB_FAILURE,
+       "KFBlobManager::_addKFBlob: Exception \"excute update operation failed\" thrown for "
+       "statement insert into tb_kite_feed"},
+  };
+  const bool sqlite = GetParam() == Backend::kSqlite;
+  for (const Case& c : cases) {
+    seed();
+    home->exec(sqlite ? std::string("create trigger skip before ") + c.skipped +
+                            " on tb_kite_feed begin select raise(ignore); end"
+                      : std::string("create or replace function skip() returns trigger language "
+                                    "plpgsql as $$ begin return null; end $$; create trigger skip "
+                                    "before ") +
+                            c.skipped + " on tb_kite_feed for each row execute function skip()");
+    EXPECT_EQ(c.failure, c.change()) << c.skipped;
+    EXPECT_EQ(kSeedRows, componentRows()) << c.skipped;
+    EXPECT_NE(std::string::npos, home->log().find(c.logged)) << c.skipped;
+    home->exec(sqlite ? "drop trigger skip" : "drop trigger skip on tb_kite_feed");
+  }
 }
 
 // A writer that waited longer than the busy time-out for the database fails before it changed
