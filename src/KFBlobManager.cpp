@@ -1,7 +1,10 @@
 #include "OrvelKF/KFBlobManager.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,8 +66,26 @@ void copyColumn(QxDBAgent& agent, const char* column, char (&field)[N]) {
 }
 
 void logException(const char* where, const char* message, const char* sql) {
-  Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::%s: Exception \"%s\" thrown for statement %s", where,
-                  message ? message : "", sql);
+  Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::%s: Exception \"%s\" thrown for statement %s",
+                  where, message ? message : "", sql);
+}
+
+// Begins the transaction of a change to the rows of a type and makes the changes of one type
+// take turns (see "KF_LOCK_KFROWS"): what the change reads after this is what the change before it
+// left. Without the transaction each statement would commit on its own, and a failure half-way
+// would leave the type without its current row.
+void beginRowChange(QxDBAgent& agent, char (&sql)[kStatementBytes], int type) {
+  if (!agent.startTransaction()) throw "the transaction did not begin";
+  agent.loadSQL(sql, sizeof sql, "KF_LOCK_KFROWS", type, type + kBackupTypeOffset);
+  agent.excuteQuery(sql);
+  agent.closeStatement();
+}
+
+// Gives the row of the component id its new type; the row must be there.
+void moveRow(QxDBAgent& agent, char (&sql)[kStatementBytes], int newType, int componentId,
+             int oldType) {
+  agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", newType, componentId, oldType);
+  if (agent.excuteUpdate(sql) != 1) throw "the row to move was not found";
 }
 
 bool endsWithSeparator(const char* path) {
@@ -72,18 +93,27 @@ bool endsWithSeparator(const char* path) {
   return length > 0 && (path[length - 1] == '/' || path[length - 1] == '\\');
 }
 
-// A file written under a temporary name beside its final one, renamed into
-// place only when whole: a failed fetch never leaves a half file that could
-// pass for a pattern, nor destroys the file that was there.
+// A file written under a name of its own beside its final one, made durable and renamed into
+// place only when whole: a failed fetch never leaves a half file that could pass for a pattern,
+// nor destroys the file that was there, nor leaves its temporary behind. The name is created
+// exclusively, so no other fetch of the same path writes into it or removes it; it begins with
+// "." so that a look for pattern files in the folder ("ksv$pat.*") does not take it for one.
 class FileInProgress {
  public:
-  explicit FileInProgress(const std::string& path)
-      : m_final(OrvelPlatform::toOsPath(path)), m_temporary(m_final + ".kfpart") {
-    m_file.reset(std::fopen(m_temporary.c_str(), "wb"));
+  explicit FileInProgress(const std::string& path) : m_final(OrvelPlatform::toOsPath(path)) {
+    int fd = -1;
+    for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
+      const std::string name = _temporaryName();
+      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) m_temporary = name;
+      if (fd < 0 && errno != EEXIST) return;
+    }
+    if (fd >= 0) m_file.reset(::fdopen(fd, "wb"));
+    if (fd >= 0 && !m_file) ::close(fd);
   }
   ~FileInProgress() {
     m_file.reset();
-    if (!m_done) ::unlink(m_temporary.c_str());
+    if (!m_done && !m_temporary.empty()) ::unlink(m_temporary.c_str());
   }
   bool opened() const { return m_file != nullptr; }
   bool write(const char* data, std::size_t length) {
@@ -91,18 +121,33 @@ class FileInProgress {
   }
   bool finish() {
     std::FILE* file = m_file.release();
-    if (std::fclose(file) != 0) return false;
+    // On the disk before it has its final name: after a power loss that name holds the whole
+    // file or the one it replaced.
+    const bool durable = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
+    if (std::fclose(file) != 0 || !durable) return false;
     m_done = std::rename(m_temporary.c_str(), m_final.c_str()) == 0;
     return m_done;
   }
 
  private:
+  static constexpr int kNameAttempts = 100;
+  // Of the final name, so that the temporary one stays within a file name's 255 bytes.
+  static constexpr std::size_t kKeptNameBytes = 200;
+
+  // ".<final name>.<process>-<count>.kfpart" in the folder of the final name.
+  std::string _temporaryName() const {
+    static std::atomic<unsigned> count{0};
+    const std::size_t slash = m_final.rfind('/');
+    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    return m_final.substr(0, nameAt) + "." + m_final.substr(nameAt, kKeptNameBytes) + "." +
+           std::to_string(::getpid()) + "-" + std::to_string(++count) + ".kfpart";
+  }
+
   std::string m_final;
-  std::string m_temporary;
+  std::string m_temporary;  // empty until created
   FilePtr m_file;
   bool m_done = false;
 };
-
 
 int compareNumbers(double first, double second) {
   if (first < second) return 1;
@@ -160,11 +205,12 @@ OrvelErrC KFBlobManager::AddKFBlob(const _uiKFData& data) {
 OrvelErrC KFBlobManager::_removeKFRow(QxDBAgent& agent, int type, const char* version) {
   char sql[kStatementBytes] = "";
   try {
-    agent.startTransaction();
+    beginRowChange(agent, sql, type);
     agent.loadSQL(sql, sizeof sql, "KF_GET_ROW_INFO", type);
     agent.excuteQuery(sql);
     if (agent.fetchNextRow() != 0) {
-      Log::LogByLevel(ORVEL_LOG_TRACE, "KFBlobManager::_removeKFRow: can not find the row with type = %d", type);
+      Log::LogByLevel(ORVEL_LOG_TRACE,
+                      "KFBlobManager::_removeKFRow: can not find the row with type = %d", type);
       return ERRC_SUCCESS;
     }
     int componentId = 0;
@@ -172,16 +218,16 @@ OrvelErrC KFBlobManager::_removeKFRow(QxDBAgent& agent, int type, const char* ve
     agent.getInt("component_id", componentId);
     copyColumn(agent, "version", stored);
     if (CmpVersion(static_cast<QxUpdateType>(type), version, stored) != -1) {
-      Log::LogByLevel(ORVEL_LOG_ERROR,
-                      "KFBlobManager::AddKFBlob: INFO: Component in database has been up-to-date: %s >= %s",
-                      stored, version ? version : "");
+      Log::LogByLevel(
+          ORVEL_LOG_ERROR,
+          "KFBlobManager::AddKFBlob: INFO: Component in database has been up-to-date: %s >= %s",
+          stored, version ? version : "");
       agent.rollbackTransaction();
       return ERRC_DB_UP_TO_DATE;
     }
     agent.loadSQL(sql, sizeof sql, "KF_REMOVE_BACKUPROW", type + kBackupTypeOffset);
     agent.excuteUpdate(sql);
-    agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", type + kBackupTypeOffset, componentId, type);
-    agent.excuteUpdate(sql);
+    moveRow(agent, sql, type + kBackupTypeOffset, componentId, type);
     return ERRC_SUCCESS;
   } catch (const char* message) {
     logException("_removeKFRow", message, sql);
@@ -209,14 +255,18 @@ OrvelErrC KFBlobManager::_addKFBlob(QxDBAgent& agent, const _uiKFData& data) {
     ORVEL::Blob* blob = nullptr;
     stmt->setLong(1, data.type);
     stmt->setBlob(2, data.file_size, blob);
-    stmt->setBytes(3, data.version, static_cast<long>(strnlen(data.version, sizeof data.version)), false);
+    stmt->setBytes(3, data.version, static_cast<long>(strnlen(data.version, sizeof data.version)),
+                   false);
     stmt->setLong(4, data.file_size);
-    stmt->setBytes(5, data.file_name, static_cast<long>(strnlen(data.file_name, sizeof data.file_name)), false);
-    if (stmt->excuteUpdate() == -1 || !blob) throw "excute update operation failed";
+    stmt->setBytes(5, data.file_name,
+                   static_cast<long>(strnlen(data.file_name, sizeof data.file_name)), false);
+    if (stmt->excuteUpdate() == -1 || !blob || stmt->affectedRows() != 1)
+      throw "excute update operation failed";
 
     char chunk[kChunkBytes];
     for (long left = data.file_size; left > 0;) {
-      const std::size_t size = left < static_cast<long>(kChunkBytes) ? static_cast<std::size_t>(left) : kChunkBytes;
+      const std::size_t size =
+          left < static_cast<long>(kChunkBytes) ? static_cast<std::size_t>(left) : kChunkBytes;
       if (std::fread(chunk, 1, size, file.get()) != size) throw "read binary from file failed";
       if (blob->putData(chunk, size) != 0) throw "put KFBlob data into adminDB failed";
       left -= static_cast<long>(size);
@@ -265,7 +315,8 @@ OrvelErrC KFBlobManager::GetKFBlob(_uiKFData& data) {
     if (rs->getBlob("content", blob) == -1 || !blob) throw "get KFBlob from result set failed";
     char chunk[kChunkBytes];
     for (long left = size; left > 0;) {
-      const std::size_t part = left < static_cast<long>(kChunkBytes) ? static_cast<std::size_t>(left) : kChunkBytes;
+      const std::size_t part =
+          left < static_cast<long>(kChunkBytes) ? static_cast<std::size_t>(left) : kChunkBytes;
       if (blob->getData(chunk, part) != 0) throw "get KFBlob data from adminDB failed";
       if (!out.write(chunk, part)) throw "write binary to file failed";
       left -= static_cast<long>(part);
@@ -324,7 +375,8 @@ bool KFBlobManager::GetKFUploadsNum(int& number) {
       agent.getInt("kf_uploads", number);
       return true;
     }
-    Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::GetKFUploadsNum: retrive \"kf_uploads\" value failed");
+    Log::LogByLevel(ORVEL_LOG_ERROR,
+                    "KFBlobManager::GetKFUploadsNum: retrive \"kf_uploads\" value failed");
     return false;
   } catch (const char* message) {
     logException("GetKFUploadsNum", message, sql);
@@ -339,36 +391,33 @@ int KFBlobManager::RollbackKFBlob(int type, std::string& version) {
     return -1;
   }
   char sql[kStatementBytes] = "";
-  int componentId = 0;
   try {
+    beginRowChange(agent, sql, type);
     agent.loadSQL(sql, sizeof sql, "KF_GET_ROW_INFO", type + kBackupTypeOffset);
     agent.excuteQuery(sql);
     if (agent.fetchNextRow() != 0) {
-      Log::LogByLevel(ORVEL_LOG_TRACE, "KFBlobManager::RollbackKFBlob: can not find the row with type = %d",
+      Log::LogByLevel(ORVEL_LOG_TRACE,
+                      "KFBlobManager::RollbackKFBlob: can not find the row with type = %d",
                       type + kBackupTypeOffset);
+      agent.rollbackTransaction();
       return 0;
     }
+    int componentId = 0;
     const char* stored = nullptr;
     agent.getInt("component_id", componentId);
     agent.getString("version", stored);
     if (!stored || !*stored) {
-      Log::LogByLevel(ORVEL_LOG_ERROR, "KFBlobManager::RollbackKFBlob: get version from tb_kite_feed failed");
+      Log::LogByLevel(ORVEL_LOG_ERROR,
+                      "KFBlobManager::RollbackKFBlob: get version from tb_kite_feed failed");
+      agent.rollbackTransaction();
       return -1;
     }
-    version = stored;
-    // The query is done with: a write transaction must not start under it.
-    agent.closeStatement();
-  } catch (const char* message) {
-    logException("RollbackKFBlob", message, sql);
-    return -1;
-  }
-  try {
-    agent.startTransaction();
+    const std::string backupVersion = stored;
     agent.loadSQL(sql, sizeof sql, "KF_REMOVE_BACKUPROW", type);
     agent.excuteUpdate(sql);
-    agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", type, componentId, type + kBackupTypeOffset);
-    agent.excuteUpdate(sql);
+    moveRow(agent, sql, type, componentId, type + kBackupTypeOffset);
     if (!agent.commitTransaction()) throw "commit of the rollback failed";
+    version = backupVersion;
     return 1;
   } catch (const char* message) {
     logException("RollbackKFBlob", message, sql);

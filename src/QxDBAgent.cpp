@@ -132,12 +132,14 @@ void QxDBAgent::_prepare(const char* sql, const char* failure) {
   }
 }
 
-void QxDBAgent::excuteUpdate(const char* sql) {
+std::int64_t QxDBAgent::excuteUpdate(const char* sql) {
   _releaseStatement();
   _prepare(sql, "QxDBAgent::excuteUpdate:  prepareStatement failed");
   const int result = m_stmt->excuteUpdate();
+  const std::int64_t changed = m_stmt->affectedRows();
   _releaseStatement();
   if (result != 0) throwText("QxDBAgent::excuteUpdate:  excuteUpdate failed");
+  return changed;
 }
 
 void QxDBAgent::excuteQuery(const char* sql) {

@@ -47,6 +47,12 @@ struct _uiKFData {
 // The central component rows: at most one current row (type 0 to 10) and one
 // backup row (type + 100) per component. Every operation opens its own
 // database agent; none throws.
+//
+// The scanners of an installation share the rows: an upload or a rollback is
+// one transaction that reads the rows it changes inside it, after the changes
+// of that type by other scanners (other processes, other machines) are done,
+// and checks that each statement found the row it had to change; otherwise it
+// fails and the rows stay as they were.
 class KFBlobManager {
  public:
   // Uploads the file at file_path as the new current row of its type; the
@@ -57,15 +63,17 @@ class KFBlobManager {
   // Writes the content of the current row of data.type to file_path (a path
   // ending in a separator names a folder: the stored file name is appended,
   // and file_path is rewritten). file_size 0 takes the stored size. A failure
-  // leaves no file behind and an earlier file of that name as it was.
+  // leaves no file behind and an earlier file of that name as it was; fetches
+  // of one path by several processes at once do not disturb each other.
   static OrvelErrC GetKFBlob(_uiKFData& data);
   // Appends every row (current and backup) to rows.
   static OrvelErrC GetKFRows(std::vector<_uiKFDataNoFile>& rows);
   // Reads the installation's upload counter; a missing counter row is
   // created with number + 1, which number then holds.
   static bool GetKFUploadsNum(int& number);
-  // Makes the backup row of type current again: 1 rolled back (version
-  // receives the version now current), 0 no backup row, -1 failure.
+  // Makes the backup row of type current again, in one transaction: 1 rolled
+  // back (version receives the version now current), 0 no backup row, -1
+  // failure (the rows stay as they were, version is left alone).
   static int RollbackKFBlob(int type, std::string& version);
 
   // Compares two version texts of a component: 1 when the second is newer,

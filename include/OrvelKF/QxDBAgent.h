@@ -7,8 +7,8 @@
 // between threads.
 //
 // Reads: loadSQL, excuteQuery, then fetchNextRow and the getters per row. Writes: loadSQL,
-// excuteUpdate. Writes that bind parameters (blob content, long texts) prepare, bind and run their
-// statement on getConnection() themselves.
+// excuteUpdate, which tells how many rows the write changed. Writes that bind parameters (blob
+// content, long texts) prepare, bind and run their statement on getConnection() themselves.
 //
 // Failures: the constructor and the transaction operations report by result and log line; the
 // statement operations and getters throw a plain character string (catch it as const char*),
@@ -17,6 +17,7 @@
 // further formatted messages have been thrown, so a caller that logs it at once is always safe.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace ORVEL {
@@ -49,7 +50,9 @@ class QxDBAgent {
 
   // Formats the statement called key (printf arguments follow) into buffer of size characters.
   void loadSQL(char* buffer, int size, const char* key, ...);
-  void excuteUpdate(const char* sql);
+  // The number of rows the statement changed (a transaction checks it: a write that finds no row
+  // is not done).
+  std::int64_t excuteUpdate(const char* sql);
   void excuteQuery(const char* sql);
   // 0 when a row is current, 5 when there are no more rows.
   int fetchNextRow();

@@ -1,6 +1,16 @@
 -- The central administration database, PostgreSQL dialect. Run once, in one transaction, by
 -- createCentralDatabase (kfctl); a database that has any of these tables is refused.
 
+-- Everything below belongs to the owner of the database, the installation's scanner group role,
+-- whichever member of the group runs this script: every scanner role of the group (a member with
+-- INHERIT) then has the owner's rights on every table and every component object.
+DO $$
+BEGIN
+  EXECUTE format('SET LOCAL ROLE %I', (SELECT pg_get_userbyid(datdba) FROM pg_database
+                                       WHERE datname = current_database()));
+END
+$$;
+
 -- Component rows: one current row (type 0 to 10) and at most one backup row (type + 100) per
 -- component, hence the unique type. content holds the id of a large object with the component
 -- file, written and read in chunks inside the transaction.
@@ -36,6 +46,24 @@ BEGIN
 END
 $$;
 
+-- A large object belongs to the role that created it, and only its owner (or a member of the
+-- owner) may unlink it. So the object of a row is given to the owner of the table, the scanner
+-- group role, as soon as the row names it: whichever scanner wrote it, any other may replace it.
+CREATE FUNCTION tb_kite_feed_give_content() RETURNS trigger
+LANGUAGE plpgsql AS $$
+DECLARE
+  group_role oid := (SELECT relowner FROM pg_class WHERE oid = TG_RELID);
+BEGIN
+  IF (SELECT lomowner FROM pg_largeobject_metadata WHERE oid = NEW.content) <> group_role THEN
+    EXECUTE format('ALTER LARGE OBJECT %s OWNER TO %I', NEW.content, pg_get_userbyid(group_role));
+  END IF;
+  RETURN NULL;
+END
+$$;
+
+CREATE TRIGGER tb_kite_feed_give_row_content
+  AFTER INSERT OR UPDATE OF content ON tb_kite_feed
+  FOR EACH ROW EXECUTE FUNCTION tb_kite_feed_give_content();
 CREATE TRIGGER tb_kite_feed_unlink_row_content
   AFTER DELETE OR UPDATE OF content ON tb_kite_feed
   FOR EACH ROW EXECUTE FUNCTION tb_kite_feed_unlink_content();

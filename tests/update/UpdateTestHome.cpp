@@ -5,11 +5,20 @@
 
 #include "OrvelCommon/GlobalSettingIF.h"
 #include "OrvelCommon/Log.h"
+#include "OrvelKF/KFBlobManager.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace OrvelUpdateTest {
+
+std::string componentRows() {
+  std::vector<_uiKFDataNoFile> all;
+  EXPECT_EQ(ERRC_SUCCESS, KFBlobManager::GetKFRows(all));
+  std::string text;
+  for (const auto& row : all) text += std::to_string(row.type) + ":" + row.version + " ";
+  return text;
+}
 
 void UpdateTest::SetUp() {
   DbTest::SetUp();

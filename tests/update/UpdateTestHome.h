@@ -43,6 +43,9 @@ class QxUpdateTestAccess {
 
 namespace OrvelUpdateTest {
 
+// "type:version " of every component row of the central database, in type order.
+std::string componentRows();
+
 // Database home + resources + log at level 4, fresh statics.
 class UpdateTest : public OrvelDbTest::DbTest {
  protected:

@@ -42,7 +42,8 @@ class QxDBConnection {
 
   // Opens the database (see above for dsn). timeoutSeconds bounds the wait for the database: the
   // connect timeout of PostgreSQL, the busy timeout of SQLite (how long a statement waits for
-  // another process's lock). attempts (at least 1) connects are made, retryDelaySeconds apart.
+  // another process's lock, on the product clock). attempts (at least 1) connects are made,
+  // retryDelaySeconds apart.
   // Empty uid, passwd or database leave the backend's default (SQLite ignores them).
   int connect(const char* dsn, const char* uid, const char* passwd, const char* database,
               int timeoutSeconds, int attempts, int retryDelaySeconds);
