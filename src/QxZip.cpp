@@ -39,11 +39,16 @@ FilePtr openFile(const std::string& path, const char* mode) {
 
 const char* converterOfCodePage(unsigned codePage) {
   switch (codePage) {
-    case 932: return "windows-932";
-    case 936: return "windows-936";
-    case 949: return "windows-949";
-    case 950: return "windows-950";
-    default: return nullptr;
+    case 932:
+      return "windows-932";
+    case 936:
+      return "windows-936";
+    case 949:
+      return "windows-949";
+    case 950:
+      return "windows-950";
+    default:
+      return nullptr;
   }
 }
 
@@ -111,7 +116,8 @@ class ZipWriter {
     std::vector<char> buffer(kZipReadChunk);
     std::size_t got;
     while ((got = std::fread(buffer.data(), 1, buffer.size(), source)) > 0)
-      if (zipWriteInFileInZip(m_zip, buffer.data(), static_cast<unsigned>(got)) != ZIP_OK) return false;
+      if (zipWriteInFileInZip(m_zip, buffer.data(), static_cast<unsigned>(got)) != ZIP_OK)
+        return false;
     return !std::ferror(source);
   }
 
@@ -172,9 +178,18 @@ bool isSafeEntryName(const std::string& name) {
 
 int currentEntry(unzFile archive, std::string& name, unz_file_info64& info) {
   char buffer[kEntryNameLimit + 1] = "";
-  int result = unzGetCurrentFileInfo64(archive, &info, buffer, sizeof buffer, nullptr, 0, nullptr, 0);
+  // minizip leaves a name that fills the buffer it is given unterminated: it gets one byte
+  // less, and the last byte ends the text whatever the archive holds.
+  int result =
+      unzGetCurrentFileInfo64(archive, &info, buffer, sizeof buffer - 1, nullptr, 0, nullptr, 0);
   name = buffer;
   return result;
+}
+
+// A name read shorter than the archive holds it (too long for the buffer, or with a NUL inside)
+// would be extracted under another name than the archive gives.
+bool isWholeEntryName(const std::string& name, const unz_file_info64& info) {
+  return name.size() == info.size_filename;
 }
 
 int checkEveryEntryName(unzFile archive) {
@@ -183,7 +198,7 @@ int checkEveryEntryName(unzFile archive) {
     std::string name;
     unz_file_info64 info{};
     if ((result = currentEntry(archive, name, info)) != UNZ_OK) return result;
-    if (!isSafeEntryName(name)) return UNZIP_UNSAFE_ENTRY;
+    if (!isWholeEntryName(name, info) || !isSafeEntryName(name)) return UNZIP_UNSAFE_ENTRY;
     result = unzGoToNextFile(archive);
   }
   return result == UNZ_END_OF_LIST_OF_FILE ? UNZ_OK : result;
@@ -213,8 +228,10 @@ FilePtr createOutputFile(const std::string& path) {
 int copyCurrentEntry(unzFile archive, std::FILE* out) {
   std::vector<char> buffer(kUnzipCopyChunk);
   int got;
-  while ((got = unzReadCurrentFile(archive, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0)
-    if (std::fwrite(buffer.data(), 1, static_cast<std::size_t>(got), out) != static_cast<std::size_t>(got))
+  while ((got = unzReadCurrentFile(archive, buffer.data(), static_cast<unsigned>(buffer.size()))) >
+         0)
+    if (std::fwrite(buffer.data(), 1, static_cast<std::size_t>(got), out) !=
+        static_cast<std::size_t>(got))
       return UNZ_ERRNO;
   return got;
 }
