@@ -20,9 +20,10 @@ constexpr int UNZIP_UNSAFE_ENTRY = -110;
 // Extracts every entry of archive below destination, keeping the entries'
 // folders. 0 when all were extracted; -1 when the archive cannot be opened or
 // a file cannot be written; UNZIP_UNSAFE_ENTRY, before anything is written,
-// when an entry's name is refused; otherwise the ZIP
-// library's code of the first entry that failed (a damaged entry's file is
-// removed).
+// when an entry's name is refused; otherwise the ZIP library's code of the
+// first entry that failed. Each file is written under a temporary name beside
+// its own and renamed into place when whole and checked, so an entry that
+// fails leaves the file it would have replaced as it was.
 int _unzip(char* archive, char* destination);
 
 }  // namespace ORVEL

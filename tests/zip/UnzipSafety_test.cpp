@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,12 @@ void zipStored(const std::string& folder, const std::string& archive) {
 
 int unzipInto(std::string archive, std::string destination) {
   return ORVEL::_unzip(archive.data(), destination.data());
+}
+
+std::set<std::string> namesIn(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& found : fs::directory_iterator(folder)) names.insert(found.path().filename());
+  return names;
 }
 
 // A relative name of exactly length characters: folders of 199 characters (a file name may
@@ -74,6 +81,34 @@ TEST(UnzipSafety, NamesLongerThanTheLimitAreRefusedBeforeAnythingIsWritten) {
   fs::create_directory(dir / "out");
   EXPECT_EQ(ORVEL::UNZIP_UNSAFE_ENTRY, unzipInto(dir / "nul.zip", dir / "out"));
   EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
+// The destination holds a good pattern; the archive's entry of that name is damaged (one
+// stored byte changed, so its CRC fails). The good file stays, and no temporary is left.
+TEST(UnzipSafety, AnEntryReplacesItsFileOnlyWhenWholeAndChecked) {
+  TempDir dir;
+  fs::create_directories(dir / "src/rules");
+  writeFile(dir / "src/ksv$pat.301", "new pattern 301");
+  writeFile(dir / "src/rules/qx0100.rul", "new rules");
+  zipStored(dir / "src", dir / "good.zip");
+  fs::create_directories(dir / "out/rules");
+  writeFile(dir / "out/ksv$pat.301", "installed pattern 300");
+
+  EXPECT_EQ(0, unzipInto(dir / "good.zip", dir / "out"));
+  EXPECT_EQ("new pattern 301", readFile(dir / "out/ksv$pat.301"));
+  EXPECT_EQ((std::set<std::string>{"ksv$pat.301", "rules"}), namesIn(dir / "out"));
+  EXPECT_EQ((std::set<std::string>{"qx0100.rul"}), namesIn(dir / "out/rules"));
+
+  std::string damaged = readFile(dir / "good.zip");
+  const std::size_t content = damaged.find("new pattern 301");
+  ASSERT_NE(std::string::npos, content);
+  damaged[content] = 'N';
+  writeFile(dir / "damaged.zip", damaged);
+  writeFile(dir / "out/ksv$pat.301", "installed pattern 300");
+
+  EXPECT_EQ(UNZ_CRCERROR, unzipInto(dir / "damaged.zip", dir / "out"));
+  EXPECT_EQ("installed pattern 300", readFile(dir / "out/ksv$pat.301"));
+  EXPECT_EQ((std::set<std::string>{"ksv$pat.301", "rules"}), namesIn(dir / "out"));
 }
 
 }  // namespace
