@@ -176,7 +176,8 @@ int Copier::copyOneFile(const std::string& source, const std::string& destinatio
   if (copied != kOk) return copied;
   // The last write may only fail when the file is closed (a full disk on some file systems).
   if (!out.close()) return kErrWrite;
-  return reportDone(m_callback, m_entry);
+  reportDone(m_callback, m_entry);
+  return kOk;
 }
 
 void Copier::rememberTopFolder(const std::string& folder) {

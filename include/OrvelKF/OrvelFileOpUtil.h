@@ -7,9 +7,10 @@
 //
 // Operations on several files (copy, move, removal, folder creation, the tree walk) report each
 // step to an optional callback through a CallbackEntry record. The callback is called only when
-// both the callback and the record are given. It returns kCallbackContinue to go on,
-// kCallbackSkip to skip the step (the step then counts as done), or any other value to stop: the
-// operation returns that value unchanged.
+// both the callback and the record are given. Called before a step (done = 0), it returns
+// kCallbackContinue to go on, kCallbackSkip to skip the step (the step then counts as done), or
+// any other value to stop: the operation returns that value unchanged. Called after a step that
+// succeeded (done = 1), its answer is not looked at: the step is done and the operation goes on.
 //
 // Name filters ("*" any run, "?" exactly one character, ASCII letters compared without regard to
 // case, the whole name must match) select the entries of one folder. The operations take a path
