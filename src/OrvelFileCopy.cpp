@@ -144,7 +144,9 @@ int Copier::copyIntoFolder(const std::string& source, const std::string& folder)
     } else if (m_depth == Depth::kWholeTrees && matchesFilter(name, filter)) {
       if (isTopFolder(path)) {
         m_metOwnDestination = true;
-      } else {
+      } else if (!isSymlink(path)) {
+        // A link to a folder is left out, never followed: it may lead back up the tree, which
+        // would then be copied into itself, or out of it, into folders nobody asked for.
         result = copyPaths(path.c_str(), folder.c_str());
       }
     }

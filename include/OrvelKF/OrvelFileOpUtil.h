@@ -130,13 +130,17 @@ int createDir(const char* path, Callback callback = nullptr, CallbackEntry* entr
 int copy(const char* source, const char* destination, bool overwrite, Callback callback = nullptr,
          CallbackEntry* entry = nullptr);
 // Like copy, and copies the subfolders that match the filter with their whole trees; a source
-// folder lands in a folder of its own name below the destination.
+// folder lands in a folder of its own name below the destination. Inside the tree, a symbolic
+// link to a folder is left out (never followed) and a link to a file is copied as the file's
+// content.
 int xcopy(const char* source, const char* destination, bool overwrite, Callback callback = nullptr,
           CallbackEntry* entry = nullptr);
 // copy, then unlink of the source when the copy succeeded.
 int move(const char* source, const char* destination, bool overwrite, Callback callback = nullptr,
          CallbackEntry* entry = nullptr);
-// xcopy, then xunlink of the source when the copy succeeded.
+// xcopy, then xunlink of the source when the copy succeeded. A symbolic link to a folder inside
+// the tree is therefore not carried over: the copy leaves it out and the removal takes it (never
+// what it points at).
 int xmove(const char* source, const char* destination, bool overwrite, Callback callback = nullptr,
           CallbackEntry* entry = nullptr);
 
