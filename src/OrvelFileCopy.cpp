@@ -144,7 +144,9 @@ int Copier::copyIntoFolder(const std::string& source, const std::string& folder)
     } else if (m_depth == Depth::kWholeTrees && matchesFilter(name, filter)) {
       if (isTopFolder(path)) {
         m_metOwnDestination = true;
-      } else {
+      } else if (!isSymlink(path)) {
+        // A link to a folder is left out, never followed: it may lead back up the tree, which
+        // would then be copied into itself, or out of it, into folders nobody asked for.
         result = copyPaths(path.c_str(), folder.c_str());
       }
     }
@@ -176,7 +178,8 @@ int Copier::copyOneFile(const std::string& source, const std::string& destinatio
   if (copied != kOk) return copied;
   // The last write may only fail when the file is closed (a full disk on some file systems).
   if (!out.close()) return kErrWrite;
-  return reportDone(m_callback, m_entry);
+  reportDone(m_callback, m_entry);
+  return kOk;
 }
 
 void Copier::rememberTopFolder(const std::string& folder) {

@@ -172,12 +172,10 @@ bool mayDoStep(Callback callback, CallbackEntry* entry, int* result) {
   return false;
 }
 
-int reportDone(Callback callback, CallbackEntry* entry) {
-  if (entry == nullptr) return kOk;
+void reportDone(Callback callback, CallbackEntry* entry) {
+  if (entry == nullptr) return;
   entry->done = 1;
-  if (callback == nullptr) return kOk;
-  const int answer = callback(entry);
-  return (answer == kCallbackContinue || answer == kCallbackSkip) ? kOk : answer;
+  if (callback != nullptr) callback(entry);
 }
 
 }  // namespace detail

@@ -75,8 +75,9 @@ void describeStep(CallbackEntry* entry, const std::string& srcPath, const char* 
 // Asks the callback before a step. False when the step must not be done; *result then holds
 // what the operation returns: kOk for a skipped step, the callback's own value for a stop.
 bool mayDoStep(Callback callback, CallbackEntry* entry, int* result);
-// Reports a step that succeeded (done = 1) and returns what the operation returns.
-int reportDone(Callback callback, CallbackEntry* entry);
+// Reports a step that succeeded (done = 1). The step is done whatever the callback answers, so
+// the answer neither skips nor stops anything: the operation goes on.
+void reportDone(Callback callback, CallbackEntry* entry);
 
 }  // namespace detail
 }  // namespace OrvelFileOpUtil

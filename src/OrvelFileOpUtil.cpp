@@ -169,7 +169,8 @@ int createDir(const char* path, Callback callback, CallbackEntry* entry) {
   if (error == EEXIST && isDir(folder.c_str())) error = 0;
   if (error != 0) return kErrDestination;
   describeStep(entry, folder, nullptr, kActionCreateDir);
-  return reportDone(callback, entry);
+  reportDone(callback, entry);
+  return kOk;
 }
 
 }  // namespace OrvelFileOpUtil

@@ -29,8 +29,9 @@ int removeOneEntry(const std::string& path, Callback callback, CallbackEntry* en
 
   const std::string osPath = OrvelPlatform::toOsPath(path);
   const int removed = folder ? ::rmdir(osPath.c_str()) : ::unlink(osPath.c_str());
-  if (removed == 0) return reportDone(callback, entry);
-  return isHarmlessRemovalError(errno) ? kOk : kErrRemoveFailed;
+  if (removed != 0) return isHarmlessRemovalError(errno) ? kOk : kErrRemoveFailed;
+  reportDone(callback, entry);
+  return kOk;
 }
 
 int removeTree(std::string path, Callback callback, CallbackEntry* entry) {

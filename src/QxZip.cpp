@@ -8,6 +8,8 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -27,6 +29,9 @@ constexpr std::size_t kUnzipCopyChunk = 8192;
 constexpr std::size_t kEntryNameLimit = 1023;
 constexpr uLong kZipVersion = 20;
 constexpr uLong kArchiveAttribute = 0x20;
+constexpr int kTemporaryNameAttempts = 100;
+
+std::atomic<unsigned> g_stagedEntries{0};
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -39,11 +44,16 @@ FilePtr openFile(const std::string& path, const char* mode) {
 
 const char* converterOfCodePage(unsigned codePage) {
   switch (codePage) {
-    case 932: return "windows-932";
-    case 936: return "windows-936";
-    case 949: return "windows-949";
-    case 950: return "windows-950";
-    default: return nullptr;
+    case 932:
+      return "windows-932";
+    case 936:
+      return "windows-936";
+    case 949:
+      return "windows-949";
+    case 950:
+      return "windows-950";
+    default:
+      return nullptr;
   }
 }
 
@@ -111,7 +121,8 @@ class ZipWriter {
     std::vector<char> buffer(kZipReadChunk);
     std::size_t got;
     while ((got = std::fread(buffer.data(), 1, buffer.size(), source)) > 0)
-      if (zipWriteInFileInZip(m_zip, buffer.data(), static_cast<unsigned>(got)) != ZIP_OK) return false;
+      if (zipWriteInFileInZip(m_zip, buffer.data(), static_cast<unsigned>(got)) != ZIP_OK)
+        return false;
     return !std::ferror(source);
   }
 
@@ -172,9 +183,18 @@ bool isSafeEntryName(const std::string& name) {
 
 int currentEntry(unzFile archive, std::string& name, unz_file_info64& info) {
   char buffer[kEntryNameLimit + 1] = "";
-  int result = unzGetCurrentFileInfo64(archive, &info, buffer, sizeof buffer, nullptr, 0, nullptr, 0);
+  // minizip leaves a name that fills the buffer it is given unterminated: it gets one byte
+  // less, and the last byte ends the text whatever the archive holds.
+  int result =
+      unzGetCurrentFileInfo64(archive, &info, buffer, sizeof buffer - 1, nullptr, 0, nullptr, 0);
   name = buffer;
   return result;
+}
+
+// A name read shorter than the archive holds it (too long for the buffer, or with a NUL inside)
+// would be extracted under another name than the archive gives.
+bool isWholeEntryName(const std::string& name, const unz_file_info64& info) {
+  return name.size() == info.size_filename;
 }
 
 int checkEveryEntryName(unzFile archive) {
@@ -183,7 +203,7 @@ int checkEveryEntryName(unzFile archive) {
     std::string name;
     unz_file_info64 info{};
     if ((result = currentEntry(archive, name, info)) != UNZ_OK) return result;
-    if (!isSafeEntryName(name)) return UNZIP_UNSAFE_ENTRY;
+    if (!isWholeEntryName(name, info) || !isSafeEntryName(name)) return UNZIP_UNSAFE_ENTRY;
     result = unzGoToNextFile(archive);
   }
   return result == UNZ_END_OF_LIST_OF_FILE ? UNZ_OK : result;
@@ -203,18 +223,70 @@ void setModificationTime(const std::string& path, const tm_unz& date) {
   utime(OrvelPlatform::toOsPath(path).c_str(), &times);
 }
 
-FilePtr createOutputFile(const std::string& path) {
-  FilePtr out = openFile(path, "wb");
-  if (out) return out;
-  OrvelFileOpUtil::createDir(OrvelFileOpUtil::getDirName(path.c_str()).c_str());
-  return openFile(path, "wb");
+// A name beside path that no other extraction uses at the same time: the process id tells
+// processes apart, the counter the entries of one process.
+std::string temporaryNameBeside(const std::string& path) {
+  const std::string folder = path.substr(0, path.find_last_of("/\\") + 1);
+  return folder + ".kfunzip-" + std::to_string(::getpid()) + "-" +
+         std::to_string(++g_stagedEntries);
 }
+
+// An entry's file is written under a temporary name beside its final one and renamed into place
+// only when whole and checked: a damaged entry, a full disk or a killed process never costs the
+// file of that name, nor leaves part of the new one under it. The temporary goes unless
+// committed.
+class StagedEntry {
+ public:
+  explicit StagedEntry(const std::string& path) : m_path(path) {
+    m_file = createBeside();
+    if (m_file) return;
+    OrvelFileOpUtil::createDir(OrvelFileOpUtil::getDirName(path.c_str()).c_str());
+    m_file = createBeside();
+  }
+  ~StagedEntry() {
+    m_file.reset();
+    if (!m_temporary.empty()) ::unlink(OrvelPlatform::toOsPath(m_temporary).c_str());
+  }
+  StagedEntry(const StagedEntry&) = delete;
+  StagedEntry& operator=(const StagedEntry&) = delete;
+
+  std::FILE* file() const { return m_file.get(); }
+
+  // Closes the file, gives it the entry's time and puts it in place.
+  bool commit(const tm_unz& date) {
+    if (std::fclose(m_file.release()) != 0) return false;
+    setModificationTime(m_temporary, date);
+    if (!OrvelFileOpUtil::rename(m_temporary.c_str(), m_path.c_str())) return false;
+    m_temporary.clear();
+    return true;
+  }
+
+ private:
+  // Created exclusively ("x"): a name that is already there, whoever made it, is never taken
+  // over, and so never removed either.
+  FilePtr createBeside() {
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+      m_temporary = temporaryNameBeside(m_path);
+      FilePtr file = openFile(m_temporary, "wbx");
+      if (file) return file;
+      if (errno != EEXIST) break;
+    }
+    m_temporary.clear();
+    return nullptr;
+  }
+
+  const std::string m_path;
+  std::string m_temporary;
+  FilePtr m_file;
+};
 
 int copyCurrentEntry(unzFile archive, std::FILE* out) {
   std::vector<char> buffer(kUnzipCopyChunk);
   int got;
-  while ((got = unzReadCurrentFile(archive, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0)
-    if (std::fwrite(buffer.data(), 1, static_cast<std::size_t>(got), out) != static_cast<std::size_t>(got))
+  while ((got = unzReadCurrentFile(archive, buffer.data(), static_cast<unsigned>(buffer.size()))) >
+         0)
+    if (std::fwrite(buffer.data(), 1, static_cast<std::size_t>(got), out) !=
+        static_cast<std::size_t>(got))
       return UNZ_ERRNO;
   return got;
 }
@@ -222,21 +294,16 @@ int copyCurrentEntry(unzFile archive, std::FILE* out) {
 int extractFile(unzFile archive, const std::string& path, const unz_file_info64& info) {
   int result = unzOpenCurrentFile(archive);
   if (result != UNZ_OK) return result;
-  FilePtr out = createOutputFile(path);
-  if (!out) {
+  StagedEntry out(path);
+  if (!out.file()) {
     unzCloseCurrentFile(archive);
     return UNZ_ERRNO;
   }
-  result = copyCurrentEntry(archive, out.get());
+  result = copyCurrentEntry(archive, out.file());
   int closed = unzCloseCurrentFile(archive);  // reports a CRC mismatch
   if (result == UNZ_OK) result = closed;
-  if (std::fclose(out.release()) != 0 && result == UNZ_OK) result = UNZ_ERRNO;
-  if (result != UNZ_OK) {
-    ::unlink(OrvelPlatform::toOsPath(path).c_str());
-    return result;
-  }
-  setModificationTime(path, info.tmu_date);
-  return UNZ_OK;
+  if (result != UNZ_OK) return result;
+  return out.commit(info.tmu_date) ? UNZ_OK : UNZ_ERRNO;
 }
 
 int extractCurrentEntry(unzFile archive, const std::string& destination) {

@@ -7,9 +7,10 @@
 //
 // Operations on several files (copy, move, removal, folder creation, the tree walk) report each
 // step to an optional callback through a CallbackEntry record. The callback is called only when
-// both the callback and the record are given. It returns kCallbackContinue to go on,
-// kCallbackSkip to skip the step (the step then counts as done), or any other value to stop: the
-// operation returns that value unchanged.
+// both the callback and the record are given. Called before a step (done = 0), it returns
+// kCallbackContinue to go on, kCallbackSkip to skip the step (the step then counts as done), or
+// any other value to stop: the operation returns that value unchanged. Called after a step that
+// succeeded (done = 1), its answer is not looked at: the step is done and the operation goes on.
 //
 // Name filters ("*" any run, "?" exactly one character, ASCII letters compared without regard to
 // case, the whole name must match) select the entries of one folder. The operations take a path
@@ -129,13 +130,17 @@ int createDir(const char* path, Callback callback = nullptr, CallbackEntry* entr
 int copy(const char* source, const char* destination, bool overwrite, Callback callback = nullptr,
          CallbackEntry* entry = nullptr);
 // Like copy, and copies the subfolders that match the filter with their whole trees; a source
-// folder lands in a folder of its own name below the destination.
+// folder lands in a folder of its own name below the destination. Inside the tree, a symbolic
+// link to a folder is left out (never followed) and a link to a file is copied as the file's
+// content.
 int xcopy(const char* source, const char* destination, bool overwrite, Callback callback = nullptr,
           CallbackEntry* entry = nullptr);
 // copy, then unlink of the source when the copy succeeded.
 int move(const char* source, const char* destination, bool overwrite, Callback callback = nullptr,
          CallbackEntry* entry = nullptr);
-// xcopy, then xunlink of the source when the copy succeeded.
+// xcopy, then xunlink of the source when the copy succeeded. A symbolic link to a folder inside
+// the tree is therefore not carried over: the copy leaves it out and the removal takes it (never
+// what it points at).
 int xmove(const char* source, const char* destination, bool overwrite, Callback callback = nullptr,
           CallbackEntry* entry = nullptr);
 

@@ -13,15 +13,17 @@ namespace ORVEL {
 // partial archive is left behind then.
 bool _zip(const char* archive, const char* source, unsigned codePage);
 
-// An entry whose name is absolute or climbs out of the destination folder.
+// An entry whose name is absolute, climbs out of the destination folder, is
+// longer than 1023 bytes or holds a NUL byte.
 constexpr int UNZIP_UNSAFE_ENTRY = -110;
 
 // Extracts every entry of archive below destination, keeping the entries'
 // folders. 0 when all were extracted; -1 when the archive cannot be opened or
 // a file cannot be written; UNZIP_UNSAFE_ENTRY, before anything is written,
-// when an entry would land outside the destination; otherwise the ZIP
-// library's code of the first entry that failed (a damaged entry's file is
-// removed).
+// when an entry's name is refused; otherwise the ZIP library's code of the
+// first entry that failed. Each file is written under a temporary name beside
+// its own and renamed into place when whole and checked, so an entry that
+// fails leaves the file it would have replaced as it was.
 int _unzip(char* archive, char* destination);
 
 }  // namespace ORVEL

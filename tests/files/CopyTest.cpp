@@ -101,12 +101,6 @@ TEST_F(CopyTest, CallbackStoppingReturnsItsValueAtTheFirstCopy) {
   EXPECT_EQ(recorder.actionsAndDone(), (Steps{{0, 0}}));
 }
 
-TEST_F(CopyTest, CallbackStoppingAfterTheFirstCopyLeavesTheRest) {
-  recorder.answer = [](const fu::CallbackEntry& e) { return e.done ? 9 : 0; };
-  EXPECT_EQ(copyRecorded(tmp / "in/*.ptn", tmp / "out/", false), 9);
-  EXPECT_EQ(namesIn(tmp / "out").size(), 1u);
-}
-
 TEST_F(CopyTest, DestinationThatIsAFolderIsRefused) {
   makeDirs(tmp / "out/a.ptn");
   EXPECT_EQ(fu::copy((tmp / "in/a.ptn").c_str(), (tmp / "out/").c_str(), true),
