@@ -19,6 +19,8 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class QxDBConnection;
@@ -84,3 +86,5 @@ class QxDBAgent {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

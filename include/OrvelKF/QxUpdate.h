@@ -31,6 +31,8 @@
 #include "OrvelKF/KFBlobManager.h"
 #include "OrvelKF/QxUpdateCatalogue.h"
 
+#pragma GCC visibility push(default)
+
 // The version of one component as the update client and the settings see it.
 struct QxUpdateVersion {
   unsigned short usPatternNumber;  // numeric extension of the pattern file; 0 for engines
@@ -189,3 +191,5 @@ class QxUpdate {
   static std::string _locale;
   static std::string _timeformat;
 };
+
+#pragma GCC visibility pop

@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace OrvelPlatform {
 
 class NamedMutex {
@@ -52,3 +54,5 @@ class NamedMutex {
 };
 
 }  // namespace OrvelPlatform
+
+#pragma GCC visibility pop
