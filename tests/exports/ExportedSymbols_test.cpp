@@ -2,9 +2,9 @@
 // what their public headers declare, the engines and the update client their C entry points.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,16 +31,31 @@ std::set<std::string> exportedSymbols(const std::string& path) {
   return names;
 }
 
-// The functions a C header declares with the prefix: lines that begin "type name(".
+// The name a line of a C header declares when it begins "type name(": the identifier just before
+// the first "("; empty for any other line (comments, macros, typedefs of function pointers).
+std::string declaredName(const std::string& line) {
+  const auto isNameChar = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+  };
+  const std::size_t paren = line.find('(');
+  if (line.empty() || !std::isalpha(static_cast<unsigned char>(line[0])) ||
+      paren == std::string::npos)
+    return "";
+  std::size_t begin = paren;
+  while (begin > 0 && isNameChar(line[begin - 1])) --begin;
+  if (begin == 0 || begin == paren || (line[begin - 1] != ' ' && line[begin - 1] != '*')) return "";
+  return line.substr(begin, paren - begin);
+}
+
+// The functions a C header declares with the prefix.
 std::set<std::string> declaredFunctions(const std::string& header, const std::string& prefix) {
-  static const std::regex declaration(R"(^[A-Za-z_][\w *]*[ *](\w+)\()");
   std::set<std::string> names;
   std::ifstream in(std::string(ORVEL_SOURCE_DIR) + "/" + header);
   EXPECT_TRUE(in.good()) << header;
-  std::smatch match;
-  for (std::string line; std::getline(in, line);)
-    if (std::regex_search(line, match, declaration) && match[1].str().rfind(prefix, 0) == 0)
-      names.insert(match[1]);
+  for (std::string line; std::getline(in, line);) {
+    const std::string name = declaredName(line);
+    if (!name.empty() && name.rfind(prefix, 0) == 0) names.insert(name);
+  }
   return names;
 }
 
