@@ -107,18 +107,18 @@ int runUpdate(tag_ItemInfo* items, unsigned count, const SourceInfo* source, uns
 
 extern "C" {
 
-QXU_API const char* QxuGetVersion(void) { return kClientVersion; }
+const char* QxuGetVersion(void) { return kClientVersion; }
 
-QXU_API int QxuUpdate(tag_ItemInfo*, unsigned int, const SourceInfo*, unsigned int,
-                      QxuProgressCallback, void*) {
+int QxuUpdate(tag_ItemInfo*, unsigned int, const SourceInfo*, unsigned int, QxuProgressCallback,
+              void*) {
   return QXU_E_NOT_SUPPORTED;
 }
 
-QXU_API int QxuDuplicate(const char*, const char*) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuRollback(tag_ItemInfo*) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuIsRollbackable(const tag_ItemInfo*) { return QXU_E_NOT_SUPPORTED; }
+int QxuDuplicate(const char*, const char*) { return QXU_E_NOT_SUPPORTED; }
+int QxuRollback(tag_ItemInfo*) { return QXU_E_NOT_SUPPORTED; }
+int QxuIsRollbackable(const tag_ItemInfo*) { return QXU_E_NOT_SUPPORTED; }
 
-QXU_API int QxuGetErrorString(int iCode, char* pszBuffer, int iSize) {
+int QxuGetErrorString(int iCode, char* pszBuffer, int iSize) {
   try {
     return copyText(resultText(iCode, japaneseMessages()), pszBuffer, iSize);
   } catch (...) {
@@ -126,7 +126,7 @@ QXU_API int QxuGetErrorString(int iCode, char* pszBuffer, int iSize) {
   }
 }
 
-QXU_API int QxuSetProperty(const char* pszName, const char* pszValue) {
+int QxuSetProperty(const char* pszName, const char* pszValue) {
   try {
     if (!pszName || !pszValue) return 0;
     return ProcessState::instance().setProperty(pszName, pszValue) ? 1 : 0;
@@ -135,23 +135,23 @@ QXU_API int QxuSetProperty(const char* pszName, const char* pszValue) {
   }
 }
 
-QXU_API int QxuGetConfig(const char*, char*, int) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuSetConfig(const char*, const char*) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuGetRollbackInfo(tag_ItemInfo*) { return QXU_E_NOT_SUPPORTED; }
+int QxuGetConfig(const char*, char*, int) { return QXU_E_NOT_SUPPORTED; }
+int QxuSetConfig(const char*, const char*) { return QXU_E_NOT_SUPPORTED; }
+int QxuGetRollbackInfo(tag_ItemInfo*) { return QXU_E_NOT_SUPPORTED; }
 
-QXU_API int QxuGetServer(char* pszBuffer, int iSize) {
+int QxuGetServer(char* pszBuffer, int iSize) {
   return guarded(
       [&] { return textResult(ProcessState::instance().lastServer(), pszBuffer, iSize); });
 }
 
-QXU_API int QxuMakeVersionString(unsigned int uiVersion, char* pszBuffer, int iSize) {
+int QxuMakeVersionString(unsigned int uiVersion, char* pszBuffer, int iSize) {
   return guarded([&] {
     return textResult(std::to_string(uiVersion >> 16) + "." + std::to_string(uiVersion & 0xFFFF),
                       pszBuffer, iSize);
   });
 }
 
-QXU_API int QxuMakeVersion(const char* pszVersion, unsigned int* puiVersion) {
+int QxuMakeVersion(const char* pszVersion, unsigned int* puiVersion) {
   return guarded([&] {
     if (!pszVersion || !puiVersion) return QXU_E_INVALID_ARGUMENT;
     const char* p = pszVersion;
@@ -166,26 +166,26 @@ QXU_API int QxuMakeVersion(const char* pszVersion, unsigned int* puiVersion) {
   });
 }
 
-QXU_API int QxuClearCache(void) {
+int QxuClearCache(void) {
   return guarded([] {
     WorkFolder::current().clearCache();
     return QXU_OK;
   });
 }
 
-QXU_API int QxuGetPatternVer(unsigned int, unsigned int*) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuGetEngineVer(unsigned int, QxuVersionBuild*) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuGetPatternVerEx(unsigned int, unsigned int, unsigned int*, QxuContext) {
+int QxuGetPatternVer(unsigned int, unsigned int*) { return QXU_E_NOT_SUPPORTED; }
+int QxuGetEngineVer(unsigned int, QxuVersionBuild*) { return QXU_E_NOT_SUPPORTED; }
+int QxuGetPatternVerEx(unsigned int, unsigned int, unsigned int*, QxuContext) {
   return QXU_E_NOT_SUPPORTED;
 }
-QXU_API int QxuGetEngineVerEx(unsigned int, unsigned int, QxuVersionBuild*, QxuContext) {
+int QxuGetEngineVerEx(unsigned int, unsigned int, QxuVersionBuild*, QxuContext) {
   return QXU_E_NOT_SUPPORTED;
 }
-QXU_API int CreateServerIni(const char*) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuGetPatchInfo(tag_ItemInfo*, char*, int) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int SetImpersonateHandle(void*) { return QXU_E_NOT_SUPPORTED; }
+int CreateServerIni(const char*) { return QXU_E_NOT_SUPPORTED; }
+int QxuGetPatchInfo(tag_ItemInfo*, char*, int) { return QXU_E_NOT_SUPPORTED; }
+int SetImpersonateHandle(void*) { return QXU_E_NOT_SUPPORTED; }
 
-QXU_API QxuContext QxuCreateContext(unsigned int) {
+QxuContext QxuCreateContext(unsigned int) {
   try {
     return ProcessState::instance().createContext();
   } catch (...) {
@@ -193,19 +193,19 @@ QXU_API QxuContext QxuCreateContext(unsigned int) {
   }
 }
 
-QXU_API int QxuReleaseContext(QxuContext pContext) {
+int QxuReleaseContext(QxuContext pContext) {
   return guarded([&] {
     return ProcessState::instance().releaseContext(pContext) ? QXU_OK : QXU_E_INVALID_CONTEXT;
   });
 }
 
-QXU_API int QxuMakeVersionBuildString(unsigned int uiMajor, unsigned int uiMinor,
-                                      unsigned int uiBuild, char* pszBuffer, int iSize) {
+int QxuMakeVersionBuildString(unsigned int uiMajor, unsigned int uiMinor, unsigned int uiBuild,
+                              char* pszBuffer, int iSize) {
   return guarded(
       [&] { return textResult(versionBuildText(uiMajor, uiMinor, uiBuild), pszBuffer, iSize); });
 }
 
-QXU_API QxuVersionBuild QxuMakeVersionBuild(const char* pszVersion) {
+QxuVersionBuild QxuMakeVersionBuild(const char* pszVersion) {
   QxuVersionBuild v{0, 0, 0};
   if (!pszVersion) return v;
   unsigned* words[3] = {&v.uiMajor, &v.uiMinor, &v.uiBuild};
@@ -219,9 +219,9 @@ QXU_API QxuVersionBuild QxuMakeVersionBuild(const char* pszVersion) {
   return v;
 }
 
-QXU_API int QxuUpdateEx(tag_ItemInfo* pItems, unsigned int uiCount, const SourceInfo* pSource,
-                        unsigned int uiOption, QxuProgressCallback pfnProgress, void* pUserData,
-                        QxuContext pContext) {
+int QxuUpdateEx(tag_ItemInfo* pItems, unsigned int uiCount, const SourceInfo* pSource,
+                unsigned int uiOption, QxuProgressCallback pfnProgress, void* pUserData,
+                QxuContext pContext) {
   try {
     Context* context = ProcessState::instance().findContext(pContext);
     if (!context) return QXU_E_INVALID_CONTEXT;
@@ -231,11 +231,11 @@ QXU_API int QxuUpdateEx(tag_ItemInfo* pItems, unsigned int uiCount, const Source
   }
 }
 
-QXU_API int QxuGetRollbackInfoEx(tag_ItemInfo*, QxuContext) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuRollbackEx(tag_ItemInfo*, QxuContext) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuGetPatchInfoEx(tag_ItemInfo*, char*, int, QxuContext) { return QXU_E_NOT_SUPPORTED; }
+int QxuGetRollbackInfoEx(tag_ItemInfo*, QxuContext) { return QXU_E_NOT_SUPPORTED; }
+int QxuRollbackEx(tag_ItemInfo*, QxuContext) { return QXU_E_NOT_SUPPORTED; }
+int QxuGetPatchInfoEx(tag_ItemInfo*, char*, int, QxuContext) { return QXU_E_NOT_SUPPORTED; }
 
-QXU_API int QxuSetPropertyEx(const char* pszName, const char* pszValue, QxuContext pContext) {
+int QxuSetPropertyEx(const char* pszName, const char* pszValue, QxuContext pContext) {
   try {
     Context* context = ProcessState::instance().findContext(pContext);
     if (!context || !pszName || !pszValue) return 0;
@@ -245,7 +245,7 @@ QXU_API int QxuSetPropertyEx(const char* pszName, const char* pszValue, QxuConte
   }
 }
 
-QXU_API int QxuGetPropertyEx(const char* pszName, char* pszBuffer, int iSize, QxuContext pContext) {
+int QxuGetPropertyEx(const char* pszName, char* pszBuffer, int iSize, QxuContext pContext) {
   try {
     Context* context = ProcessState::instance().findContext(pContext);
     if (!context || !pszName || !pszBuffer || iSize < 1) return 0;
@@ -262,7 +262,7 @@ QXU_API int QxuGetPropertyEx(const char* pszName, char* pszBuffer, int iSize, Qx
   }
 }
 
-QXU_API int QxuAddTrusted(const char* pszKey) {
+int QxuAddTrusted(const char* pszKey) {
   return guarded([&] {
     if (!pszKey) return QXU_E_INVALID_ARGUMENT;
     WorkFolder::current().addTrusted(pszKey);
@@ -270,7 +270,7 @@ QXU_API int QxuAddTrusted(const char* pszKey) {
   });
 }
 
-QXU_API int QxuDelTrusted(const char* pszKeyId) {
+int QxuDelTrusted(const char* pszKeyId) {
   return guarded([&] {
     if (!pszKeyId) return QXU_E_INVALID_ARGUMENT;
     WorkFolder::current().removeTrusted(pszKeyId);
@@ -278,7 +278,7 @@ QXU_API int QxuDelTrusted(const char* pszKeyId) {
   });
 }
 
-QXU_API int QxuEnumTrustedInfo(unsigned int uiIndex, char* pszKeyId, int iSize) {
+int QxuEnumTrustedInfo(unsigned int uiIndex, char* pszKeyId, int iSize) {
   return guarded([&] {
     if (!pszKeyId || iSize < 1) return QXU_E_INVALID_ARGUMENT;
     const auto ids = WorkFolder::current().trustedIds();
@@ -287,7 +287,7 @@ QXU_API int QxuEnumTrustedInfo(unsigned int uiIndex, char* pszKeyId, int iSize) 
   });
 }
 
-QXU_API int QxuDmpTrusted(const char* pszFile) {
+int QxuDmpTrusted(const char* pszFile) {
   return guarded([&] {
     if (!pszFile || !*pszFile) return QXU_E_INVALID_ARGUMENT;
     const WorkFolder work = WorkFolder::current();
@@ -303,7 +303,7 @@ QXU_API int QxuDmpTrusted(const char* pszFile) {
   });
 }
 
-QXU_API int QxuClearCacheEx(const char* pszSource) {
+int QxuClearCacheEx(const char* pszSource) {
   return guarded([&] {
     if (!pszSource || !*pszSource) return QXU_E_INVALID_ARGUMENT;
     WorkFolder::current().clearCache(pszSource);
@@ -311,7 +311,7 @@ QXU_API int QxuClearCacheEx(const char* pszSource) {
   });
 }
 
-QXU_API int QxuGetLastError(QxuErrorInfo* pError, QxuContext pContext) {
+int QxuGetLastError(QxuErrorInfo* pError, QxuContext pContext) {
   return guarded([&] {
     if (!pError) return QXU_E_INVALID_ARGUMENT;
     Context* context = ProcessState::instance().findContext(pContext);
@@ -321,15 +321,13 @@ QXU_API int QxuGetLastError(QxuErrorInfo* pError, QxuContext pContext) {
   });
 }
 
-QXU_API int QxuDuplicateEx(const char*, const char*, QxuContext) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuGetUpdateInfo(tag_ItemInfo*, unsigned int, QxuContext) {
-  return QXU_E_NOT_SUPPORTED;
-}
-QXU_API int QxuGetServerInfo(char*, int, QxuContext) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuMakeZiranPtnVersion(const char*, unsigned int*) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuMakeZiranPtnVersionString(unsigned int, char*, int) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuReloadSetting(QxuContext) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuGetIncrementalInfo(const tag_ItemInfo*, QxuContext) { return QXU_E_NOT_SUPPORTED; }
-QXU_API int QxuUnpublished(void) { return QXU_E_NOT_SUPPORTED; }
+int QxuDuplicateEx(const char*, const char*, QxuContext) { return QXU_E_NOT_SUPPORTED; }
+int QxuGetUpdateInfo(tag_ItemInfo*, unsigned int, QxuContext) { return QXU_E_NOT_SUPPORTED; }
+int QxuGetServerInfo(char*, int, QxuContext) { return QXU_E_NOT_SUPPORTED; }
+int QxuMakeZiranPtnVersion(const char*, unsigned int*) { return QXU_E_NOT_SUPPORTED; }
+int QxuMakeZiranPtnVersionString(unsigned int, char*, int) { return QXU_E_NOT_SUPPORTED; }
+int QxuReloadSetting(QxuContext) { return QXU_E_NOT_SUPPORTED; }
+int QxuGetIncrementalInfo(const tag_ItemInfo*, QxuContext) { return QXU_E_NOT_SUPPORTED; }
+int QxuUnpublished(void) { return QXU_E_NOT_SUPPORTED; }
 
 }  // extern "C"

@@ -56,7 +56,7 @@ bool writeCache(const std::string& rules, const std::string& cache, const RuleSe
 
 }  // namespace
 
-ORVEL_ENGINE_EXPORT int QX_AS_getEngineVersion(int* major, int* minor, int* build, int* format) {
+int QX_AS_getEngineVersion(int* major, int* minor, int* build, int* format) {
   return guarded([&] {
     if (!major || !minor || !build || !format) return refused(FileCheck::kBadArgument);
     *major = ORVEL_ENGINE_MAJOR;
@@ -69,9 +69,9 @@ ORVEL_ENGINE_EXPORT int QX_AS_getEngineVersion(int* major, int* minor, int* buil
 
 // Reports the newest base of the folder; base and rule version stay 0 unless every file of that
 // set is sound.
-ORVEL_ENGINE_EXPORT int QX_AS_getRuleFileVerInDirEx(const char* folder, int* fileCount, int* format,
-                                                    unsigned* baseVersion, unsigned* ruleVersion,
-                                                    char* text, int textSize, int* found) {
+int QX_AS_getRuleFileVerInDirEx(const char* folder, int* fileCount, int* format,
+                                unsigned* baseVersion, unsigned* ruleVersion, char* text,
+                                int textSize, int* found) {
   return guarded([&] {
     if (!folder || !baseVersion || !ruleVersion || !found) return refused(FileCheck::kBadArgument);
     const RuleSetState set = newestRuleSet(osPath(folder));
@@ -86,15 +86,14 @@ ORVEL_ENGINE_EXPORT int QX_AS_getRuleFileVerInDirEx(const char* folder, int* fil
   });
 }
 
-ORVEL_ENGINE_EXPORT int QX_AS_initEngine(void) {
+int QX_AS_initEngine(void) {
   return guarded([&] {
     ++g_initialised;
     return 0;
   });
 }
 
-ORVEL_ENGINE_EXPORT int QX_AS_buildCache(const char* rulesFolder, const char* cacheFolder,
-                                         int* ruleFiles) {
+int QX_AS_buildCache(const char* rulesFolder, const char* cacheFolder, int* ruleFiles) {
   return guarded([&] {
     if (!rulesFolder || !cacheFolder || !*cacheFolder) return refused(FileCheck::kBadArgument);
     if (g_initialised <= 0) return kEngineNotReady;
@@ -108,7 +107,7 @@ ORVEL_ENGINE_EXPORT int QX_AS_buildCache(const char* rulesFolder, const char* ca
   });
 }
 
-ORVEL_ENGINE_EXPORT int QX_AS_uninitEngine(void) {
+int QX_AS_uninitEngine(void) {
   return guarded([&] {
     if (g_initialised <= 0) return kEngineNotReady;
     --g_initialised;
@@ -118,7 +117,7 @@ ORVEL_ENGINE_EXPORT int QX_AS_uninitEngine(void) {
 
 // Keeps the newest keep sound rule sets and deletes the files of every older base. Bases newer than
 // the newest sound set are left alone: they may still be arriving.
-ORVEL_ENGINE_EXPORT int QX_AS_purgeOldRuleFile(const char* folder, int keep) {
+int QX_AS_purgeOldRuleFile(const char* folder, int keep) {
   return guarded([&] {
     if (!folder || keep < 1) return refused(FileCheck::kBadArgument);
     const std::string dir = osPath(folder);

@@ -9,7 +9,7 @@ namespace {
 std::atomic<int> g_initialised{0};
 }
 
-ORVEL_ENGINE_EXPORT int QX_UF_initEngEx(const char* product, const char* prefix, int) {
+int QX_UF_initEngEx(const char* product, const char* prefix, int) {
   return guarded([&] {
     if (!product || !*product || !prefix) return refused(FileCheck::kBadArgument);
     if (faultInjected("QX_UF_initEngEx")) return kEngineInternal;
@@ -18,8 +18,7 @@ ORVEL_ENGINE_EXPORT int QX_UF_initEngEx(const char* product, const char* prefix,
   });
 }
 
-ORVEL_ENGINE_EXPORT int QX_UF_getEngineVersion(unsigned* major, unsigned* minor, unsigned* build,
-                                               unsigned* format) {
+int QX_UF_getEngineVersion(unsigned* major, unsigned* minor, unsigned* build, unsigned* format) {
   return guarded([&] {
     if (!major || !minor || !build || !format) return refused(FileCheck::kBadArgument);
     if (g_initialised <= 0) return kEngineNotReady;
@@ -32,7 +31,7 @@ ORVEL_ENGINE_EXPORT int QX_UF_getEngineVersion(unsigned* major, unsigned* minor,
   });
 }
 
-ORVEL_ENGINE_EXPORT int QX_UF_uninitEngEx(void) {
+int QX_UF_uninitEngEx(void) {
   return guarded([&] {
     if (g_initialised <= 0) return kEngineNotReady;
     --g_initialised;

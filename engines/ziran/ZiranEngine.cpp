@@ -49,7 +49,7 @@ std::size_t lastKeptIndex(const std::string& folder, const std::vector<PatternFi
 
 }  // namespace
 
-ORVEL_ENGINE_EXPORT int ZRInit(int, const char* caller, int, ZRHandle* handle) {
+int ZRInit(int, const char* caller, int, ZRHandle* handle) {
   return guarded([&] {
     if (!caller || !handle) return refused(FileCheck::kBadArgument);
     if (faultInjected("ZRInit")) return kEngineInternal;
@@ -62,7 +62,7 @@ ORVEL_ENGINE_EXPORT int ZRInit(int, const char* caller, int, ZRHandle* handle) {
   });
 }
 
-ORVEL_ENGINE_EXPORT int ZRQuit(ZRHandle handle) {
+int ZRQuit(ZRHandle handle) {
   return guarded([&] {
     std::lock_guard<std::mutex> lock(g_sessionsMutex);
     Session* session = static_cast<Session*>(handle);
@@ -72,7 +72,7 @@ ORVEL_ENGINE_EXPORT int ZRQuit(ZRHandle handle) {
   });
 }
 
-ORVEL_ENGINE_EXPORT int ZRGetVersion(ZREngineVersion* version) {
+int ZRGetVersion(ZREngineVersion* version) {
   return guarded([&] {
     if (!version) return refused(FileCheck::kBadArgument);
     if (faultInjected("ZRGetVersion")) return kEngineInternal;
@@ -83,8 +83,7 @@ ORVEL_ENGINE_EXPORT int ZRGetVersion(ZREngineVersion* version) {
 
 // The newest pattern of the base that passes the check; when none does, the reason the newest
 // file was refused.
-ORVEL_ENGINE_EXPORT int ZRGetLastPattern(const char* folder, const char* base,
-                                         ZRPatternEntry* entry, int validate) {
+int ZRGetLastPattern(const char* folder, const char* base, ZRPatternEntry* entry, int validate) {
   return guarded([&] {
     const PatternBase* known = findPatternBase(base);
     if (!folder || !entry || !known) return refused(FileCheck::kBadArgument);
@@ -105,9 +104,8 @@ ORVEL_ENGINE_EXPORT int ZRGetLastPattern(const char* folder, const char* base,
   });
 }
 
-ORVEL_ENGINE_EXPORT int ZRGetPatternInternalVersion(const char* path,
-                                                    std::uint32_t* internalVersion,
-                                                    std::uint16_t* patternNumber) {
+int ZRGetPatternInternalVersion(const char* path, std::uint32_t* internalVersion,
+                                std::uint16_t* patternNumber) {
   return guarded([&] {
     if (!path || !internalVersion || !patternNumber) return refused(FileCheck::kBadArgument);
     PatternInfo info;
@@ -119,8 +117,8 @@ ORVEL_ENGINE_EXPORT int ZRGetPatternInternalVersion(const char* path,
   });
 }
 
-ORVEL_ENGINE_EXPORT int ZRGetPatternList(const char* folder, const char* base, ZRPatternEntry* list,
-                                         int* count, int validate) {
+int ZRGetPatternList(const char* folder, const char* base, ZRPatternEntry* list, int* count,
+                     int validate) {
   return guarded([&] {
     const PatternBase* known = findPatternBase(base);
     if (!folder || !count || !known || (list && *count < 0))
@@ -146,7 +144,7 @@ ORVEL_ENGINE_EXPORT int ZRGetPatternList(const char* folder, const char* base, Z
 // Keeps the newest keep valid patterns and deletes every older file of the base. Files newer than
 // the newest valid one (a download still being written, a damaged one) are not the engine's to
 // remove.
-ORVEL_ENGINE_EXPORT int ZRDeleteUnusedPattern(const char* folder, const char* base, int keep) {
+int ZRDeleteUnusedPattern(const char* folder, const char* base, int keep) {
   return guarded([&] {
     const PatternBase* known = findPatternBase(base);
     if (!folder || !known || keep < 1) return refused(FileCheck::kBadArgument);

@@ -10,6 +10,8 @@
 
 #include "OrvelKF/QxUpdateCatalogue.h"
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 class QxDBAgent;
 }
@@ -85,3 +87,5 @@ class KFBlobManager {
   static OrvelErrC _removeKFRow(ORVEL::QxDBAgent& agent, int type, const char* version);
   static OrvelErrC _addKFBlob(ORVEL::QxDBAgent& agent, const _uiKFData& data);
 };
+
+#pragma GCC visibility pop

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class KFNotifyUtil {
@@ -28,3 +30,5 @@ class KFNotifyUtil {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#pragma GCC visibility push(default)
+
 namespace OrvelFileOpUtil {
 
 // Results of the int operations. Callbacks that stop an operation may add values of their own.
@@ -157,3 +159,5 @@ int xunlink(const char* path, Callback callback = nullptr, CallbackEntry* entry 
 bool xaccess(const char* path, Callback callback, CallbackEntry* entry);
 
 }  // namespace OrvelFileOpUtil
+
+#pragma GCC visibility pop

@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class QxDBConnection;
@@ -87,3 +89,5 @@ class QxDBAgent {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

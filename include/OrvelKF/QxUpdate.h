@@ -44,6 +44,8 @@
 #include "OrvelKF/QxUpdateCatalogue.h"
 #include "OrvelKF/QxUpdateClient.h"
 
+#pragma GCC visibility push(default)
+
 // The version of one component as the update client and the settings see it.
 struct QxUpdateVersion {
   unsigned short usPatternNumber;  // numeric extension of the pattern file; 0 for engines
@@ -324,3 +326,5 @@ class QxUpdate {
   static std::string _locale;
   static std::string _timeformat;
 };
+
+#pragma GCC visibility pop

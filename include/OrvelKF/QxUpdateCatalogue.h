@@ -7,6 +7,8 @@
 // also brings 7, which never travels alone.
 #pragma once
 
+#pragma GCC visibility push(default)
+
 // The three enumerations travel as 32-bit integers and callers may pass
 // numbers outside them (an unknown component, a kind of their own), which the
 // operations reject or store: the fixed type makes every int a valid value.
@@ -132,3 +134,5 @@ inline constexpr const char* kfDownloadWhat[kfComponentCount] = {
     "URL filtering engine", "dexa engine", "Cloudsift agent pattern",
 };
 inline constexpr const char* kfUnknownDownloadWhat = "unknown download type";
+
+#pragma GCC visibility pop

@@ -31,11 +31,8 @@
 extern "C" {
 #endif
 
-#if defined(__GNUC__)
-#define QXU_API __attribute__((visibility("default")))
-#else
-#define QXU_API
-#endif
+/* Everything declared here is exported by the client (see cmake/OrvelTargets.cmake). */
+#pragma GCC visibility push(default)
 
 /* ---- Result codes (the int result of the entry points) ------------------- */
 
@@ -173,100 +170,100 @@ typedef void* QxuContext;
  * "Not supported" entry points return QXU_E_NOT_SUPPORTED and do nothing. */
 
 /* 1: the client's version text ("1.0.0"); never null. */
-QXU_API const char* QxuGetVersion(void);
+const char* QxuGetVersion(void);
 /* 2: not supported (use QxuUpdateEx). */
-QXU_API int QxuUpdate(tag_ItemInfo* pItems, unsigned int uiCount, const SourceInfo* pSource,
-                      unsigned int uiOption, QxuProgressCallback pfnProgress, void* pUserData);
+int QxuUpdate(tag_ItemInfo* pItems, unsigned int uiCount, const SourceInfo* pSource,
+              unsigned int uiOption, QxuProgressCallback pfnProgress, void* pUserData);
 /* 3: not supported. */
-QXU_API int QxuDuplicate(const char* pszSource, const char* pszDestFolder);
+int QxuDuplicate(const char* pszSource, const char* pszDestFolder);
 /* 4: not supported. */
-QXU_API int QxuRollback(tag_ItemInfo* pItem);
+int QxuRollback(tag_ItemInfo* pItem);
 /* 5: not supported. */
-QXU_API int QxuIsRollbackable(const tag_ItemInfo* pItem);
+int QxuIsRollbackable(const tag_ItemInfo* pItem);
 /* 6: the text of a result code into the buffer (cut to fit, NUL-terminated);
  * Japanese (UTF-8) when "MsgCodePage" was last set to "932". Returns the
  * length written, 0 when the buffer is null or iSize < 1. */
-QXU_API int QxuGetErrorString(int iCode, char* pszBuffer, int iSize);
+int QxuGetErrorString(int iCode, char* pszBuffer, int iSize);
 /* 7: process-wide property. Returns non-zero when accepted, 0 when refused.
  * "KiteFeedLib_FromLoader" and "KiteFeedPath_FromLoader" (existing folders),
  * and every context property, which then becomes the default of new contexts. */
-QXU_API int QxuSetProperty(const char* pszName, const char* pszValue);
+int QxuSetProperty(const char* pszName, const char* pszValue);
 /* 8: not supported. */
-QXU_API int QxuGetConfig(const char* pszKey, char* pszValue, int iSize);
+int QxuGetConfig(const char* pszKey, char* pszValue, int iSize);
 /* 9: not supported. */
-QXU_API int QxuSetConfig(const char* pszKey, const char* pszValue);
+int QxuSetConfig(const char* pszKey, const char* pszValue);
 /* 10: not supported. */
-QXU_API int QxuGetRollbackInfo(tag_ItemInfo* pItem);
+int QxuGetRollbackInfo(tag_ItemInfo* pItem);
 /* 11: the source URL of the last QxuUpdateEx of this process (empty when
  * there was none). QXU_E_BUFFER_TOO_SMALL when it had to be cut. */
-QXU_API int QxuGetServer(char* pszBuffer, int iSize);
+int QxuGetServer(char* pszBuffer, int iSize);
 /* 12: "major.minor" of a value made by QxuMakeVersion. */
-QXU_API int QxuMakeVersionString(unsigned int uiVersion, char* pszBuffer, int iSize);
+int QxuMakeVersionString(unsigned int uiVersion, char* pszBuffer, int iSize);
 /* 13: "major.minor" (each 0..65535) into (major << 16) | minor. */
-QXU_API int QxuMakeVersion(const char* pszVersion, unsigned int* puiVersion);
+int QxuMakeVersion(const char* pszVersion, unsigned int* puiVersion);
 /* 14: removes the cached indexes of every source from the working folder. */
-QXU_API int QxuClearCache(void);
+int QxuClearCache(void);
 /* 15 to 21: not supported. */
-QXU_API int QxuGetPatternVer(unsigned int uiItemId, unsigned int* puiVersion);
-QXU_API int QxuGetEngineVer(unsigned int uiItemId, QxuVersionBuild* pVersion);
-QXU_API int QxuGetPatternVerEx(unsigned int uiItemId, unsigned int uiPlatform,
-                               unsigned int* puiVersion, QxuContext pContext);
-QXU_API int QxuGetEngineVerEx(unsigned int uiItemId, unsigned int uiPlatform,
-                              QxuVersionBuild* pVersion, QxuContext pContext);
-QXU_API int CreateServerIni(const char* pszPath);
-QXU_API int QxuGetPatchInfo(tag_ItemInfo* pItem, char* pszBuffer, int iSize);
-QXU_API int SetImpersonateHandle(void* hToken);
+int QxuGetPatternVer(unsigned int uiItemId, unsigned int* puiVersion);
+int QxuGetEngineVer(unsigned int uiItemId, QxuVersionBuild* pVersion);
+int QxuGetPatternVerEx(unsigned int uiItemId, unsigned int uiPlatform, unsigned int* puiVersion,
+                       QxuContext pContext);
+int QxuGetEngineVerEx(unsigned int uiItemId, unsigned int uiPlatform, QxuVersionBuild* pVersion,
+                      QxuContext pContext);
+int CreateServerIni(const char* pszPath);
+int QxuGetPatchInfo(tag_ItemInfo* pItem, char* pszBuffer, int iSize);
+int SetImpersonateHandle(void* hToken);
 /* 22: a new context with the process-wide property values; null on failure.
  * The argument is reserved (0). */
-QXU_API QxuContext QxuCreateContext(unsigned int uiReserved);
+QxuContext QxuCreateContext(unsigned int uiReserved);
 /* 23: releases a context. Returns 0, or QXU_E_INVALID_CONTEXT. */
-QXU_API int QxuReleaseContext(QxuContext pContext);
+int QxuReleaseContext(QxuContext pContext);
 /* 24: "major.minor.build" of three words into the buffer. */
-QXU_API int QxuMakeVersionBuildString(unsigned int uiMajor, unsigned int uiMinor,
-                                      unsigned int uiBuild, char* pszBuffer, int iSize);
+int QxuMakeVersionBuildString(unsigned int uiMajor, unsigned int uiMinor, unsigned int uiBuild,
+                              char* pszBuffer, int iSize);
 /* 25: the three-word value of a version text ("8.700.1004"; missing or
  * non-numeric parts count as 0; "." and "-" separate). */
-QXU_API QxuVersionBuild QxuMakeVersionBuild(const char* pszVersion);
+QxuVersionBuild QxuMakeVersionBuild(const char* pszVersion);
 /* 26: fetches the items from the source. Results: QXU_OK (at least one item
  * updated, or in a query at least one newer version found), QXU_UP_TO_DATE,
  * or a failure code; QxuGetLastError then tells the detail. After QXU_OK and
  * QXU_UP_TO_DATE stResult of every item listed by the feed is filled in. */
-QXU_API int QxuUpdateEx(tag_ItemInfo* pItems, unsigned int uiCount, const SourceInfo* pSource,
-                        unsigned int uiOption, QxuProgressCallback pfnProgress, void* pUserData,
-                        QxuContext pContext);
+int QxuUpdateEx(tag_ItemInfo* pItems, unsigned int uiCount, const SourceInfo* pSource,
+                unsigned int uiOption, QxuProgressCallback pfnProgress, void* pUserData,
+                QxuContext pContext);
 /* 27 to 29: not supported. */
-QXU_API int QxuGetRollbackInfoEx(tag_ItemInfo* pItem, QxuContext pContext);
-QXU_API int QxuRollbackEx(tag_ItemInfo* pItem, QxuContext pContext);
-QXU_API int QxuGetPatchInfoEx(tag_ItemInfo* pItem, char* pszBuffer, int iSize,
-                              QxuContext pContext);
+int QxuGetRollbackInfoEx(tag_ItemInfo* pItem, QxuContext pContext);
+int QxuRollbackEx(tag_ItemInfo* pItem, QxuContext pContext);
+int QxuGetPatchInfoEx(tag_ItemInfo* pItem, char* pszBuffer, int iSize, QxuContext pContext);
 /* 30: sets a context property. Non-zero: accepted; 0: refused. */
-QXU_API int QxuSetPropertyEx(const char* pszName, const char* pszValue, QxuContext pContext);
+int QxuSetPropertyEx(const char* pszName, const char* pszValue, QxuContext pContext);
 /* 31: reads a context property into the buffer. Non-zero: done; 0: unknown
  * name, bad context or buffer too small. */
-QXU_API int QxuGetPropertyEx(const char* pszName, char* pszBuffer, int iSize,
-                             QxuContext pContext);
+int QxuGetPropertyEx(const char* pszName, char* pszBuffer, int iSize, QxuContext pContext);
 /* 32: trusts an Ed25519 public key given as 64 hexadecimal digits. */
-QXU_API int QxuAddTrusted(const char* pszKey);
+int QxuAddTrusted(const char* pszKey);
 /* 33: stops trusting the key with that id (64 hex digits, see FEED.md). */
-QXU_API int QxuDelTrusted(const char* pszKeyId);
+int QxuDelTrusted(const char* pszKeyId);
 /* 34: the id of the uiIndex-th trusted key (ascending); QXU_E_KEY_NOT_FOUND
  * past the end. */
-QXU_API int QxuEnumTrustedInfo(unsigned int uiIndex, char* pszKeyId, int iSize);
+int QxuEnumTrustedInfo(unsigned int uiIndex, char* pszKeyId, int iSize);
 /* 35: writes "id key" lines of every trusted key to the file. */
-QXU_API int QxuDmpTrusted(const char* pszFile);
+int QxuDmpTrusted(const char* pszFile);
 /* 36: removes the cached index of one source URL. */
-QXU_API int QxuClearCacheEx(const char* pszSource);
+int QxuClearCacheEx(const char* pszSource);
 /* 37: the last failure of the context into the record. */
-QXU_API int QxuGetLastError(QxuErrorInfo* pError, QxuContext pContext);
+int QxuGetLastError(QxuErrorInfo* pError, QxuContext pContext);
 /* 38 to 45: not supported. */
-QXU_API int QxuDuplicateEx(const char* pszSource, const char* pszDestFolder, QxuContext pContext);
-QXU_API int QxuGetUpdateInfo(tag_ItemInfo* pItems, unsigned int uiCount, QxuContext pContext);
-QXU_API int QxuGetServerInfo(char* pszBuffer, int iSize, QxuContext pContext);
-QXU_API int QxuMakeZiranPtnVersion(const char* pszVersion, unsigned int* puiNumber);
-QXU_API int QxuMakeZiranPtnVersionString(unsigned int uiNumber, char* pszBuffer, int iSize);
-QXU_API int QxuReloadSetting(QxuContext pContext);
-QXU_API int QxuGetIncrementalInfo(const tag_ItemInfo* pItem, QxuContext pContext);
-QXU_API int QxuUnpublished(void);
+int QxuDuplicateEx(const char* pszSource, const char* pszDestFolder, QxuContext pContext);
+int QxuGetUpdateInfo(tag_ItemInfo* pItems, unsigned int uiCount, QxuContext pContext);
+int QxuGetServerInfo(char* pszBuffer, int iSize, QxuContext pContext);
+int QxuMakeZiranPtnVersion(const char* pszVersion, unsigned int* puiNumber);
+int QxuMakeZiranPtnVersionString(unsigned int uiNumber, char* pszBuffer, int iSize);
+int QxuReloadSetting(QxuContext pContext);
+int QxuGetIncrementalInfo(const tag_ItemInfo* pItem, QxuContext pContext);
+int QxuUnpublished(void);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -26,6 +26,8 @@
 
 #include "OrvelKF/QxUpdateClient.h"
 
+#pragma GCC visibility push(default)
+
 // Results of loadUpdateClient.
 constexpr int kUpdateClientLoaded = 0;             // loaded, or one more reference taken
 constexpr int kUpdateClientBadLibraryFolder = 1;   // not resolvable, or not an existing folder
@@ -114,3 +116,5 @@ int QxuGetIncrementalInfo(const tag_ItemInfo* pItem, QxuContext pContext);
 int QxuUnpublished();
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

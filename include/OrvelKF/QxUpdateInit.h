@@ -9,6 +9,8 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+
 class QxUpdateInit {
  public:
   QxUpdateInit();
@@ -31,3 +33,5 @@ class QxUpdateInit {
   // References to the client this object took and gives back when it goes.
   unsigned m_references;
 };
+
+#pragma GCC visibility pop

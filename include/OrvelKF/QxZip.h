@@ -6,6 +6,8 @@
 // between folders, as ZIP tools expect.
 #pragma once
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 // Writes an archive of source (a file, or a folder with everything below it).
@@ -27,3 +29,5 @@ constexpr int UNZIP_UNSAFE_ENTRY = -110;
 int _unzip(char* archive, char* destination);
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

@@ -10,6 +10,8 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+
 // Reads a dotted version text as a number and a minor: 5.763.00 gives 576300
 // and 763. A text of fewer than three parts gives 10000 and 100; a number that
 // does not fit 32 bits gives 10000.
@@ -27,3 +29,5 @@ int getcurtime(std::string& format);
 // The minor number as versions show it: 0 to 9 times 100, 10 to 99 times 10,
 // larger ones unchanged.
 unsigned kfScaleMinorVersion(unsigned minor);
+
+#pragma GCC visibility pop

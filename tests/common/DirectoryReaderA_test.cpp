@@ -24,14 +24,14 @@ std::map<std::string, bool> listAll(const char* folder) {
 
 TEST(DirectoryReaderATest, ListsFilesFoldersLinksAndDotEntries) {
   OrvelTest::TempDir dir;
-  OrvelTest::writeFile(dir / "vsapi.ptn", "p");
+  OrvelTest::writeFile(dir / "ksv$pat.301", "p");
   ASSERT_EQ(::mkdir((dir / "KF_Cache").c_str(), 0755), 0);
   ASSERT_EQ(::symlink("KF_Cache", (dir / "to-folder").c_str()), 0);
-  ASSERT_EQ(::symlink("vsapi.ptn", (dir / "to-file").c_str()), 0);
+  ASSERT_EQ(::symlink("ksv$pat.301", (dir / "to-file").c_str()), 0);
   ASSERT_EQ(::symlink("missing", (dir / "dangling").c_str()), 0);
 
   std::map<std::string, bool> expected = {
-      {".", true},         {"..", true},       {"vsapi.ptn", false}, {"KF_Cache", true},
+      {".", true},         {"..", true},       {"ksv$pat.301", false}, {"KF_Cache", true},
       {"to-folder", true}, {"to-file", false}, {"dangling", false}};
   EXPECT_EQ(listAll(dir.path().c_str()), expected);
   EXPECT_EQ(listAll((dir.path() + "\\KF_Cache").c_str()),

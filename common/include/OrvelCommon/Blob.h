@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class Blob {
@@ -43,3 +45,5 @@ class Blob {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

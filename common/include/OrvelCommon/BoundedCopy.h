@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 // Copies at most capacity - 1 bytes of src (null counts as "") into dst and
@@ -15,3 +17,5 @@ std::size_t boundedCopy(char* dst, std::size_t capacity, const char* src);
 std::size_t boundedAppend(char* dst, std::size_t capacity, const char* src);
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

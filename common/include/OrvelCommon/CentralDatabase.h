@@ -5,6 +5,8 @@
 
 #include "OrvelCommon/OrvelConfigFileManager.h"
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 // Creates the tables of an empty central database from the schema script of its dialect,
@@ -18,3 +20,5 @@ namespace ORVEL {
 int createCentralDatabase(const AdminDBSetting& setting, const char* home, std::string& error);
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

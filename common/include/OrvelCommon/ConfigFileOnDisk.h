@@ -26,6 +26,8 @@
 #include <ctime>
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class ConfigFileOnDisk {
@@ -64,3 +66,5 @@ class ConfigFileOnDisk {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class DirectoryReaderA {
@@ -38,3 +40,5 @@ class DirectoryReaderA {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

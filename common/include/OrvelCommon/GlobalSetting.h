@@ -7,6 +7,8 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class GlobalSetting {
@@ -21,3 +23,5 @@ class GlobalSetting {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

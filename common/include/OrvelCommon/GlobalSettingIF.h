@@ -20,6 +20,8 @@
 #include "OrvelCommon/GlobalSetting.h"
 #include "OrvelCommon/OrvelConfigFileManager.h"
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class QxDBConnection;
@@ -65,3 +67,5 @@ class GlobalSettingIF : public GlobalSetting {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

@@ -12,6 +12,8 @@
 #include "OrvelCommon/ConfigFileOnDisk.h"
 #include "OrvelCommon/GlobalSetting.h"
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class GlobalSettingOnMem : public GlobalSetting {
@@ -46,3 +48,5 @@ class GlobalSettingOnMem : public GlobalSetting {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

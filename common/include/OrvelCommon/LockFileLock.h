@@ -15,6 +15,8 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+
 class LockFileLock {
  public:
   LockFileLock(const char* path, bool wait, bool shared);
@@ -39,3 +41,5 @@ class LockFileLock {
   int m_fd = -1;
   pid_t m_owner = 0;  // the process that took the lock
 };
+
+#pragma GCC visibility pop

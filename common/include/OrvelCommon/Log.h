@@ -29,6 +29,8 @@
 #include <cstdint>
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 enum OrvelLogLevel {
@@ -68,3 +70,5 @@ class Log {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

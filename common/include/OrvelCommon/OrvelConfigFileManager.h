@@ -15,6 +15,8 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+
 // The connection settings in the form QxDBConnection::connect takes them.
 struct AdminDBSetting {
   std::string dsn;       // "sqlite:<file>" or "postgresql:host='...' port='...'"
@@ -36,3 +38,5 @@ class OrvelConfigFileManager {
   // The same below the given home folder.
   static bool getAdminDBSetting(const char* home, AdminDBSetting& setting);
 };
+
+#pragma GCC visibility pop

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 // The size of the caller's buffer for NewDecryptStr.
@@ -33,3 +35,5 @@ bool NewDecryptStr(char* buffer);
 bool NewEncryptStr(const char* plain, std::string& cipherText);
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

@@ -24,9 +24,14 @@
 #include <vector>
 
 namespace ORVEL {
+class DBSession;  // the backend behind a connection: the library's own
+}  // namespace ORVEL
+
+#pragma GCC visibility push(default)
+
+namespace ORVEL {
 
 class QxDBStatement;
-class DBSession;
 
 class QxDBConnection {
  public:
@@ -95,3 +100,5 @@ class QxDBConnection {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

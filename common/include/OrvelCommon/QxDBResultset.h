@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class Blob;
@@ -63,3 +65,5 @@ class QxDBResultset {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

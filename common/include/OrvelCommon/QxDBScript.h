@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class ConfigFileOnDisk;
@@ -38,3 +40,5 @@ class QxDBScript {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

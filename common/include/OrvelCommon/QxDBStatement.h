@@ -20,6 +20,8 @@
 
 #include <cstdint>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class Blob;
@@ -64,3 +66,5 @@ class QxDBStatement {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

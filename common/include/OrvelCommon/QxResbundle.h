@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#pragma GCC visibility push(default)
+
 namespace ORVEL {
 
 class QxResbundle {
@@ -44,3 +46,5 @@ class QxResbundle {
 };
 
 }  // namespace ORVEL
+
+#pragma GCC visibility pop

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#define ORVEL_ENGINE_EXPORT extern "C" __attribute__((visibility("default")))
+#pragma GCC visibility push(default)
 
 namespace OrvelEngines {
 constexpr int kEngineNotReady = -20;  // the engine was not initialised for this call
@@ -65,3 +65,5 @@ int QX_AS_uninitEngine(void);
 int QX_AS_purgeOldRuleFile(const char* folder, int keep);
 
 }  // extern "C"
+
+#pragma GCC visibility pop

@@ -8,6 +8,8 @@
 
 #include <ctime>
 
+#pragma GCC visibility push(default)
+
 namespace OrvelPlatform {
 
 class Clock {
@@ -28,3 +30,5 @@ Clock& clock();
 Clock* setClock(Clock* replacement);
 
 }  // namespace OrvelPlatform
+
+#pragma GCC visibility pop

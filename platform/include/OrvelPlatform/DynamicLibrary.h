@@ -9,6 +9,8 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace OrvelPlatform {
 
 using LibraryHandle = void*;
@@ -60,3 +62,5 @@ class SharedLibrary {
 };
 
 }  // namespace OrvelPlatform
+
+#pragma GCC visibility pop

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace OrvelPlatform {
 
 // Returns the path with every "\" turned into "/"; a null path gives "".
@@ -15,3 +17,5 @@ std::string toOsPath(const char* path);
 std::string toOsPath(const std::string& path);
 
 }  // namespace OrvelPlatform
+
+#pragma GCC visibility pop

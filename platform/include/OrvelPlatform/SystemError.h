@@ -3,6 +3,8 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+
 namespace OrvelPlatform {
 
 // The error number of the last failed system call on this thread (errno).
@@ -18,3 +20,5 @@ std::string errorText(int error);
 unsigned setErrorMode(unsigned mode);
 
 }  // namespace OrvelPlatform
+
+#pragma GCC visibility pop
