@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#pragma GCC visibility push(default)
+
 namespace OrvelPlatform {
 
 // Service states.
@@ -72,3 +74,5 @@ ServiceManager& serviceManager();
 ServiceManager* setServiceManager(ServiceManager* replacement);
 
 }  // namespace OrvelPlatform
+
+#pragma GCC visibility pop
