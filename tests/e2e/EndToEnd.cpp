@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "OrvelCommon/ConfigFileOnDisk.h"
 #include "OrvelCommon/GlobalSettingIF.h"
@@ -31,7 +33,7 @@ std::string run(const std::string& command) {
   return output;
 }
 
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
+std::string shellQuoted(const std::string& text) { return "'" + text + "'"; }
 
 std::string nginxVariable(const char* name) {
   const char* value = std::getenv(name);
@@ -42,23 +44,78 @@ std::string nginxVariable(const char* name) {
 
 const std::vector<Component>& components() {
   static const std::vector<Component> all = {
-      {SCAN_ENGINE, 2, 0x20000, "9.500.1001", "9.750.1042", "9.750.1042", "Scan engine", {"ziran32.dll"}},
-      {DEXA_ENGINE, 2, 0x48000125, "2.000.1003", "2.120.1100", "2.120.1100", "Dexa deep-scan engine",
+      {SCAN_ENGINE,
+       2,
+       0x20000,
+       "9.500.1001",
+       "9.750.1042",
+       "9.750.1042",
+       "Scan engine",
+       {"ziran32.dll"}},
+      {DEXA_ENGINE,
+       2,
+       0x48000125,
+       "2.000.1003",
+       "2.120.1100",
+       "2.120.1100",
+       "Dexa deep-scan engine",
        {"dexa32.dll"}},
-      {QXUFE_ENGINE, 2, 0x20000000, "3.100.1004", "3.123.1200", "3.123.1200", "URL filtering engine",
+      {QXUFE_ENGINE,
+       2,
+       0x20000000,
+       "3.100.1004",
+       "3.123.1200",
+       "3.123.1200",
+       "URL filtering engine",
        {"qxufeng.dll"}},
-      {QXASE_ENGINE, 2, 0x10000001, "7.2.1050", "7.300.1120", "7.3.1120", "Anti-spam engine",
+      {QXASE_ENGINE,
+       2,
+       0x10000001,
+       "7.2.1050",
+       "7.300.1120",
+       "7.3.1120",
+       "Anti-spam engine",
        {"qxaseng.dll"}},
-      {VIRUS_PATTERN, 3, 4, "5.763.00", "5.764.00", "576400", "Virus pattern", {"ksv$pat.5764"}},
-      {SPYWARE_PATTERN, 3, 0x20000400, "1.234.00", "1.235.00", "123500", "Spyware pattern",
-       {"spyxdb.1235"}},
-      {LUREBOX_PATTERN, 3, 0x20000040, "2.001.00", "2.002.00", "200200", "Lurebox Pattern",
-       {"qxblack.2002"}},
-      {LUREBOX_EXCEPTION, 3, 0x20000020, "3.002.00", "3.003.00", "300300", "Lurebox Exception",
-       {"qxwhite.3003"}},
-      {CLOUDSIFT_AGENT_PATTERN, 3, 0x48020000, "4.003.00", "4.004.00", "400400",
-       "Cloudsift agent pattern", {"cldx$agt.4004"}},
-      {QXASE_PATTERN, 3, 0x10001, "17461.005", "17462.002", "17462", "Spam pattern",
+      {VIRUS_PATTERN, 3, 4, "5.763.00", "5.764.00", "576400", "Virus pattern", {"ksv$pat.764"}},
+      {SPYWARE_PATTERN,
+       3,
+       0x20000400,
+       "1.234.00",
+       "1.235.00",
+       "123500",
+       "Spyware pattern",
+       {"spyxdb.235"}},
+      {LUREBOX_PATTERN,
+       3,
+       0x20000040,
+       "2.101.00",
+       "2.102.00",
+       "210200",
+       "Lurebox Pattern",
+       {"qxblack.102"}},
+      {LUREBOX_EXCEPTION,
+       3,
+       0x20000020,
+       "3.202.00",
+       "3.203.00",
+       "320300",
+       "Lurebox Exception",
+       {"qxwhite.203"}},
+      {CLOUDSIFT_AGENT_PATTERN,
+       3,
+       0x48020000,
+       "4.303.00",
+       "4.304.00",
+       "430400",
+       "Cloudsift agent pattern",
+       {"cldx$agt.304"}},
+      {QXASE_PATTERN,
+       3,
+       0x10001,
+       "17461.005",
+       "17462.002",
+       "17462",
+       "Spam pattern",
        {"qx017462.rul", "qx017462.exp", "qx017462.sig", "qx017462.hsh", "qx017462.phi"}},
   };
   return all;
@@ -76,8 +133,8 @@ Feed::Feed(const std::string& scratch) : m_scratch(scratch) {
   m_folder = nginxVariable("ORVEL_NGINX_ROOT") + "/" + name;
   m_url = "http://127.0.0.1:" + nginxVariable("ORVEL_NGINX_HTTP_PORT") + "/" + name;
   const std::string keys = m_scratch + "/" + name + "-key";
-  const std::string answer = run(std::string(KITEFEED_PUBLISH_EXE) + " keygen " + quoted(keys) +
-                                 " " + quoted(keys + ".pub"));
+  const std::string answer = run(std::string(KITEFEED_PUBLISH_EXE) + " keygen " +
+                                 shellQuoted(keys) + " " + shellQuoted(keys + ".pub"));
   const std::size_t at = answer.find("public key ");
   if (at != std::string::npos) m_publicKey = answer.substr(at + 11, 64);
 }
@@ -86,29 +143,38 @@ Feed::~Feed() { fs::remove_all(m_folder); }
 
 void Feed::add(unsigned itemClass, unsigned id, const std::string& version,
                const std::string& folder, const std::vector<std::string>& files) {
-  std::string command = std::string(KITEFEED_PUBLISH_EXE) + " add " + quoted(m_folder) +
+  std::string command = std::string(KITEFEED_PUBLISH_EXE) + " add " + shellQuoted(m_folder) +
                         " --class " + std::to_string(itemClass) + " --id " + std::to_string(id) +
                         " --version " + version + " --level 3";
-  for (const std::string& file : files) command += " " + quoted(folder + "/" + file);
+  for (const std::string& file : files) command += " " + shellQuoted(folder + "/" + file);
   run(command);
 }
 
 void Feed::sign() {
   const std::string name = fs::path(m_folder).filename();
-  run(std::string(KITEFEED_PUBLISH_EXE) + " sign " + quoted(m_folder) + " --key " +
-      quoted(m_scratch + "/" + name + "-key") + " --name orvel-e2e");
+  run(std::string(KITEFEED_PUBLISH_EXE) + " sign " + shellQuoted(m_folder) + " --key " +
+      shellQuoted(m_scratch + "/" + name + "-key") + " --name orvel-e2e");
 }
 
-int Feed::requests(const std::string& part) const {
+int Feed::requests(const std::string& part, int atLeast) const {
   const std::string log =
       fs::path(nginxVariable("ORVEL_NGINX_ROOT")).parent_path() / "logs/access.log";
   const std::string feed = "/" + fs::path(m_folder).filename().string() + "/";
-  std::ifstream in(log);
   int count = 0;
-  for (std::string line; std::getline(in, line);)
-    if (line.find(feed) != std::string::npos && line.find(part) != std::string::npos) ++count;
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    std::ifstream in(log);
+    count = 0;
+    for (std::string line; std::getline(in, line);)
+      if (line.find(feed) != std::string::npos && line.find(part) != std::string::npos) ++count;
+    if (count >= atLeast) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   return count;
 }
+
+void Feed::hide() { fs::rename(m_folder, m_folder + ".hidden"); }
+
+void Feed::show() { fs::rename(m_folder + ".hidden", m_folder); }
 
 void EndToEnd::SetUp() {
   PipelineTest::SetUp();
@@ -123,7 +189,8 @@ void EndToEnd::SetUp() {
   m_clock = std::make_unique<OrvelTest::FakeClock>();
   m_services = std::make_unique<OrvelTest::ScriptedServiceManager>();
   for (const char* service : {"QxOrvelScan", "QxOrvelPolicy"})
-    m_services->services[service] = OrvelTest::ScriptedServiceManager::Service({OrvelPlatform::kServiceRunning});
+    m_services->services[service] =
+        OrvelTest::ScriptedServiceManager::Service({OrvelPlatform::kServiceRunning});
 }
 
 void EndToEnd::TearDown() {
@@ -138,12 +205,15 @@ void EndToEnd::publishNewComponents(Feed& feed) {
   for (const char* engine : {"ziran32.dll", "dexa32.dll", "qxufeng.dll", "qxaseng.dll"})
     fs::copy_file(OrvelEngineTest::engines("v2") + "/" + engine, folder + "/" + engine,
                   fs::copy_options::overwrite_existing);
-  for (auto [kind, internal] : {std::pair{PatternKind::kVirus, 576400u}, {PatternKind::kSpyware, 123500u},
-                                {PatternKind::kLurebox, 200200u}, {PatternKind::kLureboxException, 300300u},
-                                {PatternKind::kCloudsift, 400400u}})
-    OrvelEngineTest::writePatterns(folder, kind, {internal});
+  for (auto [kind, internal] : {std::pair{PatternKind::kVirus, 576400u},
+                                {PatternKind::kSpyware, 123500u},
+                                {PatternKind::kLurebox, 210200u},
+                                {PatternKind::kLureboxException, 320300u},
+                                {PatternKind::kCloudsift, 430400u}})
+    OrvelPipelineTest::writePattern(folder, kind, internal);
   ASSERT_EQ(OrvelEngines::FileCheck::kOk, OrvelEngines::writeRuleSet(folder, 17462, 2, 200));
-  for (const Component& c : components()) feed.add(c.itemClass, c.itemId, c.feedVersion, folder, c.files);
+  for (const Component& c : components())
+    feed.add(c.itemClass, c.itemId, c.feedVersion, folder, c.files);
   feed.add(3, 0x4000001, "17462002", folder, {"qx017462-001.rul", "qx017462-002.rul"});
   feed.sign();
   ASSERT_EQ(0, ORVEL::QxuAddTrusted(feed.publicKey().c_str()));
@@ -161,12 +231,15 @@ void EndToEnd::seedInstallation(const std::string& feedUrl) {
     ASSERT_TRUE(QxUpdateTestAccess::kfBlob(seeder, type, path, version, name)) << path;
   };
   for (const Component& c : components()) {
-    if (c.itemClass == 2) upload(c.type, OrvelEngineTest::engines("v1") + "/" + c.files[0], c.oldVersion);
+    if (c.itemClass == 2)
+      upload(c.type, OrvelEngineTest::engines("v1") + "/" + c.files[0], c.oldVersion);
   }
   const std::string ziran = *home / "lib/pattern/ziran";
-  for (auto [type, name] : {std::pair{VIRUS_PATTERN, "ksv$pat.5763"}, {SPYWARE_PATTERN, "spyxdb.1234"},
-                            {LUREBOX_PATTERN, "qxblack.2001"}, {LUREBOX_EXCEPTION, "qxwhite.3002"},
-                            {CLOUDSIFT_AGENT_PATTERN, "cldx$agt.4003"}})
+  for (auto [type, name] : {std::pair{VIRUS_PATTERN, "ksv$pat.763"},
+                            {SPYWARE_PATTERN, "spyxdb.234"},
+                            {LUREBOX_PATTERN, "qxblack.101"},
+                            {LUREBOX_EXCEPTION, "qxwhite.202"},
+                            {CLOUDSIFT_AGENT_PATTERN, "cldx$agt.303"}})
     upload(type, ziran + "/" + name, component(type).oldVersion);
   const std::string rules = m_scratch / "asx17461.005.zip";
   ASSERT_TRUE(ORVEL::_zip(rules.c_str(), (*home / "lib/pattern/qxase/rules").c_str(), 0));
@@ -205,7 +278,8 @@ std::string content(const std::string& path) {
 std::vector<std::string> namesIn(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code error;
-  for (const auto& entry : fs::directory_iterator(folder, error)) names.push_back(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(folder, error))
+    names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }

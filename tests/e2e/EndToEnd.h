@@ -42,8 +42,12 @@ class Feed {
   void sign();
   const std::string& url() const { return m_url; }
   const std::string& publicKey() const { return m_publicKey; }
-  // Requests nginx answered for this feed whose path contains part, since the feed was made.
-  int requests(const std::string& part) const;
+  // Requests nginx answered for this feed whose path contains part. nginx writes its log line
+  // after the answer has gone out, so the count is awaited, briefly, until it reaches atLeast.
+  int requests(const std::string& part, int atLeast = 0) const;
+  // Takes the feed out of nginx's reach, and puts it back: every request meanwhile fails.
+  void hide();
+  void show();
 
  private:
   std::string m_scratch, m_folder, m_url, m_publicKey;

@@ -101,7 +101,7 @@ TEST_P(DownloadItems, CurrentVersionsInstalledInConsoleModeOrFallbacks) {
   // clang-format off
   const Current installed[] = {
       {0, "1.0.0", "9.500.1001", 0, 0, false}, {9, nullptr, "2.000.1003", 0, 0, false},
-      {1, nullptr, "5.763.00", 5763, 576300, false}, {10, "1.2.3", "4.003.00", 4003, 400300, false},
+      {1, nullptr, "5.763.00", 763, 576300, false}, {10, "1.2.3", "4.303.00", 303, 430300, false},
       {5, nullptr, "7.2.1050", 0, 0, false}, {8, nullptr, "3.100.1004", 0, 0, false},
       {7, "1.2", "", 17461, 17461005, false}};
   const Current missing[] = {

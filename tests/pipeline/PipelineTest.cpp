@@ -45,6 +45,13 @@ void PipelineTest::settings(const std::string& list) {
   }
 }
 
+void writePattern(const std::string& folder, OrvelEngines::PatternKind kind,
+                  std::uint32_t internal) {
+  ASSERT_EQ(OrvelEngines::FileCheck::kOk,
+            OrvelEngines::writePatternFile(
+                folder, kind, internal, static_cast<std::uint16_t>(internal / 100 % 1000), 1000));
+}
+
 void PipelineTest::installComponents() {
   for (const char* engine : {"ziran32.dll", "dexa32.dll", "qxufeng.dll", "qxaseng.dll"}) {
     fs::copy_file(OrvelEngineTest::engines("v1") + "/" + engine,
@@ -56,10 +63,10 @@ void PipelineTest::installComponents() {
   using OrvelEngines::PatternKind;
   for (auto [kind, internal] : {std::pair{PatternKind::kVirus, 576300u},
                                 {PatternKind::kSpyware, 123400u},
-                                {PatternKind::kLurebox, 200100u},
-                                {PatternKind::kLureboxException, 300200u},
-                                {PatternKind::kCloudsift, 400300u}})
-    OrvelEngineTest::writePatterns(ziran, kind, {internal});
+                                {PatternKind::kLurebox, 210100u},
+                                {PatternKind::kLureboxException, 320200u},
+                                {PatternKind::kCloudsift, 430300u}})
+    writePattern(ziran, kind, internal);
   ASSERT_EQ(OrvelEngines::FileCheck::kOk, OrvelEngines::writeRuleSet(rules, 17461, 5, 200));
 }
 

@@ -3,6 +3,7 @@
 // read back line by line, and access to the object's parameter block and private steps.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +53,11 @@ namespace OrvelPipelineTest {
 using Lines = std::vector<std::string>;
 using A = QxUpdatePipelineTestAccess;
 
+// Writes a pattern file named as the product names it: its number is the middle of the version
+// (internal version 576300 is version 5.763.00, file "ksv$pat.763").
+void writePattern(const std::string& folder, OrvelEngines::PatternKind kind,
+                  std::uint32_t internal);
+
 class PipelineTest : public OrvelUpdateTest::UpdateTest {
  protected:
   void SetUp() override;
@@ -63,7 +69,7 @@ class PipelineTest : public OrvelUpdateTest::UpdateTest {
   // "Update" unless named); a "{text}" in a value stands for text enciphered.
   void settings(const std::string& list);
   // Installs the "v1" reference engines, one pattern of each kind (virus 5.763.00, spyware
-  // 1.234.00, Lurebox 2.001.00, Lurebox exception 3.002.00, Cloudsift 4.003.00) and the spam
+  // 1.234.00, Lurebox 2.101.00, Lurebox exception 3.202.00, Cloudsift 4.303.00) and the spam
   // rules 17461 with incremental 5.
   void installComponents();
   // Puts the real update client into "bin" and holds it until the case ends.

@@ -43,9 +43,9 @@ class VersionQueries : public PipelineTest {
 
 TEST_P(VersionQueries, LocalVersionsAreWhatTheInstalledEnginesSay) {
   installComponents();
-  const char* versions[] = {"9.500.1001", "5.763.00",   "1.234.00",  "2.001.00",
-                            "3.002.00",   "7.2.1050",   "17461.005", "17461005",
-                            "3.100.1004", "2.000.1003", "4.003.00"};
+  const char* versions[] = {"9.500.1001", "5.763.00",   "1.234.00",  "2.101.00",
+                            "3.202.00",   "7.2.1050",   "17461.005", "17461005",
+                            "3.100.1004", "2.000.1003", "4.303.00"};
   QxUpdate& u = update();
   for (int type = 0; type < kfComponentCount; ++type) {
     std::string msg = "earlier", version;
