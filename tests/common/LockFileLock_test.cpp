@@ -39,25 +39,22 @@ class LockFileLockTest : public ::testing::Test {
   std::string m_path = m_dir / ".kfdownload.lck";
 };
 
-TEST_F(LockFileLockTest, TwoObjectsOfOneProcessExcludeEachOther) {
+TEST_F(LockFileLockTest, ObjectsOfOneProcessExcludeEachOtherSharedOnesCoexist) {
   ::umask(022);
-  LockFileLock first(m_path.c_str(), false, false);
-  LockFileLock second(m_path.c_str(), false, false);
-  ASSERT_TRUE(first.lock());
-  EXPECT_TRUE(first.lock()) << "locking again while holding keeps the lock";
-  EXPECT_FALSE(second.lock());
-  EXPECT_TRUE(first.unlock());
-  EXPECT_FALSE(first.unlock()) << "nothing left to release";
-  EXPECT_TRUE(second.lock());
-
+  {
+    LockFileLock first((m_dir.path() + "\\.kfdownload.lck").c_str(), false, false);
+    LockFileLock second(m_path.c_str(), false, false);
+    ASSERT_TRUE(first.lock());
+    EXPECT_TRUE(first.lock()) << "locking again while holding keeps the lock";
+    EXPECT_FALSE(second.lock());
+    EXPECT_TRUE(first.unlock());
+    EXPECT_FALSE(first.unlock()) << "nothing left to release";
+    EXPECT_TRUE(second.lock());
+    EXPECT_FALSE(first.lock());
+  }  // the destructor releases
   struct stat st;
-  ASSERT_EQ(::stat(m_path.c_str(), &st), 0);
+  ASSERT_EQ(::stat(m_path.c_str(), &st), 0) << "the lock file stays";
   EXPECT_EQ(st.st_mode & 07777, 0644u);
-  EXPECT_TRUE(second.unlock());
-  EXPECT_TRUE(OrvelTest::fileExists(m_path)) << "the lock file stays after unlock";
-}
-
-TEST_F(LockFileLockTest, SharedLocksCoexistAndExcludeAnExclusiveOne) {
   LockFileLock readerA(m_path.c_str(), false, true);
   LockFileLock readerB(m_path.c_str(), false, true);
   LockFileLock writer(m_path.c_str(), false, false);
@@ -70,31 +67,17 @@ TEST_F(LockFileLockTest, SharedLocksCoexistAndExcludeAnExclusiveOne) {
   EXPECT_FALSE(readerA.lock());
 }
 
-TEST_F(LockFileLockTest, DestructionReleasesAndWindowsPathsWork) {
-  {
-    LockFileLock held((m_dir.path() + "\\.kfagent.lck").c_str(), false, false);
-    ASSERT_TRUE(held.lock());
-    LockFileLock other((m_dir / ".kfagent.lck").c_str(), false, false);
-    EXPECT_FALSE(other.lock());
-  }
-  LockFileLock after((m_dir / ".kfagent.lck").c_str(), false, false);
-  EXPECT_TRUE(after.lock());
-}
-
 TEST_F(LockFileLockTest, UnusablePathsFailWithoutCreatingAnything) {
-  std::string missingFolder = m_dir / "no-such-folder";
-  LockFileLock inMissingFolder((missingFolder + "/.kfdownload.lck").c_str(), true, false);
-  EXPECT_FALSE(inMissingFolder.lock());
+  const std::string missingFolder = m_dir / "no-such-folder";
+  const std::string inMissing = missingFolder + "/.kfdownload.lck";
+  for (const char* path : {inMissing.c_str(), "", static_cast<const char*>(nullptr)}) {
+    LockFileLock lock(path, true, false);
+    EXPECT_FALSE(lock.lock());
+    EXPECT_FALSE(lock.unlock());
+  }
+  const std::string overLong = m_dir / std::string(5000, 'n');
+  EXPECT_FALSE(LockFileLock(overLong.c_str(), true, false).lock());
   EXPECT_FALSE(OrvelTest::fileExists(missingFolder));
-  EXPECT_FALSE(inMissingFolder.unlock());
-
-  LockFileLock nullPath(nullptr, true, false);
-  EXPECT_FALSE(nullPath.lock());
-  LockFileLock emptyPath("", true, false);
-  EXPECT_FALSE(emptyPath.lock());
-  std::string overLong = m_dir / std::string(5000, 'n');
-  LockFileLock tooLong(overLong.c_str(), true, false);
-  EXPECT_FALSE(tooLong.lock());
 }
 
 TEST_F(LockFileLockTest, ChildHoldsTheLockUntilItIsKilledOrExits) {

@@ -71,9 +71,16 @@ class PasswordCipherTest : public ::testing::Test {
   std::string m_savedHome;
 };
 
-TEST_F(PasswordCipherTest, RoundTripsInPlaceWithAFreshNonceEachTime) {
-  std::string first = encipher("s3cret pass=word");
-  std::string second = encipher("s3cret pass=word");
+TEST_F(PasswordCipherTest, RoundTripsInPlaceWithAFreshNonceAndAPrivateKeyMadeOnce) {
+  EXPECT_FALSE(OrvelTest::fileExists(keyPath()));
+  const std::string first = encipher("s3cret pass=word");
+  struct stat st {};
+  ASSERT_EQ(::stat(keyPath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(st.st_size, 32);
+  const std::string key = readFile(keyPath());
+  const std::string second = encipher("s3cret pass=word");
+  EXPECT_EQ(readFile(keyPath()), key);
   EXPECT_EQ(first.rfind("OKC1:", 0), 0u);
   EXPECT_NE(first, second);
   EXPECT_EQ(first.find("s3cret"), std::string::npos);
@@ -83,27 +90,14 @@ TEST_F(PasswordCipherTest, RoundTripsInPlaceWithAFreshNonceEachTime) {
   EXPECT_EQ(decipher(second), "s3cret pass=word");
   EXPECT_EQ(decipher(encipher("")), "");
 
-  std::string longest(ORVEL::kCipherMaxPlainBytes, 'L');
+  const std::string longest(ORVEL::kCipherMaxPlainBytes, 'L');
   std::string stored = encipher(longest.c_str());
   EXPECT_LT(stored.size(), kCipherBufferSize);
   EXPECT_EQ(decipher(stored), longest);
-  std::string tooLong = longest + "L";
-  EXPECT_FALSE(NewEncryptStr(tooLong.c_str(), stored));
+  EXPECT_FALSE(NewEncryptStr((longest + "L").c_str(), stored));
   EXPECT_EQ(stored, "");
   EXPECT_FALSE(NewEncryptStr(nullptr, stored));
   EXPECT_FALSE(NewDecryptStr(nullptr));
-}
-
-TEST_F(PasswordCipherTest, KeyFileIsCreatedPrivateOnceAndKept) {
-  EXPECT_FALSE(OrvelTest::fileExists(keyPath()));
-  encipher("x");
-  struct stat st {};
-  ASSERT_EQ(::stat(keyPath().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
-  EXPECT_EQ(st.st_size, 32);
-  std::string key = readFile(keyPath());
-  encipher("y");
-  EXPECT_EQ(readFile(keyPath()), key);
   std::set<std::string> configFiles;
   ORVEL::DirectoryReaderA reader((m_home / "config").c_str());
   while (reader.GetNextEntry()) configFiles.insert(reader.EntryName());
