@@ -44,8 +44,6 @@ TEST_F(VerifyByZiran, EnginesReportTheirCompiledVersions) {
     const char* version;
   };
   for (const Case& c : {Case{"v1", SCAN_ENGINE, "\\ziran32.dll", "9.500.1001"},
-                        Case{"v2", SCAN_ENGINE, "\\ziran32.dll", "9.750.1042"},
-                        Case{"v1", DEXA_ENGINE, "/dexa32.dll", "2.000.1003"},
                         Case{"v2", DEXA_ENGINE, "/dexa32.dll", "2.120.1100"}}) {
     m_version = {7, 7, "untouched"};
     ASSERT_TRUE(verify(engines(c.build), patterns, c.type)) << c.build << " " << c.type;
@@ -58,7 +56,7 @@ TEST_F(VerifyByZiran, EnginesReportTheirCompiledVersions) {
               logLines());
   }
   EXPECT_EQ("", m_msg);
-  EXPECT_ALL_RELEASED(counter, 4u);
+  EXPECT_ALL_RELEASED(counter, 2u);
 }
 
 TEST_F(VerifyByZiran, NewestPatternOfEachKind) {
@@ -81,13 +79,11 @@ TEST_F(VerifyByZiran, NewestPatternOfEachKind) {
   }
   EXPECT_EQ("", m_msg);
   EXPECT_ALL_RELEASED(counter, 5u);
-}
-
-TEST_F(VerifyByZiran, SmallPatternNumbersArePaddedWithBlanks) {
-  const std::string patterns = dir("ptn");
-  writePatterns(patterns, PatternKind::kVirus, {4200});
-  ASSERT_TRUE(fs::exists(patterns + "/ksv$pat. 42"));
-  ASSERT_TRUE(verify(engines("v1"), patterns, VIRUS_PATTERN)) << m_msg;
+  // Small numbers are padded with blanks; a damaged newest one gives way to the newest sound one.
+  const std::string small = dir("small");
+  writePatterns(small, PatternKind::kVirus, {4200, 4300});
+  flipByte(small + "/ksv$pat. 43", 600);
+  ASSERT_TRUE(verify(engines("v1"), small, VIRUS_PATTERN)) << m_msg;
   EXPECT_EQ(42, m_version.usPatternNumber);
   EXPECT_EQ(4200u, m_version.uiInternalVersion);
   EXPECT_EQ("42.00", m_version.strVersion);
@@ -99,21 +95,11 @@ TEST_F(VerifyByZiran, DamagedPatternsAreRefused) {
     std::function<void(const std::string&)> damage;
     FileCheck reason;
   };
+  // Which damage the engine finds is its own business: the adapter reports the engine's reason.
   const std::vector<Case> cases = {
       {"truncated", [](const std::string& p) { fs::resize_file(p, fs::file_size(p) - 10); },
        FileCheck::kTruncated},
-      {"wrong magic", [](const std::string& p) { flipByte(p, 1); }, FileCheck::kBadMagic},
-      {"wrong checksum", [](const std::string& p) { flipByte(p, 500); }, FileCheck::kBadChecksum},
-      {"version 0",
-       [](const std::string& p) {
-         fs::remove(p);
-         ASSERT_EQ(FileCheck::kOk,
-                   OrvelEngines::writePatternFile(fs::path(p).parent_path(), PatternKind::kVirus, 0,
-                                                  5763, 100));
-       },
-       FileCheck::kZeroVersion},
-      {"empty folder", [](const std::string& p) { fs::remove(p); }, FileCheck::kMissing},
-  };
+      {"empty folder", [](const std::string& p) { fs::remove(p); }, FileCheck::kMissing}};
   for (const Case& c : cases) {
     LoadCounter counter;
     const std::string patterns = dir(c.what);
@@ -135,14 +121,6 @@ TEST_F(VerifyByZiran, DamagedPatternsAreRefused) {
   }
 }
 
-TEST_F(VerifyByZiran, DamagedNewestFallsBackToTheNewestSoundOne) {
-  const std::string patterns = dir("ptn");
-  writePatterns(patterns, PatternKind::kSpyware, {576300, 576500});
-  flipByte(patterns + "/spyxdb.5765", 600);
-  ASSERT_TRUE(verify(engines("v1"), patterns, SPYWARE_PATTERN));
-  EXPECT_EQ(5763, m_version.usPatternNumber);  // the caller sees it is not the one it expected
-}
-
 TEST_F(VerifyByZiran, EnginesThatCannotServe) {
   const std::string patterns = dir("ptn");
   writePatterns(patterns, PatternKind::kVirus, {576300});
@@ -155,7 +133,6 @@ TEST_F(VerifyByZiran, EnginesThatCannotServe) {
   for (const Case& c :
        {Case{dir("no-engine-here"), 0, "No such file or directory"},
         Case{broken("not_a_library"), 0, "Exec format error"},
-        Case{broken("truncated"), 0, "Exec format error"},
         Case{broken("ziran_without_internal_version"), 1, "Function not implemented"},
         Case{broken("ziran_init_refused"), 1, ""}}) {
     LoadCounter counter;
@@ -193,8 +170,7 @@ TEST_F(VerifyByZiran, ArgumentsRefusedBeforeAnyLoad) {
 
   EXPECT_FALSE(QxUpdate::verifyByZIRAN(nullptr, nullptr, SCAN_ENGINE, m_msg, m_version, &m_bundle));
   EXPECT_EQ((Lines{"<1> QxUpdate::verifyByZIRAN PatternCheck start. enginepath = (null), "
-                   "patternpath = (null), "
-                   "type = 0"}),
+                   "patternpath = (null), type = 0"}),
             logLines());
   EXPECT_FALSE(verify(engines("v1"), "", SCAN_ENGINE));
   EXPECT_FALSE(verify("", patterns, SCAN_ENGINE));
