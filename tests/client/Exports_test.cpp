@@ -60,8 +60,6 @@ TEST(ClientTexts, EveryCodeHasItsOwnEnglishAndJapaneseText) {
     japanese.insert(text);
   }
   EXPECT_EQ(std::size(kAllCodes), japanese.size());
-  EXPECT_EQ("アップデートフィードのインデックスの有効期限が切れています。",
-            errorString(QXU_E_INDEX_EXPIRED));
   EXPECT_EQ("不明なアップデートクライアントの結果コード 99 です。", errorString(99));
   ASSERT_NE(0, QxuSetProperty("MsgCodePage", "1252"));
 }
@@ -142,16 +140,12 @@ TEST(ClientContexts, HandlesAreCheckedAndReleasedOnceAndUpdatesNeedASource) {
 }
 
 TEST(ClientVersions, VersionValuesAndTexts) {
-  const struct {
-    const char* text;
-    unsigned major, minor, build;
-  } builds[] = {
-      {"8.700.1004", 8, 700, 1004}, {"8.9-1002", 8, 9, 1002}, {"0.0", 0, 0, 0}, {nullptr, 0, 0, 0}};
+  const char* const builds[][2] = {
+      {"8.700.1004", "8 700 1004"}, {"8.9-1002", "8 9 1002"}, {"0.0", "0 0 0"}, {nullptr, "0 0 0"}};
   for (const auto& b : builds) {
-    const QxuVersionBuild v = QxuMakeVersionBuild(b.text);
-    EXPECT_EQ(b.major, v.uiMajor);
-    EXPECT_EQ(b.minor, v.uiMinor);
-    EXPECT_EQ(b.build, v.uiBuild);
+    const QxuVersionBuild v = QxuMakeVersionBuild(b[0]);
+    EXPECT_EQ(b[1], std::to_string(v.uiMajor) + " " + std::to_string(v.uiMinor) + " " +
+                        std::to_string(v.uiBuild));
   }
   char text[256];
   EXPECT_EQ(QXU_OK, QxuMakeVersionBuildString(8, 700, 1004, text, 256));

@@ -92,32 +92,45 @@ TEST_P(DbClassesTest, BindsParametersAndReadsColumnsByName) {
   EXPECT_EQ(-1, rs->getString("key", text)) << "no row is current after the last";
 }
 
-TEST_P(DbClassesTest, ReadsNumbersWithinTheirRange) {
+// A "?" inside a literal is text, not a parameter; absolute times come back in local time.
+TEST_P(DbClassesTest, ReadsNumbersTextsAndDateTimesWithinTheirRange) {
+  OrvelTest::ScopedTimeZone zone("JST-9");
+  home->exec(
+      "insert into tb_system_event (scanner_id, time_date, event_id) values (1, "
+      "'2024-03-05 07:08:09', 10001)");
   auto conn = home->connect();
   QxDBStatement* stmt = nullptr;
   QxDBResultset* rs = nullptr;
-  ASSERT_EQ(0, conn->prepareStatement("select 42 as i, 3.5 as d, 3000000000 as big, ? as p, "
-                                      "'?' as q",
-                                      stmt));
+  ASSERT_EQ(0, conn->prepareStatement(
+                   "select 42 as i, 3.5 as d, 3000000000 as big, ? as p, '?' as q, time_date, "
+                   "'2024-03-05 07:08:09.25+00:00' as utc, 'soon' as bad, null as missing "
+                   "from tb_system_event",
+                   stmt));
   ASSERT_EQ(0, bindText(stmt, 1, "bound"));
-  ASSERT_EQ(0, stmt->excuteQuery(rs));
+  ASSERT_EQ(0, stmt->excuteQuery(rs)) << stmt->lastError();
   ASSERT_EQ(QxDBResultset::kRow, rs->next());
   int i = 0;
   double d = 0;
   std::int64_t big = 0;
-  const char* text = nullptr;
-  EXPECT_EQ(0, rs->getInt("i", i));
-  EXPECT_EQ(42, i);
-  EXPECT_EQ(0, rs->getDouble("d", d));
-  EXPECT_DOUBLE_EQ(3.5, d);
+  const char *p = nullptr, *q = nullptr;
+  EXPECT_EQ(0, rs->getInt("i", i) + rs->getDouble("d", d) + rs->getLong("big", big));
+  EXPECT_EQ(0, rs->getString("p", p) + rs->getString("q", q));
+  EXPECT_EQ("42 3.500000 3000000000 bound ?", std::to_string(i) + " " + std::to_string(d) + " " +
+                                                  std::to_string(big) + " " + p + " " + q);
   EXPECT_EQ(-1, rs->getInt("big", i)) << "beyond the range of int";
-  EXPECT_EQ(0, rs->getLong("big", big));
-  EXPECT_EQ(3000000000LL, big);
-  // A "?" inside a literal is text, not a parameter; the one outside is parameter 1.
-  ASSERT_EQ(0, rs->getString("p", text));
-  EXPECT_STREQ("bound", text);
-  ASSERT_EQ(0, rs->getString("q", text));
-  EXPECT_STREQ("?", text);
+  QxDBTimestamp t;
+  auto text = [&t] {
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%09u", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.fraction);
+    return std::string(stamp);
+  };
+  ASSERT_EQ(0, rs->getTimestamp("time_date", t));
+  EXPECT_EQ("2024-03-05 07:08:09.000000000", text());
+  ASSERT_EQ(0, rs->getTimestamp("utc", t));
+  EXPECT_EQ("2024-03-05 16:08:09.250000000", text()) << "in local time (UTC+9)";
+  EXPECT_EQ(-1, rs->getTimestamp("bad", t));
+  EXPECT_EQ(-1, rs->getTimestamp("missing", t));
 }
 
 TEST_P(DbClassesTest, RefusesBadStatementsAndBindings) {
@@ -176,34 +189,6 @@ TEST_P(DbClassesTest, RollbackLeavesNoRowCommitKeepsThemAndAFailedStatementCanno
   EXPECT_EQ(-1, conn->commit());
   EXPECT_FALSE(conn->inTransaction());
   EXPECT_EQ(1, home->scalar("select count(*) as n from tb_system_event"));
-}
-
-TEST_P(DbClassesTest, ReadsDateTimesAsLocalTime) {
-  OrvelTest::ScopedTimeZone zone("JST-9");
-  home->exec(
-      "insert into tb_system_event (scanner_id, time_date, event_id) values "
-      "(1, '2024-03-05 07:08:09', 10001)");
-  auto conn = home->connect();
-  QxDBStatement* stmt = nullptr;
-  QxDBResultset* rs = nullptr;
-  ASSERT_EQ(0, conn->prepareStatement("select time_date, '2024-03-05 07:08:09.25+00:00' as utc, "
-                                      "'soon' as bad, null as missing from tb_system_event",
-                                      stmt));
-  ASSERT_EQ(0, stmt->excuteQuery(rs)) << stmt->lastError();
-  ASSERT_EQ(QxDBResultset::kRow, rs->next());
-  QxDBTimestamp t;
-  ASSERT_EQ(0, rs->getTimestamp("time_date", t));
-  EXPECT_EQ(2024, t.year);
-  EXPECT_EQ(3, t.month);
-  EXPECT_EQ(5, t.day);
-  EXPECT_EQ(7, t.hour);
-  EXPECT_EQ(8, t.minute);
-  EXPECT_EQ(9, t.second);
-  ASSERT_EQ(0, rs->getTimestamp("utc", t));
-  EXPECT_EQ(16, t.hour) << "an absolute time is given in local time (UTC+9)";
-  EXPECT_EQ(250000000u, t.fraction);
-  EXPECT_EQ(-1, rs->getTimestamp("bad", t));
-  EXPECT_EQ(-1, rs->getTimestamp("missing", t));
 }
 
 TEST_P(DbClassesTest, ScriptFileHasEveryStatementForTheDialect) {

@@ -53,7 +53,9 @@ class QxUpdateScheduleDecision : public OrvelTest::SqliteHomeTest {
   void expectDecisions(const std::vector<Step>& steps) {
     for (const Step& step : steps) {
       if (step.key) home->setting(step.key, step.value);
-      if (step.when) EXPECT_EQ(step.due, dueAt(step.when)) << std::asctime(std::gmtime(&step.when));
+      if (step.when) {
+        EXPECT_EQ(step.due, dueAt(step.when)) << std::asctime(std::gmtime(&step.when));
+      }
     }
   }
 };
