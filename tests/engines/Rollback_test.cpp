@@ -54,12 +54,15 @@ class QxUpdateRollback : public OrvelTest::SqliteHomeTest {
   std::string m_lockPath;
 };
 
-TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdopted) {
+TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNothing) {
   upload(VIRUS_PATTERN, "5.763.00");
   upload(VIRUS_PATTERN, "5.765.00");
   home->setting("VersionVirusPattern", "5.765.00");
   QxUpdate update;
   ASSERT_TRUE(update.ok());
+  for (int type : {7, 11, -1}) EXPECT_EQ(FAIL, update.rollback(static_cast<QxUpdateType>(type), 5));
+  EXPECT_FALSE(fs::exists(m_lockPath));
+  EXPECT_EQ("1:5.765.00 101:5.763.00 ", home->componentRows());
 
   EXPECT_EQ(SUCCESS, update.rollback(VIRUS_PATTERN, 5));
   EXPECT_EQ("1:5.763.00 ", home->componentRows());
@@ -67,69 +70,42 @@ TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdopted) {
   EXPECT_TRUE(QxUpdateTestAccess::uploaded(update));
   EXPECT_EQ((Lines{"5|10041|Rollback of the virus pattern succeeded. Version: 5.763.00"}),
             home->events());
-  EXPECT_EQ((Lines{"QxUpdate [QxUpdateRollback.cpp]: enter function rollback type=1 scanner_id=5",
+  const std::string enter = "QxUpdate [QxUpdateRollback.cpp]: enter function rollback type=";
+  EXPECT_EQ((Lines{enter + "7 scanner_id=5", enter + "11 scanner_id=5", enter + "-1 scanner_id=5",
+                   enter + "1 scanner_id=5",
                    "QxUpdate [QxUpdateRollback.cpp]: leave function rollback return=1"}),
             rollbackLines());
   EXPECT_TRUE(lockIsFree());
-
   // Nothing is left to go back to.
   EXPECT_EQ(ROLLBACK_UNAVAILABLE, update.rollback(VIRUS_PATTERN, 5));
   EXPECT_EQ("5.763.00", adopted(VIRUS_PATTERN));
   EXPECT_EQ(1u, home->events().size());
-  EXPECT_NE(
-      std::string::npos,
-      home->log().find("QxUpdate::rollback: ROLLBACK_UNAVAILABLE: there's no backup file available "
-                       "for rollback"));
+  EXPECT_NE(std::string::npos, home->log().find("QxUpdate::rollback: ROLLBACK_UNAVAILABLE: there's "
+                                                "no backup file available for rollback"));
 }
 
-TEST_F(QxUpdateRollback, EventsOnlyForAScanner) {
+TEST_F(QxUpdateRollback, AHeldDownloadLockFailsAndOnlyAScannerGetsEvents) {
   upload(DEXA_ENGINE, "2.000.1003");
   upload(DEXA_ENGINE, "2.120.1100");
   upload(QXASE_ENGINE, "7.2.1050");
   upload(QXASE_ENGINE, "7.3.1120");
   QxUpdate update;
+  LockFileLock download(m_lockPath.c_str(), false, false);
+  ASSERT_TRUE(download.lock());
+  EXPECT_EQ(FAIL, update.rollback(DEXA_ENGINE, 5));
+  EXPECT_EQ(FAIL, update.rollback(DEXA_ENGINE, 0));
+  EXPECT_EQ("5:7.3.1120 9:2.120.1100 105:7.2.1050 109:2.000.1003 ", home->componentRows());
+  EXPECT_EQ((Lines{"5|10059|Rollback of the Dexa scan engine failed."}), home->events());
+  EXPECT_FALSE(QxUpdateTestAccess::uploaded(update));
+  EXPECT_NE(std::string::npos, home->log().find("QxUpdate::rollback: Another update is in "
+                                                "progress. Please try again later."));
+  download.unlock();
   EXPECT_EQ(SUCCESS, update.rollback(DEXA_ENGINE, 0));
   EXPECT_EQ(SUCCESS, update.rollback(QXASE_ENGINE, -3));
   EXPECT_EQ(ROLLBACK_UNAVAILABLE, update.rollback(DEXA_ENGINE, 9));
-  EXPECT_EQ(Lines{}, home->events());
+  EXPECT_EQ(1u, home->events().size()) << "no event without a scanner";
   EXPECT_EQ("2.000.1003", adopted(DEXA_ENGINE));
   EXPECT_EQ("7.2.1050", adopted(QXASE_ENGINE));
-}
-
-TEST_F(QxUpdateRollback, HeldDownloadLockFails) {
-  upload(DEXA_ENGINE, "2.000.1003");
-  upload(DEXA_ENGINE, "2.120.1100");
-  QxUpdate update;
-  LockFileLock download(m_lockPath.c_str(), false, false);
-  ASSERT_TRUE(download.lock());
-
-  EXPECT_EQ(FAIL, update.rollback(DEXA_ENGINE, 5));
-  EXPECT_EQ(FAIL, update.rollback(DEXA_ENGINE, 0));
-  EXPECT_EQ("9:2.120.1100 109:2.000.1003 ", home->componentRows());
-  EXPECT_EQ((Lines{"5|10059|Rollback of the Dexa scan engine failed."}), home->events());
-  EXPECT_FALSE(QxUpdateTestAccess::uploaded(update));
-  EXPECT_NE(std::string::npos,
-            home->log().find(
-                "QxUpdate::rollback: Another update is in progress. Please try again later."));
-
-  download.unlock();
-  EXPECT_EQ(SUCCESS, update.rollback(DEXA_ENGINE, 5));
-  EXPECT_EQ("9:2.000.1003 ", home->componentRows());
-}
-
-TEST_F(QxUpdateRollback, InvalidTypesTouchNothing) {
-  upload(VIRUS_PATTERN, "5.763.00");
-  upload(VIRUS_PATTERN, "5.765.00");
-  QxUpdate update;
-  for (int type : {7, 11, -1}) EXPECT_EQ(FAIL, update.rollback(static_cast<QxUpdateType>(type), 5));
-  EXPECT_FALSE(fs::exists(m_lockPath));
-  EXPECT_EQ(Lines{}, home->events());
-  EXPECT_EQ("1:5.765.00 101:5.763.00 ", home->componentRows());
-  EXPECT_EQ(
-      (Lines{"QxUpdate [QxUpdateRollback.cpp]: enter function rollback type=7 scanner_id=5",
-             "QxUpdate [QxUpdateRollback.cpp]: enter function rollback type=11 scanner_id=5",
-             "QxUpdate [QxUpdateRollback.cpp]: enter function rollback type=-1 scanner_id=5"}),
-      rollbackLines());
 }
 
 TEST_F(QxUpdateRollback, MissingTextsWriteNoEvent) {
