@@ -91,17 +91,14 @@ TEST_F(LogTest, OneLineWithTimeProcessAndLevelPerCallFilteredByTheThreshold) {
 
 TEST_F(LogTest, FolderBelowHomeIsCreatedAndNoHomeWritesNothing) {
   OrvelTest::TempDir home;
-  const char* saved = std::getenv("ORVEL_HOME");
-  const std::string savedHome = saved ? saved : "";
   Log::Configure(nullptr, 1);
-  setenv("ORVEL_HOME", home.path().c_str(), 1);
+  OrvelTest::ScopedEnvironment inHome("ORVEL_HOME", home.path().c_str());
   EXPECT_EQ(home / "log/orvel.log", Log::FilePath());
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "below the home");
   unsetenv("ORVEL_HOME");
   EXPECT_EQ("", Log::FilePath());
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "nowhere");
   EXPECT_EQ(prefix(1) + "below the home\n", readFile(home / "log/orvel.log"));
-  if (saved) setenv("ORVEL_HOME", savedHome.c_str(), 1);
 }
 
 TEST_F(LogTest, LongTextIsCutAndEmbeddedLineEndsStayOnOneLine) {

@@ -26,21 +26,10 @@ namespace {
 class PasswordCipherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* home = std::getenv("ORVEL_HOME");
-    m_hadHome = home != nullptr;
-    if (home) m_savedHome = home;
     ASSERT_EQ(::mkdir((m_home / "config").c_str(), 0755), 0);
-    setenv("ORVEL_HOME", m_home.path().c_str(), 1);
     ORVEL::Log::Configure((m_home / "log").c_str(), ORVEL::ORVEL_LOG_DETAIL, 0, 0);
   }
-  void TearDown() override {
-    ORVEL::Log::Configure(nullptr, -1);
-    if (m_hadHome) {
-      setenv("ORVEL_HOME", m_savedHome.c_str(), 1);
-    } else {
-      unsetenv("ORVEL_HOME");
-    }
-  }
+  void TearDown() override { ORVEL::Log::Configure(nullptr, -1); }
 
   // Deciphers stored in a buffer of the callers' size; the guard after it must stay untouched.
   std::string decipher(const std::string& stored, bool* ok = nullptr) {
@@ -67,8 +56,7 @@ class PasswordCipherTest : public ::testing::Test {
   std::string keyPath() const { return m_home / "config/orvel.key"; }
 
   OrvelTest::TempDir m_home;
-  bool m_hadHome = false;
-  std::string m_savedHome;
+  OrvelTest::ScopedEnvironment m_inHome{"ORVEL_HOME", m_home.path().c_str()};
 };
 
 TEST_F(PasswordCipherTest, RoundTripsInPlaceWithAFreshNonceAndAPrivateKeyMadeOnce) {
