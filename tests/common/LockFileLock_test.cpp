@@ -67,6 +67,18 @@ TEST_F(LockFileLockTest, ObjectsOfOneProcessExcludeEachOtherSharedOnesCoexist) {
   EXPECT_FALSE(readerA.lock());
 }
 
+// flock() needs an open file, not write access. Root may write anything: the child gives up root.
+TEST_F(LockFileLockTest, ALockFileThisUserMayNotWriteIsLockedForReading) {
+  OrvelTest::writeFile(m_path, "");
+  ASSERT_EQ(0, ::chmod(m_path.c_str(), 0444));
+  ASSERT_EQ(0, ::chmod(m_dir.path().c_str(), 0755));
+  EXPECT_EQ(0, OrvelTest::runInChild([&] {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+    LockFileLock lock(m_path.c_str(), false, false);
+    return lock.lock() ? 0 : 1;
+  }));
+}
+
 TEST_F(LockFileLockTest, UnusablePathsFailWithoutCreatingAnything) {
   const std::string missingFolder = m_dir / "no-such-folder";
   const std::string inMissing = missingFolder + "/.kfdownload.lck";
