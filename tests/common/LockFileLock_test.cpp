@@ -73,10 +73,16 @@ TEST_F(LockFileLockTest, ALockFileThisUserMayNotWriteIsLockedForReading) {
   ASSERT_EQ(0, ::chmod(m_path.c_str(), 0444));
   ASSERT_EQ(0, ::chmod(m_dir.path().c_str(), 0755));
   EXPECT_EQ(0, OrvelTest::runInChild([&] {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
-    LockFileLock lock(m_path.c_str(), false, false);
-    return lock.lock() ? 0 : 1;
-  }));
+              if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+              LockFileLock lock(m_path.c_str(), false, false);
+              return lock.lock() ? 0 : 1;
+            }));
+  // A service runs without standard input: the lock file may get descriptor 0.
+  EXPECT_EQ(0, OrvelTest::runInChild([&] {
+              ::close(STDIN_FILENO);
+              LockFileLock lock((m_dir / "other.lck").c_str(), false, false);
+              return lock.lock() ? 0 : 1;
+            }));
 }
 
 TEST_F(LockFileLockTest, UnusablePathsFailWithoutCreatingAnything) {
@@ -117,11 +123,16 @@ TEST_F(LockFileLockTest, ChildHoldsTheLockUntilItIsKilledOrExits) {
   }
 }
 
-TEST_F(LockFileLockTest, WaitingLockerGetsTheLockWhenReleased) {
+// A signal that interrupts the wait (a service's timer, say) does not end it.
+TEST_F(LockFileLockTest, WaitingLockerGetsTheLockWhenReleasedThoughASignalInterruptsIt) {
   LockFileLock parent(m_path.c_str(), false, false);
   ASSERT_TRUE(parent.lock());
   Pipe acquired;
   pid_t child = OrvelTest::startChild([&] {
+    struct sigaction interrupting {};
+    interrupting.sa_handler = [](int) {};  // no SA_RESTART: flock() returns EINTR
+    ::sigaction(SIGALRM, &interrupting, nullptr);
+    ::ualarm(50000, 0);
     LockFileLock waiter(m_path.c_str(), true, false);
     if (!waiter.lock()) return 1;
     acquired.send();

@@ -101,6 +101,14 @@ TEST_F(LogTest, FolderBelowHomeIsCreatedAndNoHomeWritesNothing) {
   EXPECT_EQ(prefix(1) + "below the home\n", readFile(home / "log/orvel.log"));
 }
 
+TEST_F(LogTest, ALineThatCannotBeWrittenIsLostAndTheCallerGoesOn) {
+  ASSERT_EQ(0, ::symlink("/dev/full", (m_dir / Log::kFileName).c_str()));
+  Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "lost on a full disk");
+  ::unlink((m_dir / Log::kFileName).c_str());
+  Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "kept");
+  EXPECT_EQ(prefix(1) + "kept\n", logText());
+}
+
 TEST_F(LogTest, LongTextIsCutAndEmbeddedLineEndsStayOnOneLine) {
   const std::string longText(3 * Log::kMaxLineBytes, 'x');
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "%s", longText.c_str());

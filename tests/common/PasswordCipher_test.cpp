@@ -92,6 +92,18 @@ TEST_F(PasswordCipherTest, RoundTripsInPlaceWithAFreshNonceAndAPrivateKeyMadeOnc
   EXPECT_EQ(configFiles, (std::set<std::string>{".", "..", "orvel.key"})) << "no temporary left";
 }
 
+TEST_F(PasswordCipherTest, ReadingTheKeyLeavesNoFileOpen) {
+  const std::string stored = encipher("pw");
+  auto openFiles = [] {
+    std::size_t count = 0;
+    for (ORVEL::DirectoryReaderA fds("/proc/self/fd"); fds.GetNextEntry();) ++count;
+    return count;
+  };
+  const std::size_t before = openFiles();
+  for (int i = 0; i < 20; ++i) EXPECT_EQ("pw", decipher(stored));
+  EXPECT_EQ(before, openFiles());
+}
+
 TEST_F(PasswordCipherTest, ProcessesStartingAtOnceAgreeOnOneKey) {
   constexpr int kProcesses = 6;
   std::vector<pid_t> children;
