@@ -227,6 +227,15 @@ TEST_P(DbClassesTest, ScriptFileHasEveryStatementForTheDialect) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, DbClassesTest, ORVEL_DB_BACKENDS);
 
+TEST(DbCreation, CreatesTheTablesOnceAndSaysWhyNot) {
+  ProductHome home(Backend::kSqlite, false);
+  std::string error = "stale";
+  EXPECT_EQ(0, ORVEL::createCentralDatabase(home.setting(), home.path().c_str(), error));
+  EXPECT_EQ("", error);
+  EXPECT_EQ(-1, ORVEL::createCentralDatabase(home.setting(), nullptr, error));
+  EXPECT_EQ("no product home or no backend", error);
+}
+
 TEST(DbConnection, MissingBrokenAndUnreachableDatabasesDoNotConnect) {
   OrvelTest::TempDir dir;
   QxDBConnection conn;
