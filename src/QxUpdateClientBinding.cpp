@@ -16,62 +16,12 @@
 #include "OrvelPlatform/NamedMutex.h"
 #include "OrvelPlatform/Path.h"
 #include "QxUpdateClientBindingInternal.h"
+#include "QxUpdateClientEntryPoints.h"
 
 namespace ORVEL {
 namespace clientbinding {
 
 namespace {
-
-// The entry points in binding order; the second column says whether a library without it is
-// refused. The order is the index into the pointer table.
-// clang-format off
-#define ORVEL_QXU_ENTRY_POINTS(X) \
-  X(QxuGetVersion, true) \
-  X(QxuUpdate, true) \
-  X(QxuDuplicate, true) \
-  X(QxuRollback, true) \
-  X(QxuIsRollbackable, true) \
-  X(QxuGetErrorString, true) \
-  X(QxuSetProperty, true) \
-  X(QxuGetConfig, true) \
-  X(QxuSetConfig, true) \
-  X(QxuGetRollbackInfo, true) \
-  X(QxuGetServer, true) \
-  X(QxuMakeVersionString, true) \
-  X(QxuMakeVersion, true) \
-  X(QxuClearCache, true) \
-  X(QxuGetPatternVer, true) \
-  X(QxuGetEngineVer, true) \
-  X(QxuGetPatternVerEx, true) \
-  X(QxuGetEngineVerEx, true) \
-  X(CreateServerIni, true) \
-  X(QxuGetPatchInfo, true) \
-  X(SetImpersonateHandle, true) \
-  X(QxuCreateContext, true) \
-  X(QxuReleaseContext, true) \
-  X(QxuMakeVersionBuildString, true) \
-  X(QxuMakeVersionBuild, true) \
-  X(QxuUpdateEx, true) \
-  X(QxuGetRollbackInfoEx, true) \
-  X(QxuRollbackEx, true) \
-  X(QxuGetPatchInfoEx, true) \
-  X(QxuSetPropertyEx, true) \
-  X(QxuGetPropertyEx, true) \
-  X(QxuAddTrusted, true) \
-  X(QxuDelTrusted, true) \
-  X(QxuEnumTrustedInfo, true) \
-  X(QxuDmpTrusted, true) \
-  X(QxuClearCacheEx, false) \
-  X(QxuGetLastError, true) \
-  X(QxuDuplicateEx, true) \
-  X(QxuGetUpdateInfo, true) \
-  X(QxuGetServerInfo, true) \
-  X(QxuMakeZiranPtnVersion, true) \
-  X(QxuMakeZiranPtnVersionString, true) \
-  X(QxuReloadSetting, true) \
-  X(QxuGetIncrementalInfo, true) \
-  X(QxuUnpublished, true)
-// clang-format on
 
 enum EntryIndex : int {
 #define ORVEL_QXU_INDEX(name, required) k##name,

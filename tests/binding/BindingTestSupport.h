@@ -59,32 +59,7 @@ class CurrentFolder {
   std::filesystem::path m_previous;
 };
 
-// Sets (or, with null, removes) an environment variable for one scope.
-class EnvironmentVariable {
- public:
-  EnvironmentVariable(const char* name, const char* value) : m_name(name) {
-    const char* previous = getenv(name);
-    m_hadValue = previous != nullptr;
-    if (previous) m_previous = previous;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~EnvironmentVariable() {
-    if (m_hadValue)
-      setenv(m_name.c_str(), m_previous.c_str(), 1);
-    else
-      unsetenv(m_name.c_str());
-  }
-  EnvironmentVariable(const EnvironmentVariable&) = delete;
-  EnvironmentVariable& operator=(const EnvironmentVariable&) = delete;
-
- private:
-  std::string m_name;
-  std::string m_previous;
-  bool m_hadValue = false;
-};
+using EnvironmentVariable = OrvelTest::ScopedEnvironment;
 
 class ClientBindingTest : public ::testing::Test {
  protected:

@@ -6,42 +6,50 @@
 
 namespace {
 
+struct Recorded {
+  std::vector<std::string> calls;
+  std::string lastVariant;
+  int loads = 0, unloads = 0, unloadsDuringCall = 0, running = 0, mostAtOnce = 0;
+};
+
 std::mutex g_lock;
-std::vector<std::string> g_calls;
-std::string g_lastVariant;
-int g_loads = 0;
-int g_unloads = 0;
-int g_unloadsDuringCall = 0;
-int g_running = 0;
-int g_mostAtOnce = 0;
+Recorded g_recorded;
 std::atomic<unsigned> g_delayMicroseconds{0};
+
+// Runs change on the record under the lock and returns what it returns.
+template <typename Change>
+auto locked(Change change) {
+  std::lock_guard<std::mutex> guard(g_lock);
+  return change(g_recorded);
+}
 
 }  // namespace
 
 extern "C" {
 
 void orvelProbeLoaded(const char* variant) {
-  std::lock_guard<std::mutex> guard(g_lock);
-  ++g_loads;
-  g_lastVariant = variant ? variant : "";
+  locked([variant](Recorded& r) {
+    ++r.loads;
+    r.lastVariant = variant ? variant : "";
+  });
 }
 
 void orvelProbeUnloaded(void) {
-  std::lock_guard<std::mutex> guard(g_lock);
-  ++g_unloads;
-  if (g_running > 0) ++g_unloadsDuringCall;
+  locked([](Recorded& r) {
+    ++r.unloads;
+    if (r.running > 0) ++r.unloadsDuringCall;
+  });
 }
 
 void orvelProbeEnter(const char* call) {
-  std::lock_guard<std::mutex> guard(g_lock);
-  g_calls.emplace_back(call ? call : "");
-  ++g_running;
-  g_mostAtOnce = std::max(g_mostAtOnce, g_running);
+  locked([call](Recorded& r) {
+    r.calls.emplace_back(call ? call : "");
+    r.mostAtOnce = std::max(r.mostAtOnce, ++r.running);
+  });
 }
 
 void orvelProbeLeave(void) {
-  std::lock_guard<std::mutex> guard(g_lock);
-  --g_running;
+  locked([](Recorded& r) { --r.running; });
 }
 
 unsigned orvelProbeCallDelayMicroseconds(void) { return g_delayMicroseconds.load(); }
@@ -51,43 +59,28 @@ unsigned orvelProbeCallDelayMicroseconds(void) { return g_delayMicroseconds.load
 namespace OrvelProbe {
 
 void reset() {
-  std::lock_guard<std::mutex> guard(g_lock);
-  g_calls.clear();
-  g_lastVariant.clear();
-  g_loads = g_unloads = g_unloadsDuringCall = g_running = g_mostAtOnce = 0;
+  locked([](Recorded& r) { r = Recorded{}; });
   g_delayMicroseconds = 0;
 }
 
 std::vector<std::string> calls() {
-  std::lock_guard<std::mutex> guard(g_lock);
-  return g_calls;
+  return locked([](Recorded& r) { return r.calls; });
 }
-
 int loads() {
-  std::lock_guard<std::mutex> guard(g_lock);
-  return g_loads;
+  return locked([](Recorded& r) { return r.loads; });
 }
-
 int unloads() {
-  std::lock_guard<std::mutex> guard(g_lock);
-  return g_unloads;
+  return locked([](Recorded& r) { return r.unloads; });
 }
-
 std::string lastVariant() {
-  std::lock_guard<std::mutex> guard(g_lock);
-  return g_lastVariant;
+  return locked([](Recorded& r) { return r.lastVariant; });
 }
-
 int unloadsDuringCall() {
-  std::lock_guard<std::mutex> guard(g_lock);
-  return g_unloadsDuringCall;
+  return locked([](Recorded& r) { return r.unloadsDuringCall; });
 }
-
 int mostCallsAtOnce() {
-  std::lock_guard<std::mutex> guard(g_lock);
-  return g_mostAtOnce;
+  return locked([](Recorded& r) { return r.mostAtOnce; });
 }
-
 void setCallDelayMicroseconds(unsigned microseconds) { g_delayMicroseconds = microseconds; }
 
 }  // namespace OrvelProbe

@@ -1,7 +1,4 @@
-// The loader's path rules: joining, resolving, the lock name, and folders near the 1024-byte limit.
-#include <unistd.h>
-
-#include <cstdio>
+// The loader's path rules: joining, resolving, and folders near the 1024-byte limit.
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -11,12 +8,6 @@
 using namespace BindingTest;
 
 namespace {
-
-std::string join(const char* folder, const char* name = "QxUpdate.dll") {
-  char out[cb::kPathCapacity];
-  EXPECT_TRUE(cb::joinPath(folder, name, out, sizeof out)) << folder;
-  return out;
-}
 
 // Makes a folder below base whose resolved path is exactly `length` bytes long.
 std::string folderOfLength(const std::string& base, std::size_t length) {
@@ -55,26 +46,24 @@ using LongFolderTest = ClientBindingTest;
 
 }  // namespace
 
-TEST(LoaderPaths, JoinsLocalFoldersWithOneBackslash) {
-  EXPECT_EQ("C:\\Orvel\\bin\\QxUpdate.dll", join("C:\\Orvel\\bin"));
-  EXPECT_EQ("C:\\Orvel\\bin\\QxUpdate.dll", join("C:\\Orvel\\bin\\"));
-  EXPECT_EQ("C:\\Orvel\\bin\\QxUpdate.dll", join("C:/Orvel/bin/"));
-  EXPECT_EQ("\\opt\\orvel\\bin\\QxUpdate.dll", join("/opt/orvel/bin"));
-  EXPECT_EQ("\\QxUpdate.dll", join("/"));
-  EXPECT_EQ("\\\\server\\share\\bin\\QxUpdate.dll", join("\\\\server\\share/bin"));
-  // The name's own separators follow the folder's choice too.
-  EXPECT_EQ("\\opt\\a\\b.dll", join("/opt", "a/b.dll"));
-}
-
-TEST(LoaderPaths, JoinsUrlsWithOneSlash) {
-  EXPECT_EQ("http://feed.example/bin/QxUpdate.dll", join("http://feed.example/bin"));
-  EXPECT_EQ("https://feed.example/bin/QxUpdate.dll", join("https://feed.example\\bin\\"));
-  EXPECT_EQ("ftp://feed.example/QxUpdate.dll", join("ftp://feed.example/"));
-  // Only those three schemes choose "/".
-  EXPECT_EQ("file:\\\\\\feed\\QxUpdate.dll", join("file:///feed"));
-}
-
-TEST(LoaderPaths, RefusesAJoinThatWouldBeCut) {
+TEST(LoaderPaths, JoinsWithOneSeparatorChosenByTheFolderAndNeverCuts) {
+  const char* const joins[][3] = {
+      {"C:\\Orvel\\bin", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
+      {"C:\\Orvel\\bin\\", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
+      {"C:/Orvel/bin/", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
+      {"/", "QxUpdate.dll", "\\QxUpdate.dll"},
+      {"\\\\server\\share/bin", "QxUpdate.dll", "\\\\server\\share\\bin\\QxUpdate.dll"},
+      {"/opt", "a/b.dll", "\\opt\\a\\b.dll"},  // the name's separators follow the folder's
+      {"http://feed.example/bin", "QxUpdate.dll", "http://feed.example/bin/QxUpdate.dll"},
+      {"https://feed.example\\bin\\", "QxUpdate.dll", "https://feed.example/bin/QxUpdate.dll"},
+      {"ftp://feed.example/", "QxUpdate.dll", "ftp://feed.example/QxUpdate.dll"},
+      {"file:///feed", "QxUpdate.dll",
+       "file:\\\\\\feed\\QxUpdate.dll"}};  // only those three choose "/"
+  for (const auto& join : joins) {
+    char out[cb::kPathCapacity];
+    EXPECT_TRUE(cb::joinPath(join[0], join[1], out, sizeof out)) << join[0];
+    EXPECT_STREQ(join[2], out);
+  }
   char out[16] = "previous";
   EXPECT_FALSE(cb::joinPath("/opt/orvel", "QxUpdate.dll", out, sizeof out));
   EXPECT_STREQ("", out);
@@ -108,14 +97,6 @@ TEST(LoaderPaths, ResolvesExistingFoldersOnly) {
   EXPECT_FALSE(cb::resolveFolder(nullptr, out, sizeof out));
   char tiny[4];
   EXPECT_FALSE(cb::resolveFolder((dir / "a/b").c_str(), tiny, sizeof tiny));
-}
-
-TEST(LoaderPaths, TheLoaderLockIsNamedForThisProcess) {
-  char name[64];
-  cb::loaderLockName(name, sizeof name);
-  char expected[64];
-  std::snprintf(expected, sizeof expected, "QX_KF_///LOADER_%x", static_cast<unsigned>(getpid()));
-  EXPECT_STREQ(expected, name);
 }
 
 TEST_F(LongFolderTest, AFolderWhoseLibraryPathJustFitsLoads) {

@@ -19,60 +19,54 @@ using QxUpdateInitTest = ClientBindingTest;
 
 TEST_F(QxUpdateInitTest, HoldsTheClientOfTheHomeBinFolderForItsLifetime) {
   const std::string bin = clientFolder("full", "home/bin");
-  EnvironmentVariable home("ORVEL_HOME", (m_dir / "home").c_str());
-  CaptureStdout();
-  {
-    QxUpdateInit init;
-    EXPECT_TRUE(init.ok());
-    EXPECT_TRUE(cb::clientLoaded());
-    EXPECT_EQ(1u, cb::referenceCount());
-    EXPECT_EQ((std::vector<std::string>{setProperty("KiteFeedLib_FromLoader", bin),
-                                        setProperty("KiteFeedPath_FromLoader", bin)}),
-              OrvelProbe::calls());
-    // Counted calls share its reference instead of loading again.
-    EXPECT_EQ(1014, ORVEL::QxuClearCache());
-    EXPECT_EQ(1, OrvelProbe::loads());
-  }
-  EXPECT_EQ("", GetCapturedStdout());
-  EXPECT_FALSE(cb::clientLoaded());
-  EXPECT_EQ(1, OrvelProbe::unloads());
-}
-
-TEST_F(QxUpdateInitTest, TakesAHomeWrittenTheWindowsWay) {
-  clientFolder("full", "home/bin");
-  EnvironmentVariable home("ORVEL_HOME", (windowsStyle(m_dir / "home") + "\\").c_str());
-  QxUpdateInit init;
-  EXPECT_TRUE(init.ok());
-  EXPECT_TRUE(cb::clientLoaded());
-}
-
-TEST_F(QxUpdateInitTest, WithoutOrvelHomeItSaysSoAndLoadsNothing) {
-  for (const char* value : {static_cast<const char*>(nullptr), ""}) {
-    EnvironmentVariable home("ORVEL_HOME", value);
+  for (const std::string& written : {m_dir / "home", windowsStyle(m_dir / "home") + "\\"}) {
+    EnvironmentVariable home("ORVEL_HOME", written.c_str());
+    OrvelProbe::reset();
     CaptureStdout();
     {
       QxUpdateInit init;
-      EXPECT_FALSE(init.ok());
-      EXPECT_FALSE(cb::clientLoaded());
+      EXPECT_TRUE(init.ok());
+      EXPECT_EQ(1u, cb::referenceCount());
+      EXPECT_EQ((std::vector<std::string>{setProperty("KiteFeedLib_FromLoader", bin),
+                                          setProperty("KiteFeedPath_FromLoader", bin)}),
+                OrvelProbe::calls());
+      // Counted calls share its reference instead of loading again.
+      EXPECT_EQ(1014, ORVEL::QxuClearCache());
+      EXPECT_EQ(1, OrvelProbe::loads());
     }
-    EXPECT_EQ("Unable to get ORVEL_HOME", GetCapturedStdout());
+    EXPECT_EQ("", GetCapturedStdout());
+    EXPECT_FALSE(cb::clientLoaded());
+    EXPECT_EQ(1, OrvelProbe::unloads());
   }
-  EXPECT_EQ(0ul, loadsSinceSetUp());
 }
 
-TEST_F(QxUpdateInitTest, AHomeWithoutAUsableClientGivesLoadKFFailed) {
+TEST_F(QxUpdateInitTest, AHomeWithoutAUsableClientSaysSoAndReleasesNothingOfAnother) {
   std::filesystem::create_directories(m_dir / "empty/bin");
   clientFolder("refuses_path", "refusing/bin");
-  for (const char* folder : {"missing", "empty", "refusing"}) {
-    EnvironmentVariable home("ORVEL_HOME", (m_dir / folder).c_str());
+  clientFolder("full", "home/bin");
+  // Whether another holds the client: a missing home fails either way, a home without a usable
+  // client only while nobody holds one.
+  auto expectFailure = [this](const char* folder, const char* said) {
+    const std::string path = folder && *folder ? m_dir / folder : "";
+    EnvironmentVariable home("ORVEL_HOME", folder ? path.c_str() : nullptr);
     CaptureStdout();
     {
       QxUpdateInit init;
-      EXPECT_FALSE(init.ok()) << folder;
-      EXPECT_FALSE(cb::clientLoaded());
+      EXPECT_FALSE(init.ok()) << (folder ? folder : "(unset)");
     }
-    EXPECT_EQ("Load KF failed\n", GetCapturedStdout()) << folder;
-  }
+    EXPECT_EQ(said, GetCapturedStdout()) << (folder ? folder : "(unset)");
+  };
+  for (const char* folder : {"missing", "empty", "refusing"})
+    expectFailure(folder, "Load KF failed\n");
+  OrvelProbe::reset();
+  EnvironmentVariable home("ORVEL_HOME", (m_dir / "home").c_str());
+  QxUpdateInit holder;
+  ASSERT_TRUE(holder.ok());
+  expectFailure(nullptr, "Unable to get ORVEL_HOME");
+  expectFailure("", "Unable to get ORVEL_HOME");
+  expectFailure("missing", "Load KF failed\n");
+  EXPECT_EQ(1u, cb::referenceCount()) << "the holder's reference survived them all";
+  EXPECT_EQ(0, OrvelProbe::unloads());
 }
 
 TEST_F(QxUpdateInitTest, InitAddsAReferenceAndTheDestructorGivesEveryOneBack) {
@@ -87,7 +81,6 @@ TEST_F(QxUpdateInitTest, InitAddsAReferenceAndTheDestructorGivesEveryOneBack) {
     std::filesystem::create_directories(m_dir / "other/bin");
     EXPECT_TRUE(init.Init(m_dir / "other"));
     EXPECT_EQ(3u, cb::referenceCount());
-
     CaptureStdout();
     EXPECT_FALSE(init.Init(m_dir / "missing"));
     EXPECT_EQ("Load KF Library failed\n", GetCapturedStdout());
@@ -97,41 +90,4 @@ TEST_F(QxUpdateInitTest, InitAddsAReferenceAndTheDestructorGivesEveryOneBack) {
   EXPECT_FALSE(cb::clientLoaded());
   EXPECT_EQ(0u, cb::referenceCount());
   EXPECT_EQ(1, OrvelProbe::loads());
-}
-
-TEST_F(QxUpdateInitTest, InitWorksWithoutOrvelHomeButLeavesOkAsItWas) {
-  const std::string bin = clientFolder("full", "home/bin");
-  EnvironmentVariable home("ORVEL_HOME", nullptr);
-  CaptureStdout();
-  QxUpdateInit init;
-  EXPECT_EQ("Unable to get ORVEL_HOME", GetCapturedStdout());
-  CaptureStdout();
-  EXPECT_TRUE(init.Init(windowsStyle(m_dir / "home")));
-  EXPECT_EQ("", GetCapturedStdout());
-  EXPECT_FALSE(init.ok());
-  EXPECT_EQ(1u, cb::referenceCount());
-  EXPECT_EQ(setProperty("KiteFeedPath_FromLoader", bin), OrvelProbe::calls().back());
-}
-
-TEST_F(QxUpdateInitTest, AnObjectThatLoadedNothingReleasesNothing) {
-  clientFolder("full", "home/bin");
-  EnvironmentVariable home("ORVEL_HOME", (m_dir / "home").c_str());
-  QxUpdateInit holder;
-  ASSERT_TRUE(holder.ok());
-  {
-    EnvironmentVariable noHome("ORVEL_HOME", nullptr);
-    CaptureStdout();
-    { QxUpdateInit failed; }
-    EXPECT_EQ("Unable to get ORVEL_HOME", GetCapturedStdout());
-  }
-  {
-    EnvironmentVariable badHome("ORVEL_HOME", (m_dir / "missing").c_str());
-    CaptureStdout();
-    { QxUpdateInit failed; }
-    EXPECT_EQ("Load KF failed\n", GetCapturedStdout());
-  }
-  // The holder's reference survived both.
-  EXPECT_TRUE(cb::clientLoaded());
-  EXPECT_EQ(1u, cb::referenceCount());
-  EXPECT_EQ(0, OrvelProbe::unloads());
 }

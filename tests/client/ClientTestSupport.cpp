@@ -163,6 +163,13 @@ void ClientFixture::TearDown() {
   m_clock.reset();
 }
 
+void ClientFixture::expectFailure(int code, unsigned detail, const std::string& textPart) const {
+  const QxuErrorInfo error = m_context->lastError();
+  EXPECT_EQ(static_cast<unsigned>(code), error.uiResult);
+  EXPECT_EQ(detail, error.uiDetail);
+  EXPECT_NE(std::string::npos, std::string(error.szText).find(textPart)) << error.szText;
+}
+
 void ClientFixture::trust(const TestFeed& feed) {
   ASSERT_EQ(QXU_OK, QxuAddTrusted(feed.publicKeyHex().c_str()));
 }

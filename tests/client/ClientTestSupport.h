@@ -110,6 +110,9 @@ class ClientFixture : public ::testing::Test {
              unsigned option = QXU_OPTION_DEFAULT);
   int update(std::vector<tag_ItemInfo>& items, const SourceInfo& src, unsigned option);
 
+  // The context's last error: its code, detail and a part of its text.
+  void expectFailure(int code, unsigned detail, const std::string& textPart) const;
+
   std::string dest(const std::string& name) const { return m_dest / name; }
   // The names in the destination folder, sorted.
   std::vector<std::string> destFiles() const { return listFolder(m_dest.path()); }

@@ -1,13 +1,8 @@
-// The feed format shared by client and publisher: versions, names, the signed
-// envelope, the JSON body, digests, signatures and deltas.
+// The feed format shared by client and publisher: versions, names and what the JSON body may not
+// hold. The envelope, digests, signatures and deltas show in the client's own tests.
 #include "feed/FeedFormat.h"
 
 #include <gtest/gtest.h>
-
-#include "ClientTestSupport.h"
-#include "feed/FeedCrypto.h"
-#include "feed/FeedDelta.h"
-#include "feed/FeedSigner.h"
 
 using namespace KiteFeed;
 
@@ -63,62 +58,26 @@ TEST(FeedVersions, TextsAreStrictAndOrderedWordByWord) {
   EXPECT_TRUE((Version{8, 650, 9999} < Version{8, 700, 0}));
   EXPECT_TRUE((Version{8, 700, 1} < Version{8, 700, 2}));
   EXPECT_FALSE((Version{9, 0, 0} < Version{8, 999, 999}));
+  EXPECT_FALSE((Version{8, 700, 2} < Version{8, 700, 2}));
 }
 
 TEST(FeedNames, PlainNamesAndFeedPaths) {
   for (const char* ok : {"ksv$pat.763", "ksv$pat.  5", "cldx$agt.005", "qx015000.rul"})
     EXPECT_TRUE(isPlainFileName(ok)) << ok;
-  for (const char* bad : {"", ".", "..", "a/b", "a\\b", "tab\tname"})
+  for (const std::string& bad : std::initializer_list<std::string>{
+           "", ".", "..", "a/b", "a\\b", "tab\tname", std::string(256, 'a')})
     EXPECT_FALSE(isPlainFileName(bad)) << bad;
-  EXPECT_FALSE(isPlainFileName(std::string(256, 'a')));
   EXPECT_TRUE(isFeedPath("files/abc-1.2_3"));
   for (const char* bad :
        {"", "/etc/passwd", "files/../x", "files//x", "files/./x", "a b", "files/x/", "http://x"})
     EXPECT_FALSE(isFeedPath(bad)) << bad;
 }
 
-TEST(FeedEnvelope, RoundTripAndStrictHeader) {
-  Envelope e;
-  e.keyId = std::string(64, 'f');
-  e.signature = std::string(64, '\x01');
-  e.body = "{\"x\":1}\n";
-  const std::string bytes = writeEnvelope(e);
-  EXPECT_EQ(0u, bytes.find("KITEFEED-INDEX 1\nkey ffff"));
-  Envelope back;
-  std::string why;
-  ASSERT_TRUE(parseEnvelope(bytes, &back, &why)) << why;
-  EXPECT_EQ(e.keyId, back.keyId);
-  EXPECT_EQ(e.signature, back.signature);
-  EXPECT_EQ(e.body, back.body);
-
-  EXPECT_FALSE(parseEnvelope("KITEFEED-INDEX 2\n", &back, &why));
-  EXPECT_FALSE(parseEnvelope("KITEFEED-INDEX 1\nkey abc\n", &back, &why));
-  EXPECT_EQ("the index has no valid \"key\" line", why);
-  std::string noBlank = bytes;
-  noBlank.erase(noBlank.find("\n\n"), 1);
-  EXPECT_FALSE(parseEnvelope(noBlank, &back, &why));
-  EXPECT_EQ("the index header does not end with an empty line", why);
-}
-
-TEST(FeedBody, RoundTripKeepsEveryField) {
-  Body back;
-  std::string why;
-  ASSERT_TRUE(parseBody(writeBody(sampleBody()), &back, &why)) << why;
-  EXPECT_EQ(42u, back.serial);
-  EXPECT_EQ(1700003600, back.expires);
-  ASSERT_EQ(1u, back.entries.size());
-  const Entry& e = back.entries[0];
-  EXPECT_EQ(0x20000u, e.id);
-  EXPECT_EQ(5u, e.languages);
-  EXPECT_EQ((Version{8, 700, 1004}), e.version);
-  ASSERT_EQ(1u, e.files[0].deltas.size());
-  EXPECT_EQ((Version{8, 650, 1000}), e.files[0].deltas[0].from);
-  EXPECT_EQ(9u, e.files[0].deltas[0].baseSize);
-}
-
 TEST(FeedBody, MalformedBodiesAreRefusedWithAReason) {
   Body back;
   std::string why;
+  ASSERT_TRUE(parseBody(writeBody(sampleBody()), &back, &why)) << why;
+  EXPECT_EQ((Version{8, 650, 1000}), back.entries.at(0).files.at(0).deltas.at(0).from);
   EXPECT_FALSE(parseBody("{", &back, &why));
   EXPECT_EQ(0u, why.find("the index body is not valid JSON"));
   EXPECT_FALSE(parseBody(bodyWith("\"format\": 1", "\"format\": 2"), &back, &why));
@@ -132,55 +91,6 @@ TEST(FeedBody, MalformedBodiesAreRefusedWithAReason) {
   EXPECT_FALSE(parseBody(bodyWith("\"serial\": 42", "\"serial\": \"42\""), &back, &why));
   EXPECT_FALSE(parseBody(bodyWith(std::string(64, 'c'), std::string(63, 'c')), &back, &why));
   EXPECT_FALSE(parseBody(bodyWith("\"files\": [", "\"files\": [], \"x\": ["), &back, &why));
-}
-
-TEST(FeedCrypto, DigestsAndSignatures) {
-  EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", sha256Hex("abc"));
-  std::string pem, hex, signature, publicKey;
-  ASSERT_TRUE(generateKeyPair(&pem, &hex));
-  EXPECT_TRUE(isHexOfLength(hex, 64));
-  ASSERT_TRUE(signMessage(pem, "message", &signature, &publicKey));
-  EXPECT_EQ(hex, toHex(publicKey.data(), publicKey.size()));
-  EXPECT_TRUE(ed25519Verify(publicKey, "message", signature));
-  EXPECT_FALSE(ed25519Verify(publicKey, "messagE", signature));
-  signature[0] ^= 1;
-  EXPECT_FALSE(ed25519Verify(publicKey, "message", signature));
-  EXPECT_FALSE(ed25519Verify("short", "message", signature));
-  EXPECT_FALSE(signMessage("not a key", "m", &signature, &publicKey));
-}
-
-std::string applyDelta(const std::string& base, const std::string& delta, bool* ok) {
-  std::string out, why;
-  DeltaDecoder decoder(base.data(), base.size(),
-                       [&out](const char* p, std::size_t n) { out.append(p, n); });
-  // Feed in small pieces, as a network would.
-  *ok = true;
-  for (std::size_t i = 0; i < delta.size() && *ok; i += 1000)
-    *ok = decoder.feed(delta.data() + i, std::min<std::size_t>(1000, delta.size() - i), &why);
-  *ok = *ok && decoder.finished();
-  return out;
-}
-
-TEST(FeedDeltas, ADeltaCarriesOnlyTheChangesAndNeedsItsBase) {
-  const std::string base = ClientTest::randomBytes(1 << 20, 11);
-  std::string target = base;
-  for (std::size_t i = 0; i < target.size(); i += 65536) target[i] ^= 0x77;
-  std::string delta, why;
-  ASSERT_TRUE(makeDelta(base, target, 3, &delta, &why)) << why;
-  EXPECT_LT(delta.size(), target.size() / 50);
-  bool ok = false;
-  EXPECT_EQ(target, applyDelta(base, delta, &ok));
-  EXPECT_TRUE(ok);
-
-  std::string otherBase = base;
-  otherBase[100] ^= 1;
-  const std::string wrong = applyDelta(otherBase, delta, &ok);
-  EXPECT_FALSE(ok && wrong == target) << "a wrong base never gives the target";
-
-  applyDelta(base, delta.substr(0, delta.size() / 2), &ok);
-  EXPECT_FALSE(ok) << "half a frame is not finished";
-  applyDelta(base, delta + "x", &ok);
-  EXPECT_FALSE(ok) << "bytes after the frame";
 }
 
 }  // namespace

@@ -48,53 +48,46 @@ class ConfigFileOnDiskTest : public ::testing::Test {
   std::string m_path = m_dir / "orvel.ini";
 };
 
-TEST_F(ConfigFileOnDiskTest, ReadsValuesExactlyAsWritten) {
+TEST_F(ConfigFileOnDiskTest, ReadsValuesExactlyAsWrittenWhateverSurroundsThem) {
   writeFile(m_path,
-            "\xEF\xBB\xBF[general]\r\n"
-            "early = before\r\n"
-            "[update]\r\n"
-            "virus_pattern_version = 1.234.00 \r\n"
-            "  url =  http://host/p?a=b&c=d  \r\n"
-            "# hash = comment\r\n"
-            "; semi = comment\r\n"
-            "no equals sign here\r\n"
-            "Case=upper\r\n"
-            "case=lower\r\n"
-            "empty=\r\n"
-            "[ spaced ]\r\n"
-            "k=v\r\n"
-            "[last]\n"
-            "final=no line end");
+            "\xEF\xBB\xBF[general]\r\nearly = before\r\n[update]\r\n"
+            "virus_pattern_version = 1.234.00 \r\n  url =  http://host/p?a=b&c=d  \r\n"
+            "# hash = comment\r\n; semi = comment\r\nno equals sign here\r\nCase=upper\r\n"
+            "case=lower\r\nempty=\r\n[ spaced ]\r\nk=v\r\n[last]\nfinal=no line end");
   ConfigFileOnDisk file(m_path.c_str());
   EXPECT_TRUE(file.m_readable);
-  EXPECT_EQ(valueOf(file, "general", "early"), "before");
-  EXPECT_EQ(valueOf(file, "update", "virus_pattern_version"), "1.234.00");
-  EXPECT_EQ(valueOf(file, "update", "url"), "http://host/p?a=b&c=d");
-  EXPECT_EQ(valueOf(file, "update", "Case"), "upper");
-  EXPECT_EQ(valueOf(file, "update", "case"), "lower");
-  EXPECT_EQ(valueOf(file, "update", "empty"), "");
-  EXPECT_EQ(valueOf(file, "spaced", "k"), "v");
-  EXPECT_EQ(valueOf(file, "last", "final"), "no line end");
-  for (const char* absent : {"CASE", "# hash", "; semi", "no equals sign here", "early", ""}) {
-    EXPECT_EQ(valueOf(file, "update", absent), "<not found>") << absent;
-  }
-  EXPECT_EQ(valueOf(file, "Update", "Case"), "<not found>");
-  EXPECT_EQ(valueOf(file, nullptr, "Case"), "<not found>");
-  EXPECT_EQ(valueOf(file, "update", nullptr), "<not found>");
-}
+  const char* const found[][3] = {{"general", "early", "before"},
+                                  {"update", "virus_pattern_version", "1.234.00"},
+                                  {"update", "url", "http://host/p?a=b&c=d"},
+                                  {"update", "Case", "upper"},
+                                  {"update", "case", "lower"},
+                                  {"update", "empty", ""},
+                                  {"spaced", "k", "v"},
+                                  {"last", "final", "no line end"},
+                                  {"update", "CASE", nullptr},
+                                  {"update", "# hash", nullptr},
+                                  {"update", "; semi", nullptr},
+                                  {"update", "no equals sign here", nullptr},
+                                  {"update", "early", nullptr},
+                                  {"update", "", nullptr},
+                                  {"Update", "Case", nullptr},
+                                  {nullptr, "Case", nullptr},
+                                  {"update", nullptr, nullptr}};
+  for (const auto& f : found) EXPECT_EQ(f[2] ? f[2] : "<not found>", valueOf(file, f[0], f[1]));
 
-TEST_F(ConfigFileOnDiskTest, GarbageDuplicatesAndKeysBeforeAnySection) {
   writeFile(m_path, std::string("lead=0\n\x00\xff\xfe[bin\x00", 14) + "ary]\n" +
                         "[sec]\nkey=first\nkey=second\n\x01\x02=\x03\n[sec]\nkey=third\n"
                         "later=x\n[unclosed\nafter=unclosed\n");
-  ConfigFileOnDisk file(m_path.c_str());
-  EXPECT_TRUE(file.m_readable);
-  EXPECT_EQ(valueOf(file, "", "lead"), "0");
-  EXPECT_EQ(valueOf(file, "sec", "key"), "first");
-  EXPECT_EQ(valueOf(file, "sec", "later"), "x");
-  EXPECT_EQ(valueOf(file, "sec", "after"), "unclosed");
-  EXPECT_EQ(valueOf(file, "sec", "\x01\x02"), "\x03");
+  const char* const garbage[][3] = {{"", "lead", "0"},
+                                    {"sec", "key", "first"},
+                                    {"sec", "later", "x"},
+                                    {"sec", "after", "unclosed"},
+                                    {"sec", "\x01\x02", "\x03"}};
+  ConfigFileOnDisk garbled(m_path.c_str());
+  for (const auto& g : garbage) EXPECT_EQ(g[2], valueOf(garbled, g[0], g[1])) << "(garbage)";
+}
 
+TEST_F(ConfigFileOnDiskTest, AChangeToNoiseIsAppendedWithTheFilesLineEnd) {
   std::mt19937 random(7);
   std::string noise;
   for (int i = 0; i < 8192; ++i) noise += static_cast<char>(random() % 256);
@@ -105,30 +98,14 @@ TEST_F(ConfigFileOnDiskTest, GarbageDuplicatesAndKeysBeforeAnySection) {
   EXPECT_EQ(valueOf(noisy, "update", "k"), "<not found>");
   ASSERT_TRUE(noisy.setparam("update", "k", "v"));
   EXPECT_EQ(valueOf(noisy, "update", "k"), "v");
-  std::size_t firstEnd = noise.find('\n');
-  std::string lineEnd = firstEnd > 0 && noise[firstEnd - 1] == '\r' ? "\r\n" : "\n";
+  const std::size_t firstEnd = noise.find('\n');
+  const std::string lineEnd = firstEnd > 0 && noise[firstEnd - 1] == '\r' ? "\r\n" : "\n";
   EXPECT_EQ(readFile(m_path), noise + "[update]" + lineEnd + "k=v" + lineEnd);
-}
-
-TEST_F(ConfigFileOnDiskTest, MissingFileIsCreatedByTheFirstChange) {
-  ConfigFileOnDisk file((m_dir.path() + "\\scanner.info").c_str());
-  EXPECT_FALSE(file.m_readable);
-  EXPECT_EQ(valueOf(file, "update", "virus_pattern_version"), "<not found>");
-  ASSERT_TRUE(file.setparam("update", "virus_pattern_version", "1.2"));
-  EXPECT_TRUE(file.m_readable);
-  EXPECT_EQ(readFile(m_dir / "scanner.info"), "[update]\nvirus_pattern_version=1.2\n");
-  EXPECT_EQ(modeOf(m_dir / "scanner.info"), 0644u);
 }
 
 TEST_F(ConfigFileOnDiskTest, ChangesTouchOneLineAndKeepEveryOtherByte) {
   const std::string original =
-      "; settings\r\n"
-      "[update]\r\n"
-      "a = 1 \r\n"
-      "b=2\r\n"
-      "\r\n"
-      "; about general\r\n"
-      "[general]\r\n"
+      "; settings\r\n[update]\r\na = 1 \r\nb=2\r\n\r\n; about general\r\n[general]\r\n"
       "locale=en_US\r\n";
   writeFile(m_path, original);
   ConfigFileOnDisk file(m_path.c_str());
@@ -137,18 +114,8 @@ TEST_F(ConfigFileOnDiskTest, ChangesTouchOneLineAndKeepEveryOtherByte) {
   ASSERT_TRUE(file.setparam("hqagent", "QXHQ_Server", "host"));
   ASSERT_TRUE(file.setparam("", "top", "t"));
   EXPECT_EQ(readFile(m_path),
-            "top=t\r\n"
-            "; settings\r\n"
-            "[update]\r\n"
-            "a = 10\r\n"
-            "b=2\r\n"
-            "c=x = y\r\n"
-            "\r\n"
-            "; about general\r\n"
-            "[general]\r\n"
-            "locale=en_US\r\n"
-            "[hqagent]\r\n"
-            "QXHQ_Server=host\r\n");
+            "top=t\r\n; settings\r\n[update]\r\na = 10\r\nb=2\r\nc=x = y\r\n\r\n; about general\r\n"
+            "[general]\r\nlocale=en_US\r\n[hqagent]\r\nQXHQ_Server=host\r\n");
   EXPECT_EQ(valueOf(file, "update", "c"), "x = y");
 }
 
@@ -168,18 +135,18 @@ TEST_F(ConfigFileOnDiskTest, FirstDuplicateIsChangedAndMissingLineEndIsAdded) {
   EXPECT_EQ(before.st_ino, after.st_ino) << "an unchanged value is not rewritten";
 }
 
-TEST_F(ConfigFileOnDiskTest, ReplacementKeepsModeAndLeavesNoTemporary) {
-  writeFile(m_path, "[update]\nk=1\n");
-  ASSERT_EQ(::chmod(m_path.c_str(), 0640), 0);
-  ConfigFileOnDisk file(m_path.c_str());
-  ASSERT_TRUE(file.setparam("update", "k", "2"));
-  EXPECT_EQ(modeOf(m_path), 0640u);
-  EXPECT_EQ(namesIn(m_dir.path()), std::set<std::string>{"orvel.ini"});
-}
+TEST_F(ConfigFileOnDiskTest, FilesAreCreatedOrReplacedWholeKeepingModeAndLinks) {
+  ConfigFileOnDisk created((m_dir.path() + "\\scanner.info").c_str());
+  EXPECT_FALSE(created.m_readable);
+  EXPECT_EQ(valueOf(created, "update", "virus_pattern_version"), "<not found>");
+  ASSERT_TRUE(created.setparam("update", "virus_pattern_version", "1.2"));
+  EXPECT_TRUE(created.m_readable);
+  EXPECT_EQ(readFile(m_dir / "scanner.info"), "[update]\nvirus_pattern_version=1.2\n");
+  EXPECT_EQ(modeOf(m_dir / "scanner.info"), 0644u);
 
-TEST_F(ConfigFileOnDiskTest, FollowsALinkAndKeepsIt) {
   ASSERT_EQ(::mkdir((m_dir / "real").c_str(), 0755), 0);
   writeFile(m_dir / "real/orvel.ini", "[update]\nk=1\n");
+  ASSERT_EQ(::chmod((m_dir / "real/orvel.ini").c_str(), 0640), 0);
   ASSERT_EQ(::symlink("real/orvel.ini", m_path.c_str()), 0);
   ConfigFileOnDisk file(m_path.c_str());
   ASSERT_TRUE(file.setparam("update", "k", "2"));
@@ -187,34 +154,23 @@ TEST_F(ConfigFileOnDiskTest, FollowsALinkAndKeepsIt) {
   ASSERT_EQ(::lstat(m_path.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(readFile(m_dir / "real/orvel.ini"), "[update]\nk=2\n");
+  EXPECT_EQ(modeOf(m_dir / "real/orvel.ini"), 0640u);
+  EXPECT_EQ(namesIn(m_dir / "real"), std::set<std::string>{"orvel.ini"}) << "no temporary left";
 }
 
 TEST_F(ConfigFileOnDiskTest, RefusedChangesLeaveTheFileUntouched) {
   const std::string original = "[update]\nk=1\n";
   writeFile(m_path, original);
   ConfigFileOnDisk file(m_path.c_str());
-  struct Case {
-    const char* section;
-    const char* key;
-    const char* value;
-  };
-  for (const Case& c : std::vector<Case>{{nullptr, "k", "v"},
-                                         {"update", nullptr, "v"},
-                                         {"update", "k", nullptr},
-                                         {"update", "", "v"},
-                                         {"update", "k", "two\nlines"},
-                                         {"update", "k", "cr\r"},
-                                         {"update", "a=b", "v"},
-                                         {"update", " k", "v"},
-                                         {"update", "[k", "v"},
-                                         {"update", ";k", "v"},
-                                         {"update", "#k", "v"},
-                                         {"up]date", "k", "v"},
-                                         {"up\ndate", "k", "v"},
-                                         {" update", "k", "v"}}) {
-    EXPECT_FALSE(file.setparam(c.section, c.key, c.value))
-        << (c.section ? c.section : "(null)") << " / " << (c.key ? c.key : "(null)");
-  }
+  const char* const refused[][3] = {
+      {nullptr, "k", "v"},    {"update", nullptr, "v"},      {"update", "k", nullptr},
+      {"update", "", "v"},    {"update", "k", "two\nlines"}, {"update", "k", "cr\r"},
+      {"update", "a=b", "v"}, {"update", " k", "v"},         {"update", "[k", "v"},
+      {"update", ";k", "v"},  {"update", "#k", "v"},         {"up]date", "k", "v"},
+      {"up\ndate", "k", "v"}, {" update", "k", "v"}};
+  for (const auto& r : refused)
+    EXPECT_FALSE(file.setparam(r[0], r[1], r[2]))
+        << (r[0] ? r[0] : "-") << "/" << (r[1] ? r[1] : "-");
   EXPECT_EQ(readFile(m_path), original);
   EXPECT_EQ(namesIn(m_dir.path()), std::set<std::string>{"orvel.ini"});
 }

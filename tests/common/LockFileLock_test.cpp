@@ -39,25 +39,22 @@ class LockFileLockTest : public ::testing::Test {
   std::string m_path = m_dir / ".kfdownload.lck";
 };
 
-TEST_F(LockFileLockTest, TwoObjectsOfOneProcessExcludeEachOther) {
+TEST_F(LockFileLockTest, ObjectsOfOneProcessExcludeEachOtherSharedOnesCoexist) {
   ::umask(022);
-  LockFileLock first(m_path.c_str(), false, false);
-  LockFileLock second(m_path.c_str(), false, false);
-  ASSERT_TRUE(first.lock());
-  EXPECT_TRUE(first.lock()) << "locking again while holding keeps the lock";
-  EXPECT_FALSE(second.lock());
-  EXPECT_TRUE(first.unlock());
-  EXPECT_FALSE(first.unlock()) << "nothing left to release";
-  EXPECT_TRUE(second.lock());
-
+  {
+    LockFileLock first((m_dir.path() + "\\.kfdownload.lck").c_str(), false, false);
+    LockFileLock second(m_path.c_str(), false, false);
+    ASSERT_TRUE(first.lock());
+    EXPECT_TRUE(first.lock()) << "locking again while holding keeps the lock";
+    EXPECT_FALSE(second.lock());
+    EXPECT_TRUE(first.unlock());
+    EXPECT_FALSE(first.unlock()) << "nothing left to release";
+    EXPECT_TRUE(second.lock());
+    EXPECT_FALSE(first.lock());
+  }  // the destructor releases
   struct stat st;
-  ASSERT_EQ(::stat(m_path.c_str(), &st), 0);
+  ASSERT_EQ(::stat(m_path.c_str(), &st), 0) << "the lock file stays";
   EXPECT_EQ(st.st_mode & 07777, 0644u);
-  EXPECT_TRUE(second.unlock());
-  EXPECT_TRUE(OrvelTest::fileExists(m_path)) << "the lock file stays after unlock";
-}
-
-TEST_F(LockFileLockTest, SharedLocksCoexistAndExcludeAnExclusiveOne) {
   LockFileLock readerA(m_path.c_str(), false, true);
   LockFileLock readerB(m_path.c_str(), false, true);
   LockFileLock writer(m_path.c_str(), false, false);
@@ -70,31 +67,35 @@ TEST_F(LockFileLockTest, SharedLocksCoexistAndExcludeAnExclusiveOne) {
   EXPECT_FALSE(readerA.lock());
 }
 
-TEST_F(LockFileLockTest, DestructionReleasesAndWindowsPathsWork) {
-  {
-    LockFileLock held((m_dir.path() + "\\.kfagent.lck").c_str(), false, false);
-    ASSERT_TRUE(held.lock());
-    LockFileLock other((m_dir / ".kfagent.lck").c_str(), false, false);
-    EXPECT_FALSE(other.lock());
-  }
-  LockFileLock after((m_dir / ".kfagent.lck").c_str(), false, false);
-  EXPECT_TRUE(after.lock());
+// flock() needs an open file, not write access. Root may write anything: the child gives up root.
+TEST_F(LockFileLockTest, ALockFileThisUserMayNotWriteIsLockedForReading) {
+  OrvelTest::writeFile(m_path, "");
+  ASSERT_EQ(0, ::chmod(m_path.c_str(), 0444));
+  ASSERT_EQ(0, ::chmod(m_dir.path().c_str(), 0755));
+  EXPECT_EQ(0, OrvelTest::runInChild([&] {
+              if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+              LockFileLock lock(m_path.c_str(), false, false);
+              return lock.lock() ? 0 : 1;
+            }));
+  // A service runs without standard input: the lock file may get descriptor 0.
+  EXPECT_EQ(0, OrvelTest::runInChild([&] {
+              ::close(STDIN_FILENO);
+              LockFileLock lock((m_dir / "other.lck").c_str(), false, false);
+              return lock.lock() ? 0 : 1;
+            }));
 }
 
 TEST_F(LockFileLockTest, UnusablePathsFailWithoutCreatingAnything) {
-  std::string missingFolder = m_dir / "no-such-folder";
-  LockFileLock inMissingFolder((missingFolder + "/.kfdownload.lck").c_str(), true, false);
-  EXPECT_FALSE(inMissingFolder.lock());
+  const std::string missingFolder = m_dir / "no-such-folder";
+  const std::string inMissing = missingFolder + "/.kfdownload.lck";
+  for (const char* path : {inMissing.c_str(), "", static_cast<const char*>(nullptr)}) {
+    LockFileLock lock(path, true, false);
+    EXPECT_FALSE(lock.lock());
+    EXPECT_FALSE(lock.unlock());
+  }
+  const std::string overLong = m_dir / std::string(5000, 'n');
+  EXPECT_FALSE(LockFileLock(overLong.c_str(), true, false).lock());
   EXPECT_FALSE(OrvelTest::fileExists(missingFolder));
-  EXPECT_FALSE(inMissingFolder.unlock());
-
-  LockFileLock nullPath(nullptr, true, false);
-  EXPECT_FALSE(nullPath.lock());
-  LockFileLock emptyPath("", true, false);
-  EXPECT_FALSE(emptyPath.lock());
-  std::string overLong = m_dir / std::string(5000, 'n');
-  LockFileLock tooLong(overLong.c_str(), true, false);
-  EXPECT_FALSE(tooLong.lock());
 }
 
 TEST_F(LockFileLockTest, ChildHoldsTheLockUntilItIsKilledOrExits) {
@@ -122,11 +123,16 @@ TEST_F(LockFileLockTest, ChildHoldsTheLockUntilItIsKilledOrExits) {
   }
 }
 
-TEST_F(LockFileLockTest, WaitingLockerGetsTheLockWhenReleased) {
+// A signal that interrupts the wait (a service's timer, say) does not end it.
+TEST_F(LockFileLockTest, WaitingLockerGetsTheLockWhenReleasedThoughASignalInterruptsIt) {
   LockFileLock parent(m_path.c_str(), false, false);
   ASSERT_TRUE(parent.lock());
   Pipe acquired;
   pid_t child = OrvelTest::startChild([&] {
+    struct sigaction interrupting {};
+    interrupting.sa_handler = [](int) {};  // no SA_RESTART: flock() returns EINTR
+    ::sigaction(SIGALRM, &interrupting, nullptr);
+    ::ualarm(50000, 0);
     LockFileLock waiter(m_path.c_str(), true, false);
     if (!waiter.lock()) return 1;
     acquired.send();

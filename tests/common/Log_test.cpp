@@ -16,6 +16,7 @@
 #include "TempDir.h"
 
 using ORVEL::Log;
+using OrvelTest::fileExists;
 using OrvelTest::readFile;
 
 namespace {
@@ -30,27 +31,23 @@ class LogTest : public ::testing::Test {
     unsetenv("ORVEL_LOG_LEVEL");
     Log::Configure(nullptr, -1);
   }
-
   std::string logText() const {
-    std::string path = m_dir / Log::kFileName;
-    return OrvelTest::fileExists(path) ? readFile(path) : std::string();
+    const std::string path = m_dir / Log::kFileName;
+    return fileExists(path) ? readFile(path) : std::string();
   }
-
   std::string prefix(int level) const {
     return "2023-11-14 22:13:20 [" + std::to_string(getpid()) + "] <" + std::to_string(level) +
            "> ";
   }
-
   // Every line of orvel.log.N ... orvel.log.1 and orvel.log, oldest first.
   std::vector<std::string> allLines(int keep) const {
     std::string text;
     for (int i = keep; i >= 1; --i) {
-      std::string rotated = m_dir / (std::string(Log::kFileName) + "." + std::to_string(i));
-      if (OrvelTest::fileExists(rotated)) text += readFile(rotated);
+      const std::string rotated = m_dir / (std::string(Log::kFileName) + "." + std::to_string(i));
+      if (fileExists(rotated)) text += readFile(rotated);
     }
-    text += logText();
+    std::istringstream in(text + logText());
     std::vector<std::string> lines;
-    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
@@ -59,103 +56,98 @@ class LogTest : public ::testing::Test {
   OrvelTest::FakeClock m_clock{1700000000};
 };
 
-TEST_F(LogTest, WritesOneLineWithTimeProcessAndLevelPerCall) {
+TEST_F(LogTest, OneLineWithTimeProcessAndLevelPerCallFilteredByTheThreshold) {
   Log::LogByLevel(ORVEL::ORVEL_LOG_TRACE, "QxUpdate [%s][%d]: enter function %s", "a.cpp", 12,
                   "download");
   Log::LogErrorToFile("KFBlobManager::_addKFBlob: can not open file: %s", "/x/y");
   Log::Debug("detail error code return valuse is %d", 0x1C0194);
-  EXPECT_EQ(logText(), prefix(3) + "QxUpdate [a.cpp][12]: enter function download\n" + prefix(1) +
-                           "KFBlobManager::_addKFBlob: can not open file: /x/y\n" + prefix(3) +
-                           "detail error code return valuse is 1835412\n");
-}
+  std::string expected = prefix(3) + "QxUpdate [a.cpp][12]: enter function download\n" + prefix(1) +
+                         "KFBlobManager::_addKFBlob: can not open file: /x/y\n" + prefix(3) +
+                         "detail error code return valuse is 1835412\n";
+  EXPECT_EQ(expected, logText());
 
-TEST_F(LogTest, ThresholdFromCodeThenEnvironmentThenDefault) {
   Log::SetThreshold(2);
-  for (int level = 1; level <= 4; ++level) {
+  for (int level = 1; level <= 4; ++level)
     Log::LogByLevel(static_cast<ORVEL::OrvelLogLevel>(level), "level %d", level);
-  }
   Log::Debug("debug line");
-  EXPECT_EQ(logText(), prefix(1) + "level 1\n" + prefix(2) + "level 2\n");
-
+  expected += prefix(1) + "level 1\n" + prefix(2) + "level 2\n";
+  EXPECT_EQ(expected, logText());
   Log::SetThreshold(0);
   Log::LogErrorToFile("silenced");
-  EXPECT_EQ(logText().find("silenced"), std::string::npos);
+  EXPECT_EQ(expected, logText());
 
   Log::SetThreshold(-1);
-  EXPECT_EQ(Log::Threshold(), Log::kDefaultThreshold);
+  EXPECT_EQ(Log::kDefaultThreshold, Log::Threshold());
   setenv("ORVEL_LOG_LEVEL", "4", 1);
-  EXPECT_EQ(Log::Threshold(), 4);
+  EXPECT_EQ(4, Log::Threshold());
   Log::LogByLevel(ORVEL::ORVEL_LOG_DETAIL, "from environment");
-  EXPECT_NE(logText().find(prefix(4) + "from environment\n"), std::string::npos);
+  EXPECT_EQ(expected + prefix(4) + "from environment\n", logText());
   setenv("ORVEL_LOG_LEVEL", "three", 1);
-  EXPECT_EQ(Log::Threshold(), Log::kDefaultThreshold);
+  EXPECT_EQ(Log::kDefaultThreshold, Log::Threshold());
   setenv("ORVEL_LOG_LEVEL", "1", 1);
   Log::SetThreshold(3);
-  EXPECT_EQ(Log::Threshold(), 3) << "a threshold set by code wins over the environment";
+  EXPECT_EQ(3, Log::Threshold()) << "a threshold set by code wins over the environment";
 }
 
 TEST_F(LogTest, FolderBelowHomeIsCreatedAndNoHomeWritesNothing) {
   OrvelTest::TempDir home;
-  const char* saved = std::getenv("ORVEL_HOME");
-  std::string savedHome = saved ? saved : "";
   Log::Configure(nullptr, 1);
-  setenv("ORVEL_HOME", home.path().c_str(), 1);
-  EXPECT_EQ(Log::FilePath(), home / "log/orvel.log");
+  OrvelTest::ScopedEnvironment inHome("ORVEL_HOME", home.path().c_str());
+  EXPECT_EQ(home / "log/orvel.log", Log::FilePath());
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "below the home");
-  EXPECT_EQ(readFile(home / "log/orvel.log"), prefix(1) + "below the home\n");
-
   unsetenv("ORVEL_HOME");
-  EXPECT_EQ(Log::FilePath(), "");
+  EXPECT_EQ("", Log::FilePath());
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "nowhere");
-  EXPECT_EQ(readFile(home / "log/orvel.log"), prefix(1) + "below the home\n");
-  if (saved) setenv("ORVEL_HOME", savedHome.c_str(), 1);
+  EXPECT_EQ(prefix(1) + "below the home\n", readFile(home / "log/orvel.log"));
+}
+
+TEST_F(LogTest, ALineThatCannotBeWrittenIsLostAndTheCallerGoesOn) {
+  ASSERT_EQ(0, ::symlink("/dev/full", (m_dir / Log::kFileName).c_str()));
+  Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "lost on a full disk");
+  ::unlink((m_dir / Log::kFileName).c_str());
+  Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "kept");
+  EXPECT_EQ(prefix(1) + "kept\n", logText());
 }
 
 TEST_F(LogTest, LongTextIsCutAndEmbeddedLineEndsStayOnOneLine) {
-  std::string longText(3 * Log::kMaxLineBytes, 'x');
+  const std::string longText(3 * Log::kMaxLineBytes, 'x');
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "%s", longText.c_str());
-  std::string text = logText();
-  ASSERT_EQ(text.size(), Log::kMaxLineBytes);
-  EXPECT_EQ(text.back(), '\n');
-  EXPECT_EQ(text.find('\n'), text.size() - 1);
-
-  Log::Configure(m_dir.path().c_str(), 4, 0, 0);
+  const std::string text = logText();
+  ASSERT_EQ(Log::kMaxLineBytes, text.size());
+  EXPECT_EQ(text.size() - 1, text.find('\n'));
   ::unlink((m_dir / Log::kFileName).c_str());
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "first\nsecond\r\nthird\r\n\n");
   const char* volatile nothing = nullptr;
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "name=%s", nothing);
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, nothing);
-  EXPECT_EQ(logText(),
-            prefix(1) + "first second  third\n" + prefix(1) + "name=(null)\n" + prefix(1) + "\n");
+  EXPECT_EQ(prefix(1) + "first second  third\n" + prefix(1) + "name=(null)\n" + prefix(1) + "\n",
+            logText());
 }
 
-TEST_F(LogTest, RotationKeepsEveryLineInOrderAndOnlyTheGivenNumberOfFiles) {
+TEST_F(LogTest, RotationKeepsEveryLineInOrderOnlyTheGivenNumberOfFilesAndReopens) {
   Log::Configure(m_dir.path().c_str(), 4, 1000, 50);
   for (int i = 0; i < 200; ++i) Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "line %03d", i);
-  std::vector<std::string> lines = allLines(50);
-  ASSERT_EQ(lines.size(), 200u);
+  const std::vector<std::string> lines = allLines(50);
+  ASSERT_EQ(200u, lines.size());
   for (int i = 0; i < 200; ++i) {
     char expected[16];
     std::snprintf(expected, sizeof expected, "line %03d", i);
-    EXPECT_EQ(lines[i], prefix(1) + expected);
+    EXPECT_EQ(prefix(1) + expected, lines[i]);
   }
   struct stat st;
-  ASSERT_EQ(::stat((m_dir / "orvel.log.1").c_str(), &st), 0);
+  ASSERT_EQ(0, ::stat((m_dir / "orvel.log.1").c_str(), &st));
   EXPECT_LE(st.st_size, 1000 + 64);
 
   OrvelTest::TempDir few;
   Log::Configure(few.path().c_str(), 4, 1000, 2);
   for (int i = 0; i < 200; ++i) Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "line %03d", i);
-  EXPECT_TRUE(OrvelTest::fileExists(few / "orvel.log.2"));
-  EXPECT_FALSE(OrvelTest::fileExists(few / "orvel.log.3"));
-}
-
-TEST_F(LogTest, WriterReopensAfterItsFileWasRotatedAway) {
+  EXPECT_TRUE(fileExists(few / "orvel.log.2"));
+  EXPECT_FALSE(fileExists(few / "orvel.log.3"));
+  // A writer whose file was rotated away by someone else opens the new one.
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "before");
-  ASSERT_EQ(::rename((m_dir / "orvel.log").c_str(), (m_dir / "orvel.log.1").c_str()), 0);
+  ASSERT_EQ(0, ::rename((few / "orvel.log").c_str(), (few / "moved").c_str()));
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "after");
-  EXPECT_EQ(readFile(m_dir / "orvel.log.1"), prefix(1) + "before\n");
-  EXPECT_EQ(logText(), prefix(1) + "after\n");
+  EXPECT_EQ(prefix(1) + "after\n", readFile(few / "orvel.log"));
 }
 
 TEST_F(LogTest, ForkedWritersLeaveEveryLineWholeThroughRotation) {
@@ -166,24 +158,23 @@ TEST_F(LogTest, ForkedWritersLeaveEveryLineWholeThroughRotation) {
   std::vector<pid_t> children;
   for (int w = 0; w < kWriters; ++w) {
     children.push_back(OrvelTest::startChild([&, w] {
-      for (int i = 0; i < kLinesEach; ++i) {
+      for (int i = 0; i < kLinesEach; ++i)
         Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "writer %d line %d %s end", w, i, padding.c_str());
-      }
       return 0;
     }));
   }
-  for (pid_t child : children) ASSERT_EQ(OrvelTest::waitChild(child), 0);
-
+  for (pid_t child : children) ASSERT_EQ(0, OrvelTest::waitChild(child));
   std::set<std::pair<int, int>> seen;
   for (const std::string& line : allLines(1000)) {
     int pid = 0, writer = -1, index = -1, consumed = -1;
-    int fields = std::sscanf(line.c_str(), "2023-11-14 22:13:20 [%d] <1> writer %d line %d %n",
-                             &pid, &writer, &index, &consumed);
+    const int fields =
+        std::sscanf(line.c_str(), "2023-11-14 22:13:20 [%d] <1> writer %d line %d %n", &pid,
+                    &writer, &index, &consumed);
     ASSERT_TRUE(fields == 3 && consumed > 0 && line.substr(consumed) == padding + " end") << line;
     EXPECT_TRUE(seen.insert({writer, index}).second) << line;
   }
-  EXPECT_EQ(seen.size(), static_cast<std::size_t>(kWriters * kLinesEach));
-  EXPECT_TRUE(OrvelTest::fileExists(m_dir / "orvel.log.2")) << "the test should rotate";
+  EXPECT_EQ(static_cast<std::size_t>(kWriters * kLinesEach), seen.size());
+  EXPECT_TRUE(fileExists(m_dir / "orvel.log.2")) << "the test should rotate";
 }
 
 }  // namespace

@@ -26,21 +26,10 @@ namespace {
 class PasswordCipherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* home = std::getenv("ORVEL_HOME");
-    m_hadHome = home != nullptr;
-    if (home) m_savedHome = home;
     ASSERT_EQ(::mkdir((m_home / "config").c_str(), 0755), 0);
-    setenv("ORVEL_HOME", m_home.path().c_str(), 1);
     ORVEL::Log::Configure((m_home / "log").c_str(), ORVEL::ORVEL_LOG_DETAIL, 0, 0);
   }
-  void TearDown() override {
-    ORVEL::Log::Configure(nullptr, -1);
-    if (m_hadHome) {
-      setenv("ORVEL_HOME", m_savedHome.c_str(), 1);
-    } else {
-      unsetenv("ORVEL_HOME");
-    }
-  }
+  void TearDown() override { ORVEL::Log::Configure(nullptr, -1); }
 
   // Deciphers stored in a buffer of the callers' size; the guard after it must stay untouched.
   std::string decipher(const std::string& stored, bool* ok = nullptr) {
@@ -67,13 +56,19 @@ class PasswordCipherTest : public ::testing::Test {
   std::string keyPath() const { return m_home / "config/orvel.key"; }
 
   OrvelTest::TempDir m_home;
-  bool m_hadHome = false;
-  std::string m_savedHome;
+  OrvelTest::ScopedEnvironment m_inHome{"ORVEL_HOME", m_home.path().c_str()};
 };
 
-TEST_F(PasswordCipherTest, RoundTripsInPlaceWithAFreshNonceEachTime) {
-  std::string first = encipher("s3cret pass=word");
-  std::string second = encipher("s3cret pass=word");
+TEST_F(PasswordCipherTest, RoundTripsInPlaceWithAFreshNonceAndAPrivateKeyMadeOnce) {
+  EXPECT_FALSE(OrvelTest::fileExists(keyPath()));
+  const std::string first = encipher("s3cret pass=word");
+  struct stat st {};
+  ASSERT_EQ(::stat(keyPath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(st.st_size, 32);
+  const std::string key = readFile(keyPath());
+  const std::string second = encipher("s3cret pass=word");
+  EXPECT_EQ(readFile(keyPath()), key);
   EXPECT_EQ(first.rfind("OKC1:", 0), 0u);
   EXPECT_NE(first, second);
   EXPECT_EQ(first.find("s3cret"), std::string::npos);
@@ -83,31 +78,30 @@ TEST_F(PasswordCipherTest, RoundTripsInPlaceWithAFreshNonceEachTime) {
   EXPECT_EQ(decipher(second), "s3cret pass=word");
   EXPECT_EQ(decipher(encipher("")), "");
 
-  std::string longest(ORVEL::kCipherMaxPlainBytes, 'L');
+  const std::string longest(ORVEL::kCipherMaxPlainBytes, 'L');
   std::string stored = encipher(longest.c_str());
   EXPECT_LT(stored.size(), kCipherBufferSize);
   EXPECT_EQ(decipher(stored), longest);
-  std::string tooLong = longest + "L";
-  EXPECT_FALSE(NewEncryptStr(tooLong.c_str(), stored));
+  EXPECT_FALSE(NewEncryptStr((longest + "L").c_str(), stored));
   EXPECT_EQ(stored, "");
   EXPECT_FALSE(NewEncryptStr(nullptr, stored));
   EXPECT_FALSE(NewDecryptStr(nullptr));
-}
-
-TEST_F(PasswordCipherTest, KeyFileIsCreatedPrivateOnceAndKept) {
-  EXPECT_FALSE(OrvelTest::fileExists(keyPath()));
-  encipher("x");
-  struct stat st {};
-  ASSERT_EQ(::stat(keyPath().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
-  EXPECT_EQ(st.st_size, 32);
-  std::string key = readFile(keyPath());
-  encipher("y");
-  EXPECT_EQ(readFile(keyPath()), key);
   std::set<std::string> configFiles;
   ORVEL::DirectoryReaderA reader((m_home / "config").c_str());
   while (reader.GetNextEntry()) configFiles.insert(reader.EntryName());
   EXPECT_EQ(configFiles, (std::set<std::string>{".", "..", "orvel.key"})) << "no temporary left";
+}
+
+TEST_F(PasswordCipherTest, ReadingTheKeyLeavesNoFileOpen) {
+  const std::string stored = encipher("pw");
+  auto openFiles = [] {
+    std::size_t count = 0;
+    for (ORVEL::DirectoryReaderA fds("/proc/self/fd"); fds.GetNextEntry();) ++count;
+    return count;
+  };
+  const std::size_t before = openFiles();
+  for (int i = 0; i < 20; ++i) EXPECT_EQ("pw", decipher(stored));
+  EXPECT_EQ(before, openFiles());
 }
 
 TEST_F(PasswordCipherTest, ProcessesStartingAtOnceAgreeOnOneKey) {

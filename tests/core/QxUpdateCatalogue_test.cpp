@@ -2,57 +2,82 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
-TEST(QxUpdateCatalogue, EnumerationsKeepTheirNumbers) {
-  EXPECT_EQ(0, SCAN_ENGINE);
-  EXPECT_EQ(7, QXASE_PATCH);
-  EXPECT_EQ(10, CLOUDSIFT_AGENT_PATTERN);
-  EXPECT_EQ(5, SOURCE_NOT_FOUND);
-  EXPECT_EQ(4, ROLLBACK_UNAVAILABLE);
-  EXPECT_EQ(2, CONSOLE_UPDATE);
-  EXPECT_EQ(4u, sizeof(QxUpdateType));
-}
+namespace {
 
-TEST(QxUpdateCatalogue, FamiliesSplitAntiSpamFromTheRest) {
-  std::set<int> antiSpam;
-  for (int type = 0; type < kfComponentCount; ++type)
-    if (kfIsAntiSpamFamily(type)) antiSpam.insert(type);
-  EXPECT_EQ((std::set<int>{5, 6, 7}), antiSpam);
-  EXPECT_FALSE(kfIsKnownType(-1));
-  EXPECT_FALSE(kfIsKnownType(11));
-  EXPECT_TRUE(kfIsKnownType(10));
-}
+// Every cell of the catalogue, row by row: a typo in any row must show.
+struct Row {
+  const char* display;
+  const char* plainTitle;
+  const char* scannerVersionKey;
+  const char* scannerTimeKey;
+  const char* globalVersionKey;
+  const char* titleKey;
+  const char* eventWord;
+  const char* downloadWhat;
+  bool antiSpam;
+};
 
-TEST(QxUpdateCatalogue, TablesHoldTheTextsOfEachComponent) {
-  EXPECT_STREQ("Dexa Scan Engine", kfCpntDisplayName[DEXA_ENGINE]);
-  EXPECT_STREQ("SpamIncrementalPattern", kfCpntPlainTitle[QXASE_PATCH]);
-  EXPECT_STREQ("url_filter_engine_version", kfScannerInfoVersionKey[QXUFE_ENGINE]);
-  EXPECT_STREQ("cloudsift_agent_pattern_timestamp", kfScannerInfoTimeKey[CLOUDSIFT_AGENT_PATTERN]);
-  EXPECT_STREQ("VersionQXASEPatch", kfGlobalVersionKey[QXASE_PATCH]);
-  EXPECT_STREQ("KF_CPNT_TITLE_SCAN_ENGINE", kfCpntTitleKey[SCAN_ENGINE]);
-  EXPECT_STREQ("lurebox exceptions", kfDownloadWhat[LUREBOX_EXCEPTION]);
-  EXPECT_STREQ("unknown download type", kfUnknownDownloadWhat);
-}
+const Row kCatalogue[kfComponentCount] = {
+    {"Virus Engine", "ScanEngine", "virus_engine_version", "virus_engine_timestamp",
+     "VersionVirusEngine", "KF_CPNT_TITLE_SCAN_ENGINE", "ZIRAN_ENGINE", "scan engine", false},
+    {"Virus Pattern", "VirusPattern", "virus_pattern_version", "virus_pattern_timestamp",
+     "VersionVirusPattern", "KF_CPNT_TITLE_VIRUS_PATTERN", "ZIRAN_PATTERN", "virus pattern", false},
+    {"Spyware Pattern", "SpywarePattern", "spyware_pattern_version", "spyware_pattern_timestamp",
+     "VersionSpywarePattern", "KF_CPNT_TITLE_SPYWARE_PATTERN", "SPYWARE_PATTERN", "spyware pattern",
+     false},
+    {"Lurebox Pattern", "LureboxPattern", "lurebox_pattern_version", "lurebox_pattern_timestamp",
+     "VersionLureboxPattern", "KF_CPNT_TITLE_LUREBOX_PATTERN", "LUREBOX_PATTERN", "lurebox pattern",
+     false},
+    {"Lurebox Exception", "LureboxException", "lurebox_exception_version",
+     "lurebox_exception_timestamp", "VersionLureboxException", "KF_CPNT_TITLE_LUREBOX_EXCEPTION",
+     "LUREBOX_EXCEPTION", "lurebox exceptions", false},
+    {"Anti-spam Engine", "AntispamEngine", "spam_engine_version", "spam_engine_timestamp",
+     "VersionQXASEEngine", "KF_CPNT_TITLE_QXASE_ENGINE", "QXASE_ENGINE", "anti-spam engine", true},
+    {"Spam Pattern", "SpamPattern", "spam_pattern_version", "spam_pattern_timestamp",
+     "VersionQXASEPattern", "KF_CPNT_TITLE_QXASE_PATTERN", "QXASE_PATTERN", "spam pattern", true},
+    {"Spam Incremental Pattern", "SpamIncrementalPattern", "spam_patch_version",
+     "spam_patch_timestamp", "VersionQXASEPatch", "KF_CPNT_TITLE_QXASE_PATCH", "QXASE_PTN_PATCH",
+     "spam incremental pattern", true},
+    {"URL Filtering Engine", "URLFilteringEngine", "url_filter_engine_version",
+     "url_filter_engine_timestamp", "VersionQXUFEEngine", "KF_CPNT_TITLE_QXUFE_ENGINE",
+     "QXUFE_ENGINE", "URL filtering engine", false},
+    {"Dexa Scan Engine", "DEXAScanEngine", "dexa_engine_version", "dexa_engine_timestamp",
+     "VersionDEXAEngine", "KF_CPNT_TITLE_DEXA_ENGINE", "DEXA_ENGINE", "dexa engine", false},
+    {"Cloudsift Agent Pattern", "CloudsiftAgentPattern", "cloudsift_agent_pattern_version",
+     "cloudsift_agent_pattern_timestamp", "VersionCloudsiftAgentPattern",
+     "KF_CPNT_TITLE_CLOUDSIFT_AGENT_PATTERN", "CLOUDSIFT_PATTERN", "Cloudsift agent pattern",
+     false}};
 
-TEST(QxUpdateCatalogue, EventKeysAreSixBlocksOfEleven) {
-  EXPECT_STREQ("KF_SCHEDULE_DEXA_ENGINE_FAILED", kfEventKey[42]);
-  EXPECT_STREQ("KF_SCHEDULE_DEXA_ENGINE_FAILED", kfEventKeyOf(KF_EVENT_SCHEDULE_FAILED, DEXA_ENGINE));
-  EXPECT_STREQ("KF_MANUAL_ZIRAN_ENGINE_SUCCESS", kfEventKey[0]);
-  EXPECT_STREQ("KF_MANUAL_ZIRAN_PATTERN_FAILED", kfEventKey[12]);
-  EXPECT_STREQ("KF_ROLLBACK_QXASE_PTN_PATCH_SUCCESS", kfEventKeyOf(KF_EVENT_ROLLBACK_SUCCESS, QXASE_PATCH));
-  EXPECT_STREQ("KF_ROLLBACK_CLOUDSIFT_PATTERN_FAILED", kfEventKey[65]);
+// The event blocks in their stored order: manual, schedule, rollback; success before failure.
+const char* const kEventBlocks[kfEventBlockCount][2] = {
+    {"MANUAL", "SUCCESS"},  {"MANUAL", "FAILED"},    {"SCHEDULE", "SUCCESS"},
+    {"SCHEDULE", "FAILED"}, {"ROLLBACK", "SUCCESS"}, {"ROLLBACK", "FAILED"}};
 
-  std::set<std::string> distinct(std::begin(kfEventKey), std::end(kfEventKey));
-  EXPECT_EQ(66u, distinct.size());
-  const char* modes[] = {"MANUAL", "MANUAL", "SCHEDULE", "SCHEDULE", "ROLLBACK", "ROLLBACK"};
-  for (int block = 0; block < kfEventBlockCount; ++block) {
-    const std::string outcome = block % 2 ? "_FAILED" : "_SUCCESS";
-    for (int type = 0; type < kfComponentCount; ++type) {
-      const std::string key = kfEventKey[block * kfComponentCount + type];
-      EXPECT_EQ(0u, key.find(std::string("KF_") + modes[block] + "_")) << key;
-      EXPECT_EQ(key.size() - outcome.size(), key.rfind(outcome)) << key;
+}  // namespace
+
+TEST(QxUpdateCatalogue, EveryCellOfEveryTable) {
+  for (int type = 0; type < kfComponentCount; ++type) {
+    const Row& row = kCatalogue[type];
+    SCOPED_TRACE("type " + std::to_string(type));
+    EXPECT_STREQ(row.display, kfCpntDisplayName[type]);
+    EXPECT_STREQ(row.plainTitle, kfCpntPlainTitle[type]);
+    EXPECT_STREQ(row.scannerVersionKey, kfScannerInfoVersionKey[type]);
+    EXPECT_STREQ(row.scannerTimeKey, kfScannerInfoTimeKey[type]);
+    EXPECT_STREQ(row.globalVersionKey, kfGlobalVersionKey[type]);
+    EXPECT_STREQ(row.titleKey, kfCpntTitleKey[type]);
+    EXPECT_STREQ(row.downloadWhat, kfDownloadWhat[type]);
+    EXPECT_EQ(row.antiSpam, kfIsAntiSpamFamily(type));
+    EXPECT_TRUE(kfIsKnownType(type));
+    for (int block = 0; block < kfEventBlockCount; ++block) {
+      const std::string key = std::string("KF_") + kEventBlocks[block][0] + "_" + row.eventWord +
+                              "_" + kEventBlocks[block][1];
+      EXPECT_EQ(key, kfEventKey[block * kfComponentCount + type]);
+      EXPECT_EQ(key, kfEventKeyOf(static_cast<KFEventBlock>(block), type));
     }
   }
+  EXPECT_STREQ("unknown download type", kfUnknownDownloadWhat);
+  EXPECT_FALSE(kfIsKnownType(-1));
+  EXPECT_FALSE(kfIsKnownType(kfComponentCount));
 }

@@ -53,31 +53,25 @@ TEST(VersionText, ReformatSurvivesLettersEmptyPartsAndHugeNumbers) {
 }
 
 TEST(VersionText, GetVerByNumberJoinsTheFirstThreeParts) {
+  // Fewer than three parts give 10000 and 100; a number beyond 32 bits gives 10000; the minor
+  // keeps its low 16 bits.
+  const struct {
+    const char* text;
+    unsigned long number;
+    unsigned short minor;
+  } cases[] = {{"5.763.00", 576300, 763},
+               {"1.2", 10000, 100},
+               {nullptr, 10000, 100},
+               {"5.763.00000000000", 10000, 763},
+               {"4.294.967295", 4294967295ul, 294},
+               {"1.65537.0", 1655370, 1}};
   unsigned long number = 0;
   unsigned short minor = 0;
-  getVerByNumber(number, minor, "5.763.00");
-  EXPECT_EQ(576300ul, number);
-  EXPECT_EQ(763, minor);
-
-  getVerByNumber(number, minor, "1.2");
-  EXPECT_EQ(10000ul, number);
-  EXPECT_EQ(100, minor);
-
-  getVerByNumber(number, minor, nullptr);
-  EXPECT_EQ(10000ul, number);
-  EXPECT_EQ(100, minor);
-
-  // Too large for the product's 32-bit numbers.
-  getVerByNumber(number, minor, "5.763.00000000000");
-  EXPECT_EQ(10000ul, number);
-  EXPECT_EQ(763, minor);
-
-  getVerByNumber(number, minor, "4.294.967295");
-  EXPECT_EQ(4294967295ul, number);
-
-  // The minor keeps its low 16 bits.
-  getVerByNumber(number, minor, "1.65537.0");
-  EXPECT_EQ(1, minor);
+  for (const auto& c : cases) {
+    getVerByNumber(number, minor, c.text);
+    EXPECT_EQ(c.number, number) << (c.text ? c.text : "null");
+    EXPECT_EQ(c.minor, minor) << (c.text ? c.text : "null");
+  }
 }
 
 TEST(VersionText, FormatPatternVersionPlacesTheDots) {

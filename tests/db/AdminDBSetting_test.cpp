@@ -23,6 +23,11 @@ class AdminDBSettingTest : public ::testing::Test {
     OrvelTest::writeFile(dir / "config/orvel.ini", ini);
     return OrvelConfigFileManager::getAdminDBSetting(setting);
   }
+  // "dsn|user|password|database|backend" of the setting read last.
+  std::string summary() const {
+    return setting.dsn + "|" + setting.uid + "|" + setting.passwd + "|" + setting.database + "|" +
+           setting.backend;
+  }
   std::string log() const {
     const std::string file = dir / "log/orvel.log";
     return OrvelTest::fileExists(file) ? OrvelTest::readFile(file) : "";
@@ -32,33 +37,25 @@ class AdminDBSettingTest : public ::testing::Test {
   AdminDBSetting setting;
 };
 
-TEST_F(AdminDBSettingTest, SqliteFileLiesBelowTheHomeUnlessAbsolute) {
+TEST_F(AdminDBSettingTest, SqliteLiesBelowTheHomeUnlessAbsoluteAndPostgresqlPasswordsDecipher) {
   ASSERT_TRUE(read("[AdminDB]\nbackend = sqlite\n"));
-  EXPECT_EQ("sqlite:" + dir.path() + "\\lib\\orveladmin.db", setting.dsn);
-  EXPECT_EQ("sqlite", setting.backend);
-  EXPECT_EQ("", setting.uid);
-  EXPECT_EQ("", setting.passwd);
+  EXPECT_EQ("sqlite:" + dir.path() + "\\lib\\orveladmin.db|||" + "|sqlite", summary());
   ASSERT_TRUE(read("[AdminDB]\nfile = data\\central.db\n")) << "sqlite is the default backend";
   EXPECT_EQ("sqlite:" + dir.path() + "\\data\\central.db", setting.dsn);
   ASSERT_TRUE(read("[AdminDB]\nfile = /srv/orvel/central.db\n"));
   EXPECT_EQ("sqlite:/srv/orvel/central.db", setting.dsn);
-}
 
-TEST_F(AdminDBSettingTest, PostgresqlPasswordIsDeciphered) {
   std::string stored;
   ASSERT_TRUE(ORVEL::NewEncryptStr("pa ss'word", stored));
   ASSERT_TRUE(
       read("[AdminDB]\nbackend = postgresql\nhost = db.example.org\nport = 5433\n"
            "database = orveladmin\nuser = orvel\npassword = " +
            stored + "\n"));
-  EXPECT_EQ("postgresql:host='db.example.org' port='5433'", setting.dsn);
-  EXPECT_EQ("orvel", setting.uid);
-  EXPECT_EQ("pa ss'word", setting.passwd);
-  EXPECT_EQ("orveladmin", setting.database);
-  EXPECT_EQ("postgresql", setting.backend);
+  EXPECT_EQ("postgresql:host='db.example.org' port='5433'|orvel|pa ss'word|orveladmin|postgresql",
+            summary());
   ASSERT_TRUE(read("[AdminDB]\nbackend = postgresql\nhost = it's\nsslmode = require\n"));
-  EXPECT_EQ("postgresql:host='it\\'s' sslmode='require'", setting.dsn);
-  EXPECT_EQ("", setting.passwd) << "no password: a role that logs in without one";
+  EXPECT_EQ("postgresql:host='it\\'s' sslmode='require'||||postgresql", summary())
+      << "no password: a role that logs in without one";
 }
 
 TEST_F(AdminDBSettingTest, MissingSectionUnknownBackendOrBadPasswordFail) {

@@ -8,19 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "DbTestHome.h"
 #include "OrvelCommon/Blob.h"
 #include "OrvelCommon/QxDBResultset.h"
 #include "OrvelCommon/QxDBScript.h"
 #include "OrvelCommon/QxDBStatement.h"
+#include "ProductHome.h"
 
 using ORVEL::Blob;
 using ORVEL::QxDBConnection;
 using ORVEL::QxDBResultset;
 using ORVEL::QxDBStatement;
-using OrvelDbTest::Backend;
-using OrvelDbTest::DbTest;
-using OrvelDbTest::TestHome;
 
 namespace {
 
@@ -121,21 +118,11 @@ long peakRssKiB() {
 
 void resetPeakRss() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
-class DbBlobTest : public DbTest {};
+class DbBlobTest : public OrvelTest::HomeTest {};
 
-TEST_P(DbBlobTest, MultiMiBFileComesBackIdentical) {
-  const std::int64_t size = 5 * 1024 * 1024 + 777;  // not a whole number of chunks
-  writeRandomFile(*home / "in.bin", static_cast<std::size_t>(size));
-  auto conn = home->connect();
-  ASSERT_TRUE(conn);
-  upload(*conn, 1, *home / "in.bin", size);
-  EXPECT_EQ(size, download(*conn, 1, *home / "out.bin"));
-  EXPECT_TRUE(OrvelTest::readFile(*home / "in.bin") == OrvelTest::readFile(*home / "out.bin"));
-  EXPECT_FALSE(conn->inTransaction()) << "the read ended the transaction it needed";
-}
-
-TEST_P(DbBlobTest, StreamingDoesNotHoldTheContentInMemory) {
-  const std::int64_t size = 64LL * 1024 * 1024;
+// 64 MiB, not a whole number of chunks, moved with a 10 KiB buffer.
+TEST_P(DbBlobTest, ALargeFileComesBackIdenticalWithoutBeingHeldInMemory) {
+  const std::int64_t size = 64LL * 1024 * 1024 + 777;
   writeRandomFile(*home / "in.bin", static_cast<std::size_t>(size));
   auto conn = home->connect();
   ASSERT_TRUE(conn);
@@ -143,7 +130,9 @@ TEST_P(DbBlobTest, StreamingDoesNotHoldTheContentInMemory) {
   const long before = peakRssKiB();
   upload(*conn, 2, *home / "in.bin", size);
   EXPECT_EQ(size, download(*conn, 2, *home / "out.bin"));
-  EXPECT_LT(peakRssKiB() - before, 16 * 1024) << "64 MiB moved with a 10 KiB buffer";
+  EXPECT_LT(peakRssKiB() - before, 16 * 1024);
+  EXPECT_TRUE(OrvelTest::readFile(*home / "in.bin") == OrvelTest::readFile(*home / "out.bin"));
+  EXPECT_FALSE(conn->inTransaction()) << "the read ended the transaction it needed";
 }
 
 TEST_P(DbBlobTest, UnfinishedBlobOutsideATransactionLeavesNoRow) {
@@ -230,10 +219,10 @@ INSTANTIATE_TEST_SUITE_P(Backends, DbBlobTest, ORVEL_DB_BACKENDS);
 
 // A large object of PostgreSQL lives apart from its row; the table's trigger removes it with the
 // row, so none is ever left behind.
-class PgLargeObjectTest : public OrvelDbTest::PgTest {
+class PgLargeObjectTest : public OrvelTest::PgHomeTest {
  protected:
   void SetUp() override {
-    PgTest::SetUp();
+    PgHomeTest::SetUp();
     if (!home) return;
     writeRandomFile(*home / "in.bin", 3 * kChunk + 1);
     conn = home->connect();
@@ -242,7 +231,7 @@ class PgLargeObjectTest : public OrvelDbTest::PgTest {
   }
   void TearDown() override {
     conn.reset();
-    PgTest::TearDown();
+    PgHomeTest::TearDown();
   }
   void uploadType(int type) { upload(*conn, type, *home / "in.bin", 3 * kChunk + 1); }
 

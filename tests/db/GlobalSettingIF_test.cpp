@@ -6,15 +6,14 @@
 #include <string>
 
 #include "ChildProcess.h"
-#include "DbTestHome.h"
+#include "ProductHome.h"
 
 using ORVEL::GlobalSettingIF;
-using OrvelDbTest::Backend;
-using OrvelDbTest::DbTest;
+using OrvelTest::Backend;
 
 namespace {
 
-class GlobalSettingIFTest : public DbTest {};
+class GlobalSettingIFTest : public OrvelTest::HomeTest {};
 
 TEST_P(GlobalSettingIFTest, WritesThenReadsAndUpdatesInPlace) {
   GlobalSettingIF settings;
@@ -90,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Backends, GlobalSettingIFTest, ORVEL_DB_BACKENDS);
 
 // The server drops the connection between two reads (a restart, an administrator): the next read
 // connects anew and succeeds.
-class GlobalSettingIFReconnect : public OrvelDbTest::PgTest {};
+class GlobalSettingIFReconnect : public OrvelTest::PgHomeTest {};
 
 TEST_F(GlobalSettingIFReconnect, ReadAfterTheServerDroppedTheConnection) {
   GlobalSettingIF settings;

@@ -3,21 +3,18 @@
 #include "OrvelKF/QxDBAgent.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
-#include "DbTestHome.h"
 #include "OrvelCommon/QxDBConnection.h"
+#include "ProductHome.h"
 
 using ORVEL::QxDBAgent;
-using OrvelDbTest::Backend;
-using OrvelDbTest::DbTest;
-using OrvelDbTest::TestHome;
+using OrvelTest::Backend;
+using OrvelTest::ProductHome;
 
 namespace {
 
@@ -31,18 +28,6 @@ std::string thrownBy(Operation operation) {
   }
   return "";
 }
-
-class TimeZone {
- public:
-  explicit TimeZone(const char* zone) {
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~TimeZone() {
-    ::unsetenv("TZ");
-    ::tzset();
-  }
-};
 
 // Every row of the component table as one text, to compare states.
 std::string componentRows() {
@@ -63,30 +48,22 @@ std::string componentRows() {
   return rows;
 }
 
-void seedTwoRows(const TestHome& home) {
+void seedTwoRows(const ProductHome& home) {
   home.exec(
       "insert into tb_kite_feed (type, version, file_size, file_name) values "
       "(1, '5.763.00', 10, 'a.zip'), (101, null, 20, 'b.zip')");
 }
 
-class QxDBAgentTest : public DbTest {};
+class QxDBAgentTest : public OrvelTest::HomeTest {};
 
-TEST_P(QxDBAgentTest, ConnectsWithTheInstallationsSettings) {
+TEST_P(QxDBAgentTest, ConnectsWithTheInstallationsSettingsAndFormatsStatementsIntoTheBuffer) {
   QxDBAgent agent;
   ASSERT_TRUE(agent.isOK());
   ASSERT_NE(nullptr, agent.getConnection());
   EXPECT_EQ(home->setting().dsn, QxDBAgent::ms_dsn);
   EXPECT_EQ(home->setting().uid, QxDBAgent::ms_uid);
+  EXPECT_EQ(home->setting().passwd, QxDBAgent::ms_passwd) << "deciphered from orvel.ini";
   EXPECT_EQ(home->setting().database, QxDBAgent::ms_database);
-  OrvelDbTest::PgServer server;
-  if (GetParam() == Backend::kPostgres && OrvelDbTest::pgServer(server)) {
-    EXPECT_EQ(server.password, QxDBAgent::ms_passwd) << "deciphered from orvel.ini";
-  }
-}
-
-TEST_P(QxDBAgentTest, FormatsStatementsIntoTheCallersBuffer) {
-  QxDBAgent agent;
-  ASSERT_TRUE(agent.isOK());
   char sql[512];
   agent.loadSQL(sql, sizeof sql, "KF_BACKUP_KFROW", 101, 7, 1);
   EXPECT_STREQ("update tb_kite_feed set type = 101 where component_id = 7 and type = 1", sql);
@@ -96,26 +73,13 @@ TEST_P(QxDBAgentTest, FormatsStatementsIntoTheCallersBuffer) {
   // 39 of them, a 39-character one is too small.
   agent.loadSQL(sql, 40, "KF_GET_UPLOADS_NUMBER");
   EXPECT_STREQ("select kf_uploads from tb_version_numbe", sql);
-  EXPECT_EQ("QxDBAgent::loadSQL:  failed to format the 'KF_GET_UPLOADS_NUMBER'",
-            thrownBy([&] { agent.loadSQL(sql, 39, "KF_GET_UPLOADS_NUMBER"); }));
-  EXPECT_EQ("QxDBAgent::loadSQL:  failed to format the 'KF_GET_ROW_INFO'",
-            thrownBy([&] { agent.loadSQL(sql, 10, "KF_GET_ROW_INFO", 1); }));
-  for (int size : {0, -1})
-    EXPECT_EQ("QxDBAgent::loadSQL: invalid arguments",
-              thrownBy([&] { agent.loadSQL(sql, size, "KF_GET_ROW_INFO", 1); }));
-  EXPECT_EQ("QxDBAgent::loadSQL: invalid arguments",
-            thrownBy([&] { agent.loadSQL(nullptr, 512, "KF_GET_ROW_INFO", 1); }));
-  EXPECT_EQ("QxDBAgent::loadSQL: invalid arguments",
-            thrownBy([&] { agent.loadSQL(sql, 512, nullptr); }));
   // A key the script file does not have gives an empty statement, which does not prepare.
   agent.loadSQL(sql, sizeof sql, "NO_SUCH_STATEMENT");
   EXPECT_STREQ("", sql);
-  EXPECT_EQ("QxDBAgent::excuteQuery:  prepareStatement failed",
-            thrownBy([&] { agent.excuteQuery(sql); }));
 }
 
 TEST_P(QxDBAgentTest, ReadsRowsColumnsAndLocalTimes) {
-  TimeZone zone("JST-9");
+  OrvelTest::ScopedTimeZone zone("JST-9");
   seedTwoRows(*home);
   // 2024-03-05 07:08:09 UTC is 16:08:09 in UTC+9: SQLite keeps the local text, PostgreSQL the
   // absolute time.
@@ -151,46 +115,46 @@ TEST_P(QxDBAgentTest, ReadsRowsColumnsAndLocalTimes) {
 TEST_P(QxDBAgentTest, ThrowsTheExactTextOfEachFault) {
   seedTwoRows(*home);
   QxDBAgent agent;
+  char sql[512];
   int i = 0;
   double d = 0;
   long t = 0;
   const char* s = nullptr;
-  EXPECT_EQ("QxDBAgent::fetchNextRow:  can not get the result set",
-            thrownBy([&] { agent.fetchNextRow(); }));
-  EXPECT_EQ("QxDBAgent::getInt:  can not get the result set",
-            thrownBy([&] { agent.getInt("type", i); }));
-  EXPECT_EQ("QxDBAgent::getDouble:  can not get the result set",
-            thrownBy([&] { agent.getDouble("type", d); }));
-  EXPECT_EQ("QxDBAgent::getString:  can not get the result set",
-            thrownBy([&] { agent.getString("type", s); }));
-  EXPECT_EQ("QxDBAgent::getTime:  can not get the result set",
-            thrownBy([&] { agent.getTime("type", t); }));
-  EXPECT_EQ("QxDBAgent::excuteQuery:  prepareStatement failed",
-            thrownBy([&] { agent.excuteQuery("select * from no_such_table"); }));
-  EXPECT_EQ("QxDBAgent::excuteUpdate:  prepareStatement failed",
-            thrownBy([&] { agent.excuteUpdate("delete from no_such_table"); }));
   // Statements that prepare and fail when they run.
   const char* failingQuery = GetParam() == Backend::kSqlite
                                  ? "select abs(-9223372036854775808) as n"  // integer overflow
                                  : "select 1 / (select count(*) from tb_version_number) as n";
-  EXPECT_EQ("QxDBAgent::excuteQuery:  excuteQuery failed",
-            thrownBy([&] { agent.excuteQuery(failingQuery); }));
-  EXPECT_EQ("QxDBAgent::getInt:  can not get the result set",
-            thrownBy([&] { agent.getInt("n", i); }));
-  EXPECT_EQ("QxDBAgent::excuteUpdate:  excuteUpdate failed", thrownBy([&] {
-              agent.excuteUpdate("insert into tb_version_number (id, kf_uploads) values (2, 0)");
-            }));
-  // The agent stays usable; unknown columns name themselves.
-  agent.excuteQuery("select type, file_name from tb_kite_feed where type = 1");
-  ASSERT_EQ(0, agent.fetchNextRow());
-  EXPECT_EQ("QxDBAgent::getInt:  failed to get the value of 'nope'",
-            thrownBy([&] { agent.getInt("nope", i); }));
-  EXPECT_EQ("QxDBAgent::getDouble:  failed to get the value of 'nope'",
-            thrownBy([&] { agent.getDouble("nope", d); }));
-  EXPECT_EQ("QxDBAgent::getString:  failed to get the value of 'nope'",
-            thrownBy([&] { agent.getString("nope", s); }));
-  EXPECT_EQ("QxDBAgent::getTime:  failed to get the value of 'file_name'",
-            thrownBy([&] { agent.getTime("file_name", t); }));
+  const std::string noResult = ":  can not get the result set";
+  const std::pair<std::string, std::function<void()>> faults[] = {
+      {"loadSQL:  failed to format the 'KF_GET_UPLOADS_NUMBER'",
+       [&] { agent.loadSQL(sql, 39, "KF_GET_UPLOADS_NUMBER"); }},
+      {"loadSQL:  failed to format the 'KF_GET_ROW_INFO'",
+       [&] { agent.loadSQL(sql, 10, "KF_GET_ROW_INFO", 1); }},
+      {"loadSQL: invalid arguments", [&] { agent.loadSQL(sql, 0, "KF_GET_ROW_INFO", 1); }},
+      {"loadSQL: invalid arguments", [&] { agent.loadSQL(sql, -1, "KF_GET_ROW_INFO", 1); }},
+      {"loadSQL: invalid arguments", [&] { agent.loadSQL(nullptr, 512, "KF_GET_ROW_INFO", 1); }},
+      {"loadSQL: invalid arguments", [&] { agent.loadSQL(sql, 512, nullptr); }},
+      {"fetchNextRow" + noResult, [&] { agent.fetchNextRow(); }},
+      {"getInt" + noResult, [&] { agent.getInt("type", i); }},
+      {"getDouble" + noResult, [&] { agent.getDouble("type", d); }},
+      {"getString" + noResult, [&] { agent.getString("type", s); }},
+      {"getTime" + noResult, [&] { agent.getTime("type", t); }},
+      {"excuteQuery:  prepareStatement failed", [&] { agent.excuteQuery(""); }},
+      {"excuteQuery:  prepareStatement failed", [&] { agent.excuteQuery("select * from x"); }},
+      {"excuteUpdate:  prepareStatement failed", [&] { agent.excuteUpdate("delete from x"); }},
+      {"excuteQuery:  excuteQuery failed", [&] { agent.excuteQuery(failingQuery); }},
+      {"getInt" + noResult, [&] { agent.getInt("n", i); }},
+      {"excuteUpdate:  excuteUpdate failed",
+       [&] { agent.excuteUpdate("insert into tb_version_number (id, kf_uploads) values (2, 0)"); }},
+      // The agent stays usable; unknown columns name themselves.
+      {"", [&] { agent.excuteQuery("select type, file_name from tb_kite_feed where type = 1"); }},
+      {"", [&] { agent.fetchNextRow(); }},
+      {"getInt:  failed to get the value of 'nope'", [&] { agent.getInt("nope", i); }},
+      {"getDouble:  failed to get the value of 'nope'", [&] { agent.getDouble("nope", d); }},
+      {"getString:  failed to get the value of 'nope'", [&] { agent.getString("nope", s); }},
+      {"getTime:  failed to get the value of 'file_name'", [&] { agent.getTime("file_name", t); }}};
+  for (const auto& [text, operation] : faults)
+    EXPECT_EQ(text.empty() ? "" : "QxDBAgent::" + text, thrownBy(operation));
   // A formatted text stays valid while later ones are thrown.
   const char* first = nullptr;
   try {
@@ -200,11 +164,10 @@ TEST_P(QxDBAgentTest, ThrowsTheExactTextOfEachFault) {
   }
   for (int k = 0; k < QxDBAgent::kThrownTextSlots - 1; ++k) thrownBy([&] { agent.getInt("x", i); });
   EXPECT_STREQ("QxDBAgent::getInt:  failed to get the value of 'first'", first);
-  const std::string longName(400, 'c');
-  EXPECT_EQ(255u, thrownBy([&] { agent.getInt(longName.c_str(), i); }).size());
+  EXPECT_EQ(255u, thrownBy([&] { agent.getInt(std::string(400, 'c').c_str(), i); }).size());
 }
 
-TEST_P(QxDBAgentTest, SecondStartJoinsTheTransactionAndTheFirstCommitEndsIt) {
+TEST_P(QxDBAgentTest, ASecondStartJoinsTheTransactionAndARollbackRestoresTheRowsExactly) {
   QxDBAgent agent;
   ASSERT_TRUE(agent.startTransaction());
   ASSERT_TRUE(agent.startTransaction());
@@ -216,14 +179,10 @@ TEST_P(QxDBAgentTest, SecondStartJoinsTheTransactionAndTheFirstCommitEndsIt) {
   EXPECT_FALSE(agent.getConnection()->inTransaction());
   EXPECT_TRUE(agent.commitTransaction()) << "a second commit finds nothing to commit";
   agent.rollbackTransaction();
-  EXPECT_EQ(1, home->scalar("select kf_uploads as n from tb_version_number"));
   EXPECT_EQ(std::string::npos, home->log().find("QxDBAgent::")) << home->log();
-}
 
-TEST_P(QxDBAgentTest, RollbackRestoresTheRowsExactly) {
   seedTwoRows(*home);
   const std::string before = componentRows();
-  QxDBAgent agent;
   char sql[512];
   ASSERT_TRUE(agent.startTransaction());
   agent.loadSQL(sql, sizeof sql, "KF_REMOVE_BACKUPROW", 101);
@@ -260,54 +219,35 @@ void expectUnusable(QxDBAgent& agent) {
   agent.closeStatement();
 }
 
-TEST(QxDBAgentNotConnected, SettingsThatCannotBeReadLeaveItNotOK) {
-  TestHome home(Backend::kSqlite);
+TEST(QxDBAgentNotConnected, UnreadableSettingsOrAnUnreachableOrBrokenDatabaseLeaveItNotOK) {
+  ProductHome home(Backend::kSqlite, false);
   for (const char* ini : {"[general]\nlocale = en_US\n", "[AdminDB]\nbackend = oracle\n"}) {
     OrvelTest::writeFile(home / "config/orvel.ini", ini);
-    OrvelDbTest::forgetProcessSettings();
+    OrvelTest::forgetProcessSettings();
     QxDBAgent agent;
     expectUnusable(agent);
     EXPECT_TRUE(QxDBAgent::ms_dsn.empty()) << "the next agent tries again";
   }
-  const std::string log = home.log();
-  EXPECT_NE(std::string::npos, log.find("<1> QxDBAgent::QxDBAgent getAdminDBSetting failed.\n"))
-      << log;
-  EXPECT_NE(std::string::npos, log.find("unknown backend \"oracle\"")) << log;
-}
-
-TEST(QxDBAgentNotConnected, UnreachableOrBrokenDatabaseLeavesItNotOK) {
-  TestHome home(Backend::kSqlite, false);
-  OrvelDbTest::forgetProcessSettings();
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);  // nothing listens there now
-  QxDBAgent::ms_dsn = "postgresql:host=127.0.0.1 port=" + std::to_string(ntohs(address.sin_port));
+  QxDBAgent::ms_dsn = "postgresql:host=127.0.0.1 port=" + std::to_string(OrvelTest::closedPort());
   QxDBAgent::ms_uid = "orvel";
   QxDBAgent::ms_passwd = "secret";
   QxDBAgent::ms_database = "orveladmin";
-  {
-    QxDBAgent agent;
-    expectUnusable(agent);
-  }
+  QxDBAgent unreachable;
+  expectUnusable(unreachable);
   OrvelTest::writeFile(home / "lib/orveladmin.db", std::string(4096, '\x7f'));
   QxDBAgent::ms_dsn = home.setting().dsn;
-  {
-    QxDBAgent agent;
-    expectUnusable(agent);
-  }
+  QxDBAgent broken;
+  expectUnusable(broken);
   const std::string log = home.log();
-  std::size_t first = log.find("<1> QxDBAgent::QxDBAgent: Connect to AdminDB failed.\n");
+  EXPECT_NE(std::string::npos, log.find("<1> QxDBAgent::QxDBAgent getAdminDBSetting failed.\n"));
+  EXPECT_NE(std::string::npos, log.find("unknown backend \"oracle\""));
+  const std::size_t first = log.find("<1> QxDBAgent::QxDBAgent: Connect to AdminDB failed.\n");
   ASSERT_NE(std::string::npos, first) << log;
   EXPECT_NE(std::string::npos, log.find("Connect to AdminDB failed.", first + 1));
   EXPECT_EQ(std::string::npos, log.find("secret"));
 }
 
-TEST(QxDBAgentEscape, DoublesQuotesAndBackslashesOnly) {
+TEST(QxDBAgentEscape, DoublesQuotesAndBackslashesOnlyAndLeavesWorkAloneWithoutThem) {
   std::string work = "untouched";
   const char* out = "not null";
   QxDBAgent::escapeData(nullptr, work, out);
@@ -316,16 +256,13 @@ TEST(QxDBAgentEscape, DoublesQuotesAndBackslashesOnly) {
   QxDBAgent::escapeData(plain, work, out);
   EXPECT_EQ(plain, out) << "the input itself";
   EXPECT_EQ("untouched", work);
-  QxDBAgent::escapeData("'", work, out);
-  EXPECT_STREQ("''", out);
-  EXPECT_EQ(work.c_str(), out);
-  QxDBAgent::escapeData("'a\\", work, out);
-  EXPECT_STREQ("''a\\\\", out);
-  QxDBAgent::escapeData("", work, out);
-  EXPECT_STREQ("", out);
-  EXPECT_STREQ("''a\\\\", work.c_str()) << "work is left as it was";
-  QxDBAgent::escapeData("O'Neil's \\\\share", work, out);
-  EXPECT_STREQ("O''Neil''s \\\\\\\\share", out);
+  const char* const rows[][2] = {
+      {"'", "''"}, {"'a\\", "''a\\\\"}, {"O'Neil's \\\\share", "O''Neil''s \\\\\\\\share"}};
+  for (const auto& row : rows) {
+    QxDBAgent::escapeData(row[0], work, out);
+    EXPECT_STREQ(row[1], out);
+    EXPECT_EQ(work.c_str(), out);
+  }
 }
 
 }  // namespace

@@ -211,8 +211,8 @@ TEST_P(Outcomes, ScheduleAndLock) {
   Feed feed(m_scratch.path());
   publishNewComponents(feed);
   seedInstallation(feed.url());
-  setting("EnableUpdateSchedule", "yes");
-  setting("Frequency", "15");
+  home->setting("EnableUpdateSchedule", "yes");
+  home->setting("Frequency", "15");
 
   // 22:13 is not within five minutes of a quarter: nothing is asked of the source.
   m_clock->set(1700000000);
@@ -269,5 +269,5 @@ TEST_P(Outcomes, ScheduleAndLock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Staging, ORVEL_DB_BACKENDS);
-INSTANTIATE_TEST_SUITE_P(SQLite, Outcomes, ::testing::Values(OrvelDbTest::Backend::kSqlite),
-                         OrvelDbTest::backendName);
+INSTANTIATE_TEST_SUITE_P(SQLite, Outcomes, ::testing::Values(OrvelTest::Backend::kSqlite),
+                         OrvelTest::backendName);

@@ -180,7 +180,7 @@ void EndToEnd::SetUp() {
   PipelineTest::SetUp();
   if (IsSkipped() || HasFatalFailure()) return;
   if (nginxVariable("ORVEL_NGINX_ROOT").empty()) {
-    if (OrvelDbTest::runningUnderCi()) FAIL() << "no nginx: start scripts/servers/nginx";
+    if (OrvelTest::runningUnderCi()) FAIL() << "no nginx: start scripts/servers/nginx";
     GTEST_SKIP() << "no nginx: start scripts/servers/nginx";
   }
   fs::create_directories(*home / "temp/kf");

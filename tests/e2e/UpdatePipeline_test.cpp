@@ -147,7 +147,7 @@ TEST_P(Pipeline, ASecondScannerTakesTheUploadedComponents) {
     fs::copy_file(*home / "config/orvel.key", second / "config/orvel.key");
   fs::copy_file(OrvelEngineTest::engines("v1") + "/ziran32.dll", second / "bin/ziran32.dll");
   ::setenv("ORVEL_HOME", second.path().c_str(), 1);
-  OrvelDbTest::forgetProcessSettings();
+  OrvelTest::forgetProcessSettings();
 
   QxUpdate scanner;
   _uiKFData engine{};

@@ -6,13 +6,12 @@
 #include <sstream>
 
 #include "EngineTestSupport.h"
-#include "UpdateTestHome.h"
+#include "ProductHome.h"
 
 namespace fs = std::filesystem;
 using namespace OrvelEngineTest;
 using OrvelEngines::FileCheck;
 using OrvelEngines::PatternKind;
-using OrvelUpdateTest::UpdateTest;
 using Lines = std::vector<std::string>;
 
 class QxUpdateEnginesTestAccess {
@@ -26,10 +25,11 @@ class QxUpdateEnginesTestAccess {
 };
 using A = QxUpdateEnginesTestAccess;
 
-class QxUpdateCleanup : public UpdateTest {
+// The clean-up never touches the central database: one backend is enough.
+class QxUpdateCleanup : public OrvelTest::SqliteHomeTest {
  protected:
   void SetUp() override {
-    UpdateTest::SetUp();
+    SqliteHomeTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     m_ziran = *home / "temp/kf/ziran";
     m_rules = *home / "temp/kf/qxase/rules";
@@ -56,7 +56,7 @@ class QxUpdateCleanup : public UpdateTest {
   std::string m_rules;
 };
 
-TEST_P(QxUpdateCleanup, ZiranKeepsTheNewestOfEachKind) {
+TEST_F(QxUpdateCleanup, ZiranKeepsTheNewestOfEachKind) {
   install(engines("v1"), "ziran32.dll");
   writePatterns(m_ziran, PatternKind::kVirus, {100000, 100100, 100200, 100300, 100400});
   writePatterns(m_ziran, PatternKind::kSpyware, {200000, 200100});
@@ -78,7 +78,7 @@ TEST_P(QxUpdateCleanup, ZiranKeepsTheNewestOfEachKind) {
   EXPECT_EQ(0, A::ziranCleanup(update, 3));
 }
 
-TEST_P(QxUpdateCleanup, QxaseKeepsTheNewestSoundSets) {
+TEST_F(QxUpdateCleanup, QxaseKeepsTheNewestSoundSets) {
   install(engines("v2"), "qxaseng.dll");
   for (unsigned base : {17458u, 17459u, 17460u})
     ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, base, 1, 32));
@@ -103,7 +103,7 @@ TEST_P(QxUpdateCleanup, QxaseKeepsTheNewestSoundSets) {
 }
 
 // No engine is an error; an engine that cannot clean up is not.
-TEST_P(QxUpdateCleanup, WithoutEngineOrExport) {
+TEST_F(QxUpdateCleanup, WithoutEngineOrExport) {
   writePatterns(m_ziran, PatternKind::kVirus, {100000, 100100, 100200});
   ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, 17460, 0, 32));
   ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, 17461, 0, 32));
@@ -127,5 +127,3 @@ TEST_P(QxUpdateCleanup, WithoutEngineOrExport) {
   EXPECT_EQ(10u, filesIn(m_rules).size());
   EXPECT_ALL_RELEASED(counter, 2u);
 }
-
-INSTANTIATE_TEST_SUITE_P(Backends, QxUpdateCleanup, ORVEL_DB_BACKENDS);

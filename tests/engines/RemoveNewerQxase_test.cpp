@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "EngineTestSupport.h"
 #include "OrvelKF/QxUpdate.h"
@@ -42,37 +43,27 @@ class RemoveNewerQxase : public EngineTest {
   std::string m_msg;
 };
 
-TEST_F(RemoveNewerQxase, IncrementalFilesOfTheTargetBaseGo) {
+TEST_F(RemoveNewerQxase, NewerBasesGoWholeNewestFirstThenTheTargetBasesNewerIncrementals) {
   LoadCounter counter;
-  rules(17461, 10);
-  ASSERT_TRUE(remove("17461.005")) << m_msg;
-  EXPECT_EQ((Lines{opening("17461005"), line("find QXASE pattern 17461-17461010"),
-                   line("need to remove the QXASE pattern 17461010"),
-                   line("remove pattern " + m_rules + "/qx017461-* succeed")}),
-            logLines());
-  EXPECT_EQ(kSetOf17461, filesIn(m_rules));
-  EXPECT_ALL_RELEASED(counter, 1u);
-}
-
-TEST_F(RemoveNewerQxase, NewerBasesGoWholeNewestFirst) {
   rules(17461, 10);
   rules(17462, 2);
   rules(17463, 0);
   ASSERT_TRUE(remove("17461.005")) << m_msg;
-  EXPECT_EQ((Lines{opening("17461005"), line("find QXASE pattern 17463-17463000"),
-                   line("need to remove the QXASE pattern 17463000"),
-                   line("remove pattern " + m_rules + "/qx017463* succeed"),
-                   line("find QXASE pattern 17462-17462002"),
-                   line("need to remove the QXASE pattern 17462002"),
-                   line("remove pattern " + m_rules + "/qx017462* succeed"),
-                   line("find QXASE pattern 17461-17461010"),
-                   line("need to remove the QXASE pattern 17461010"),
-                   line("remove pattern " + m_rules + "/qx017461-* succeed")}),
-            logLines());
+  Lines expected = {opening("17461005")};
+  for (const auto& [base, last, files] :
+       {std::tuple<std::string, std::string, std::string>{"17463", "17463000", "17463*"},
+        {"17462", "17462002", "17462*"},
+        {"17461", "17461010", "17461-*"}}) {
+    expected.push_back(line("find QXASE pattern " + base + "-" + last));
+    expected.push_back(line("need to remove the QXASE pattern " + last));
+    expected.push_back(line("remove pattern " + m_rules + "/qx0" + files + " succeed"));
+  }
+  EXPECT_EQ(expected, logLines());
   EXPECT_EQ(kSetOf17461, filesIn(m_rules));
+  EXPECT_ALL_RELEASED(counter, 1u);
 }
 
-TEST_F(RemoveNewerQxase, NothingNewerToRemove) {
+TEST_F(RemoveNewerQxase, NothingNewerIsNoErrorAndTenRoundsAreTheMost) {
   rules(17461, 5);
   EXPECT_TRUE(remove("17461.005"));
   EXPECT_EQ(line("no need to remove any QXASE patterns"), logLines().back());
@@ -84,9 +75,8 @@ TEST_F(RemoveNewerQxase, NothingNewerToRemove) {
             logLines().back());
   EXPECT_EQ(8u, filesIn(m_rules).size());
   EXPECT_EQ("", m_msg);
-}
-
-TEST_F(RemoveNewerQxase, TenRoundsAtMost) {
+  fs::remove_all(m_rules);
+  fs::create_directories(m_rules);
   for (unsigned base = 17401; base <= 17411; ++base) rules(base, 0);
   EXPECT_FALSE(remove("17400.000"));
   EXPECT_EQ(line("got into infinite loop error"), logLines().back());

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,12 +25,21 @@ inline void makeDirs(const std::string& path) { std::filesystem::create_director
 
 inline bool isDirectory(const std::string& path) { return std::filesystem::is_directory(path); }
 
+inline std::set<std::string> namesIn(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& found : std::filesystem::directory_iterator(folder))
+    names.insert(found.path().filename().string());
+  return names;
+}
+
 struct SeenStep {
   int action;
   int done;
   std::string src;
   std::string dst;  // "(null)" when the record had none
 };
+
+using Steps = std::vector<std::pair<int, int>>;
 
 class CallbackRecorder {
  public:
@@ -48,9 +58,11 @@ class CallbackRecorder {
     return self->answer ? self->answer(*entry) : OrvelFileOpUtil::kCallbackContinue;
   }
 
-  std::vector<std::pair<int, int>> actionsAndDone() const {
-    std::vector<std::pair<int, int>> result;
+  // The (action, done) pairs seen since the last call.
+  Steps take() {
+    Steps result;
     for (const SeenStep& step : steps) result.emplace_back(step.action, step.done);
+    steps.clear();
     return result;
   }
 
@@ -60,7 +72,5 @@ class CallbackRecorder {
  private:
   OrvelFileOpUtil::CallbackEntry m_entry{};
 };
-
-using Steps = std::vector<std::pair<int, int>>;
 
 }  // namespace OrvelTest

@@ -11,8 +11,8 @@
 #include "FakeClock.h"
 #include "OrvelCommon/ConfigFileOnDisk.h"
 #include "OrvelCommon/LockFileLock.h"
+#include "ProductHome.h"
 #include "ScriptedServiceManager.h"
-#include "UpdateTestHome.h"
 
 namespace fs = std::filesystem;
 using namespace OrvelPlatform;
@@ -20,10 +20,10 @@ using OrvelTest::readFile;
 using OrvelTest::writeFile;
 using Lines = std::vector<std::string>;
 
-class ApplyToLocal : public OrvelUpdateTest::UpdateTest {
+class ApplyToLocal : public OrvelTest::HomeTest {
  protected:
   void SetUp() override {
-    UpdateTest::SetUp();
+    HomeTest::SetUp();
     if (HasFatalFailure()) return;
     m_home = home->path();
     m_update = std::make_unique<QxUpdate>();
@@ -64,8 +64,8 @@ class ApplyToLocal : public OrvelUpdateTest::UpdateTest {
   std::unique_ptr<OrvelEngineTest::LogReader> m_log;
 };
 
-INSTANTIATE_TEST_SUITE_P(Install, ApplyToLocal, ::testing::Values(OrvelDbTest::Backend::kSqlite),
-                         OrvelDbTest::backendName);
+INSTANTIATE_TEST_SUITE_P(Install, ApplyToLocal, ::testing::Values(OrvelTest::Backend::kSqlite),
+                         OrvelTest::backendName);
 
 TEST_P(ApplyToLocal, PatternsAreInstalledOnceUnderTheLockAndRecorded) {
   const std::string leave = "<3> QxUpdate [QxUpdateInstall.cpp]: leave function applyToLocal";
@@ -172,8 +172,8 @@ class ApplyEngine : public ApplyToLocal {
   OrvelTest::ScriptedServiceManager m_services;
 };
 
-INSTANTIATE_TEST_SUITE_P(Install, ApplyEngine, ::testing::Values(OrvelDbTest::Backend::kSqlite),
-                         OrvelDbTest::backendName);
+INSTANTIATE_TEST_SUITE_P(Install, ApplyEngine, ::testing::Values(OrvelTest::Backend::kSqlite),
+                         OrvelTest::backendName);
 
 TEST_P(ApplyEngine, ReplacedWithTheServicesStoppedKeepingOneBackup) {
   EXPECT_TRUE(applyV2(m_v2));

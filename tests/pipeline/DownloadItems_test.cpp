@@ -182,5 +182,5 @@ TEST_P(DownloadItems, ItemArrayForEveryComponentAndPlatform) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sqlite, DownloadItems, ::testing::Values(OrvelDbTest::Backend::kSqlite),
-                         OrvelDbTest::backendName);
+INSTANTIATE_TEST_SUITE_P(Sqlite, DownloadItems, ::testing::Values(OrvelTest::Backend::kSqlite),
+                         OrvelTest::backendName);

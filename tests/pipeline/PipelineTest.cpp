@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 namespace OrvelPipelineTest {
 
 void PipelineTest::SetUp() {
-  UpdateTest::SetUp();
+  HomeTest::SetUp();
   if (IsSkipped() || HasFatalFailure()) return;
   m_log = std::make_unique<OrvelEngineTest::LogReader>(*home / "log/orvel.log");
 }
@@ -19,7 +19,7 @@ void PipelineTest::SetUp() {
 void PipelineTest::TearDown() {
   m_update.reset();
   if (m_clientLoaded) releaseUpdateClient();
-  UpdateTest::TearDown();
+  HomeTest::TearDown();
 }
 
 QxUpdate& PipelineTest::update(QxUpdateKind kind) {
@@ -40,8 +40,9 @@ void PipelineTest::settings(const std::string& list) {
       ASSERT_TRUE(ORVEL::NewEncryptStr(value.substr(open + 1, close - open - 1).c_str(), stored));
       value.replace(open, close - open + 1, stored);
     }
-    setting(item.substr(sectioned ? colon + 1 : 0, equals - (sectioned ? colon + 1 : 0)).c_str(),
-            value.c_str(), sectioned ? item.substr(0, colon).c_str() : "Update");
+    home->setting(
+        item.substr(sectioned ? colon + 1 : 0, equals - (sectioned ? colon + 1 : 0)).c_str(),
+        value.c_str(), sectioned ? item.substr(0, colon).c_str() : "Update");
   }
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "EngineTestSupport.h"
-#include "UpdateTestHome.h"
+#include "ProductHome.h"
 
 class QxUpdatePipelineTestAccess {
  public:
@@ -58,7 +58,7 @@ using A = QxUpdatePipelineTestAccess;
 void writePattern(const std::string& folder, OrvelEngines::PatternKind kind,
                   std::uint32_t internal);
 
-class PipelineTest : public OrvelUpdateTest::UpdateTest {
+class PipelineTest : public OrvelTest::HomeTest {
  protected:
   void SetUp() override;
   void TearDown() override;

@@ -136,5 +136,5 @@ TEST_P(UpdateSource, ProxySettingsOfBothModes) {
   EXPECT_EQ(" ", std::string(s.user) + " " + s.password);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sqlite, UpdateSource, ::testing::Values(OrvelDbTest::Backend::kSqlite),
-                         OrvelDbTest::backendName);
+INSTANTIATE_TEST_SUITE_P(Sqlite, UpdateSource, ::testing::Values(OrvelTest::Backend::kSqlite),
+                         OrvelTest::backendName);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "OrvelKF/QxUpdateCatalogue.h"
+#include "TempDir.h"
 
 using ORVEL::QxResbundle;
 
@@ -19,10 +20,10 @@ constexpr const char* kGroup = "IDG_ORVEL_UTIL";
 // How many arguments each caller passes with a key; a text may use fewer.
 std::map<std::string, int> argumentCountsOfEveryKey() {
   std::map<std::string, int> counts = {
-      {"KF_GETVER_ERR", 2},     {"KF_UPTODATE", 2},      {"KF_READPROXYAUTH_ERR", 2},
-      {"KF_READPROXY_ERR", 0},  {"KF_SERVER_TIMEOUT_MSG", 0}, {"KF_LOCK_FAIL", 0},
-      {"KF_UNLOCK_FAIL", 0},    {"KF_VERIFY_ERR", 1},    {"KF_ZIRAN_ERR", 1},
-      {"KF_PTN_READERR", 1},    {"KF_FILE_CORRUPT", 1},  {"KF_BUILDCACHE_ERR", 1},
+      {"KF_GETVER_ERR", 2},       {"KF_UPTODATE", 2},           {"KF_READPROXYAUTH_ERR", 2},
+      {"KF_READPROXY_ERR", 0},    {"KF_SERVER_TIMEOUT_MSG", 0}, {"KF_LOCK_FAIL", 0},
+      {"KF_UNLOCK_FAIL", 0},      {"KF_VERIFY_ERR", 1},         {"KF_ZIRAN_ERR", 1},
+      {"KF_PTN_READERR", 1},      {"KF_FILE_CORRUPT", 1},       {"KF_BUILDCACHE_ERR", 1},
       {"KF_CPNT_SUCCESS_MSG", 3}, {"KF_NOTIFY_TIMEFORMAT", 0},
   };
   for (const char* key : kfCpntTitleKey) counts[key] = 0;
@@ -67,7 +68,8 @@ TEST(QxResbundle, FormatsWithTextAndNumberArguments) {
   Bundle en("en_US");
   ASSERT_TRUE(en.ok);
   std::string out = "kept";
-  ASSERT_TRUE(en.bundle.format("KF_MANUAL_ZIRAN_PATTERN_SUCCESS", std::vector<std::string>{"5.763.00"}, out));
+  ASSERT_TRUE(en.bundle.format("KF_MANUAL_ZIRAN_PATTERN_SUCCESS",
+                               std::vector<std::string>{"5.763.00"}, out));
   EXPECT_EQ("Manual update of the virus pattern succeeded. Version: 5.763.00", out);
 
   std::vector<icu::Formattable> args{icu::Formattable(icu::UnicodeString("spam pattern")),
@@ -75,28 +77,28 @@ TEST(QxResbundle, FormatsWithTextAndNumberArguments) {
   ASSERT_TRUE(en.bundle.format("KF_UPTODATE", args, out));
   EXPECT_EQ("The spam pattern is up to date.", out);
 
-  ASSERT_TRUE(en.bundle.format("KF_VERIFY_ERR", std::vector<icu::Formattable>{icu::Formattable(0)}, out));
+  ASSERT_TRUE(
+      en.bundle.format("KF_VERIFY_ERR", std::vector<icu::Formattable>{icu::Formattable(0)}, out));
   EXPECT_EQ("The component could not be verified by the scan engine.", out);
 
   Bundle ja("ja");
   ASSERT_TRUE(ja.ok);
-  ASSERT_TRUE(ja.bundle.format("KF_SCHEDULE_QXASE_PATTERN_SUCCESS", std::vector<std::string>{"17461.002"}, out));
-  EXPECT_EQ("迷惑メールパターンファイルの予約アップデートに成功しました。バージョン: 17461.002", out);
+  ASSERT_TRUE(ja.bundle.format("KF_SCHEDULE_QXASE_PATTERN_SUCCESS",
+                               std::vector<std::string>{"17461.002"}, out));
+  EXPECT_EQ("迷惑メールパターンファイルの予約アップデートに成功しました。バージョン: 17461.002",
+            out);
   ASSERT_TRUE(ja.bundle.lookup("KF_NOTIFY_TIMEFORMAT", out));
   EXPECT_EQ("%Y/%m/%d %T", out);
 }
 
 TEST(QxResbundle, FallsBackThroughParentsToRootButNeverToTheProcessLocale) {
   // A Japanese environment must not turn an unknown product locale Japanese.
-  setenv("LANG", "ja_JP.UTF-8", 1);
-  setenv("LC_ALL", "ja_JP.UTF-8", 1);
+  OrvelTest::ScopedEnvironment lang("LANG", "ja_JP.UTF-8"), all("LC_ALL", "ja_JP.UTF-8");
   Bundle unknown("fr_FR");
   ASSERT_TRUE(unknown.ok);
   std::string out;
   ASSERT_TRUE(unknown.bundle.lookup("KF_LOCK_FAIL", out));
   EXPECT_EQ("Another update is in progress. Please try again later.", out);
-  unsetenv("LANG");
-  unsetenv("LC_ALL");
 
   Bundle regional("ja_JP");
   ASSERT_TRUE(regional.ok);

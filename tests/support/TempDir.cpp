@@ -24,12 +24,15 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   // Tests may leave read-only folders behind; make them writable first.
-  for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::end(it); it.increment(ec))
+  for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::end(it);
+       it.increment(ec))
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(m_path, ec);
 }
 
-std::string TempDir::operator/(const std::string& relative) const { return m_path + "/" + relative; }
+std::string TempDir::operator/(const std::string& relative) const {
+  return m_path + "/" + relative;
+}
 
 void writeFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -48,6 +51,22 @@ std::string readFile(const std::string& path) {
 bool fileExists(const std::string& path) {
   std::error_code ec;
   return fs::exists(path, ec);
+}
+
+ScopedEnvironment::ScopedEnvironment(const char* name, const char* value)
+    : m_name(name), m_had(std::getenv(name) != nullptr) {
+  if (m_had) m_previous = std::getenv(name);
+  if (value)
+    ::setenv(name, value, 1);
+  else
+    ::unsetenv(name);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  if (m_had)
+    ::setenv(m_name.c_str(), m_previous.c_str(), 1);
+  else
+    ::unsetenv(m_name.c_str());
 }
 
 }  // namespace OrvelTest

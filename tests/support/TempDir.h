@@ -26,4 +26,18 @@ void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
+// Sets (or, with null, removes) an environment variable for one scope.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::string m_name;
+  std::string m_previous;
+  bool m_had;
+};
+
 }  // namespace OrvelTest

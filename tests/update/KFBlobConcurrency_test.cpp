@@ -23,11 +23,10 @@
 #include "OrvelCommon/CentralDatabase.h"
 #include "OrvelCommon/PasswordCipher.h"
 #include "OrvelKF/KFBlobManager.h"
-#include "UpdateTestHome.h"
+#include "ProductHome.h"
 
 namespace fs = std::filesystem;
-using OrvelDbTest::Backend;
-using OrvelUpdateTest::componentRows;
+using OrvelTest::Backend;
 
 namespace {
 
@@ -67,7 +66,7 @@ class Pipe {
 // SQLite the write lock of the whole database) until it is told to let go.
 class TableHolder {
  public:
-  explicit TableHolder(const OrvelDbTest::TestHome& home) {
+  explicit TableHolder(const OrvelTest::ProductHome& home) {
     m_pid = OrvelTest::startChild([&home, this]() {
       auto conn = home.connect();
       if (!conn || conn->beginTransaction() != 0) return 10;
@@ -156,7 +155,7 @@ const char* const kSeedRows = "1:5.701.00 101:5.700.00 ";
 
 }  // namespace
 
-class KFBlobConcurrency : public OrvelUpdateTest::UpdateTest {
+class KFBlobConcurrency : public OrvelTest::HomeTest {
  protected:
   using Change = std::function<int()>;
 
@@ -170,9 +169,7 @@ class KFBlobConcurrency : public OrvelUpdateTest::UpdateTest {
     return data;
   }
   OrvelErrC upload(int type, const char* version, const std::string& bytes) {
-    const std::string path = *home / ("upload-" + std::string(version));
-    OrvelTest::writeFile(path, bytes);
-    return KFBlobManager::AddKFBlob(request(type, version, path, static_cast<long>(bytes.size())));
+    return home->upload(type, version, bytes, "ksv$pat.701");
   }
   static int rollback() {
     std::string version;
@@ -186,7 +183,7 @@ class KFBlobConcurrency : public OrvelUpdateTest::UpdateTest {
     home->exec("delete from tb_kite_feed");
     ASSERT_EQ(ERRC_SUCCESS, upload(1, "5.700.00", "previous"));
     ASSERT_EQ(ERRC_SUCCESS, upload(1, "5.701.00", "current"));
-    ASSERT_EQ(kSeedRows, componentRows());
+    ASSERT_EQ(kSeedRows, home->componentRows());
   }
 
   // Runs each change in a process of its own, all of them queued behind another writer; once
@@ -255,7 +252,7 @@ TEST_P(KFBlobConcurrency, ChangesOfOneTypeAtOnceTakeTurns) {
   for (const Case& c : cases) {
     seed();
     const std::vector<int> results = runQueued(c.changes);
-    const std::string after = componentRows();
+    const std::string after = home->componentRows();
     bool serial = false;
     for (const Outcome& outcome : c.serialOutcomes)
       serial = serial || (outcome.results == results && outcome.rows == after);
@@ -296,7 +293,7 @@ TEST_P(KFBlobConcurrency, AChangeWhoseStatementChangesNoRowChangesNothing) {
                                     "before ") +
                             c.skipped + " on tb_kite_feed for each row execute function skip()");
     EXPECT_EQ(c.failure, c.change()) << c.skipped;
-    EXPECT_EQ(kSeedRows, componentRows()) << c.skipped;
+    EXPECT_EQ(kSeedRows, home->componentRows()) << c.skipped;
     EXPECT_NE(std::string::npos, home->log().find(c.logged)) << c.skipped;
     home->exec(sqlite ? "drop trigger skip" : "drop trigger skip on tb_kite_feed");
   }
@@ -329,7 +326,7 @@ TEST_P(KFBlobBusyDatabase, AChangeWhoseTransactionCannotBeginChangesNothing) {
     });
     EXPECT_EQ(c.failure & 0xff, OrvelTest::waitChild(writer)) << c.what;
     holder.release();
-    EXPECT_EQ(kSeedRows, componentRows()) << c.what;
+    EXPECT_EQ(kSeedRows, home->componentRows()) << c.what;
   }
   EXPECT_NE(std::string::npos,
             home->log().find("QxDBAgent::startTransaction: call beginTransaction() failed"));
@@ -404,13 +401,13 @@ class KFBlobScannerRoles : public KFBlobConcurrency {
   void loginAs(const std::string& role) {
     std::string password;
     ASSERT_TRUE(ORVEL::NewEncryptStr(kPassword, password));
-    OrvelDbTest::PgServer server;
-    ASSERT_TRUE(OrvelDbTest::pgServer(server));
+    OrvelTest::PgServer server;
+    ASSERT_TRUE(OrvelTest::pgServer(server));
     OrvelTest::writeFile(*home / "config/orvel.ini",
                          "[AdminDB]\nbackend = postgresql\nhost = " + server.host + "\nport = " +
                              server.port + "\ndatabase = " + home->setting().database +
                              "\nuser = " + role + "\npassword = " + password + "\n");
-    OrvelDbTest::forgetProcessSettings();
+    OrvelTest::forgetProcessSettings();
   }
 
   static constexpr const char* kPassword = "scanner-secret";
@@ -429,7 +426,7 @@ TEST_P(KFBlobScannerRoles, EveryScannerRoleReplacesAndRollsBackTheRowsOfAnother)
   EXPECT_EQ("written by A again", OrvelTest::readFile(*home / "fetched"));
   loginAs(scannerA);
   EXPECT_EQ(ERRC_SUCCESS, upload(1, "5.703.00", "written by A at last"));
-  EXPECT_EQ("1:5.703.00 101:5.701.00 ", componentRows());
+  EXPECT_EQ("1:5.703.00 101:5.701.00 ", home->componentRows());
 
   // One object per row, every one the group's; none left without its row.
   EXPECT_EQ(2, home->largeObjects());
@@ -441,7 +438,7 @@ TEST_P(KFBlobScannerRoles, EveryScannerRoleReplacesAndRollsBackTheRowsOfAnother)
 
 INSTANTIATE_TEST_SUITE_P(Backends, KFBlobConcurrency, ORVEL_DB_BACKENDS);
 INSTANTIATE_TEST_SUITE_P(PostgreSQL, KFBlobScannerRoles, ::testing::Values(Backend::kPostgres),
-                         OrvelDbTest::backendName);
+                         OrvelTest::backendName);
 // PostgreSQL has no busy time-out: a writer waits for a lock as long as it is held.
 INSTANTIATE_TEST_SUITE_P(Sqlite, KFBlobBusyDatabase, ::testing::Values(Backend::kSqlite),
-                         OrvelDbTest::backendName);
+                         OrvelTest::backendName);

@@ -1,17 +1,15 @@
 #include "OrvelKF/KFBlobManager.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 
+#include "ChildProcess.h"
 #include "OrvelCommon/BoundedCopy.h"
-#include "UpdateTestHome.h"
+#include "ProductHome.h"
 
 namespace fs = std::filesystem;
-using OrvelUpdateTest::UpdateTest;
 using A = QxUpdateTestAccess;
 
 namespace {
@@ -36,22 +34,12 @@ _uiKFData request(int type, const char* version, const std::string& path, const 
 
 }  // namespace
 
-class KFBlobStore : public UpdateTest {
+class KFBlobStore : public OrvelTest::HomeTest {
  protected:
-  // Uploads a file of the given content as type/version.
   OrvelErrC upload(int type, const char* version, const std::string& text) {
-    const std::string path = *home / ("upload-" + std::string(version));
-    OrvelTest::writeFile(path, text);
-    return KFBlobManager::AddKFBlob(request(type, version, path, "ksv$pat.576"));
+    return home->upload(type, version, text);
   }
-  // "type:version" of every row, in type order.
-  std::string rows() {
-    std::vector<_uiKFDataNoFile> all;
-    EXPECT_EQ(ERRC_SUCCESS, KFBlobManager::GetKFRows(all));
-    std::string text;
-    for (const auto& row : all) text += std::to_string(row.type) + ":" + row.version + " ";
-    return text;
-  }
+  std::string rows() { return home->componentRows(); }
   std::string fetch(int type, std::string path, OrvelErrC expected = ERRC_SUCCESS) {
     _uiKFData data = request(type, "", "", "");
     ORVEL::boundedCopy(data.file_path, sizeof data.file_path, path.c_str());
@@ -62,7 +50,8 @@ class KFBlobStore : public UpdateTest {
 
 TEST_P(KFBlobStore, UploadsKeepOneCurrentAndOneBackupRow) {
   EXPECT_EQ(ERRC_SUCCESS, upload(1, "5.763.00", "first"));
-  EXPECT_NE(std::string::npos, home->log().find("KFBlobManager::_removeKFRow: can not find the row with type = 1"));
+  EXPECT_NE(std::string::npos,
+            home->log().find("KFBlobManager::_removeKFRow: can not find the row with type = 1"));
   EXPECT_EQ("1:5.763.00 ", rows());
 
   EXPECT_EQ(ERRC_DB_UP_TO_DATE, upload(1, "5.763.00", "same"));
@@ -93,8 +82,8 @@ TEST_P(KFBlobStore, AnUploadWhoseFileDoesNotOpenChangesNothing) {
   EXPECT_EQ("2:1.200.00 102:1.100.00 ", rows());
   EXPECT_EQ("two", OrvelTest::readFile(fetch(2, *home / "got")));
   EXPECT_EQ(objects, home->largeObjects());
-  EXPECT_NE(std::string::npos,
-            home->log().find("KFBlobManager::_addKFBlob: can not open file: " + *home / "no-such-file"));
+  EXPECT_NE(std::string::npos, home->log().find("KFBlobManager::_addKFBlob: can not open file: " +
+                                                *home / "no-such-file"));
 
   // A file shorter than announced fails while streaming: rolled back as well.
   const std::string shortFile = *home / "short";
@@ -140,7 +129,8 @@ TEST_P(KFBlobStore, FetchesStreamToFilesAndFailuresLeaveNoHalfFile) {
   fetch(10, *home / "no/such/folder/file", ERRC_FILE_OPEN);
 }
 
-TEST_P(KFBlobStore, RollbackRestoresThePreviousRowOnce) {
+TEST_P(KFBlobStore, RollbackRestoresThePreviousRowOnceAndCyclesLeaveNoOrphanedContent) {
+  const std::int64_t before = home->largeObjects();
   ASSERT_EQ(ERRC_SUCCESS, upload(6, "17461.002", "old rules"));
   ASSERT_EQ(ERRC_SUCCESS, upload(6, "17461.010", "new rules"));
   std::string version;
@@ -151,25 +141,20 @@ TEST_P(KFBlobStore, RollbackRestoresThePreviousRowOnce) {
   version = "kept";
   EXPECT_EQ(0, KFBlobManager::RollbackKFBlob(6, version));
   EXPECT_EQ("kept", version);
-  EXPECT_NE(std::string::npos, home->log().find("KFBlobManager::RollbackKFBlob: can not find the row with type = 106"));
-}
-
-TEST_P(KFBlobStore, UploadRollbackCyclesLeaveNoOrphanedContent) {
-  const std::int64_t before = home->largeObjects();
-  for (int cycle = 0; cycle < 4; ++cycle) {
+  EXPECT_NE(
+      std::string::npos,
+      home->log().find("KFBlobManager::RollbackKFBlob: can not find the row with type = 106"));
+  for (int cycle = 0; cycle < 3; ++cycle) {
     const std::string v1 = "5." + std::to_string(700 + 2 * cycle) + ".00";
     const std::string v2 = "5." + std::to_string(701 + 2 * cycle) + ".00";
     ASSERT_EQ(ERRC_SUCCESS, upload(1, v1.c_str(), content(50000, 'x')));
     ASSERT_EQ(ERRC_SUCCESS, upload(1, v2.c_str(), content(50000, 'y')));
-    std::string version;
     ASSERT_EQ(1, KFBlobManager::RollbackKFBlob(1, version));
     EXPECT_EQ(v1, version);
   }
-  // One current row and no backup: exactly one object on PostgreSQL.
-  EXPECT_EQ("1:5.706.00 ", rows());
-  if (GetParam() == OrvelDbTest::Backend::kPostgres) {
-    EXPECT_EQ(before + 1, home->largeObjects());
-  }
+  // Two current rows and no backup: exactly two objects on PostgreSQL.
+  EXPECT_EQ("1:5.704.00 6:17461.002 ", rows());
+  EXPECT_EQ(GetParam() == OrvelTest::Backend::kPostgres ? before + 2 : 0, home->largeObjects());
 }
 
 TEST_P(KFBlobStore, ConcurrentUploadsOfOneTypeLeaveOneCurrentRow) {
@@ -178,26 +163,22 @@ TEST_P(KFBlobStore, ConcurrentUploadsOfOneTypeLeaveOneCurrentRow) {
     const std::string version = "5.80" + std::to_string(process) + ".00";
     const std::string path = *home / ("concurrent-" + std::to_string(process));
     OrvelTest::writeFile(path, content(200000, static_cast<char>('a' + process)));
-    pid_t child = fork();
-    if (child == 0) {
-      OrvelDbTest::forgetProcessSettings();
-      OrvelErrC result = KFBlobManager::AddKFBlob(request(1, version.c_str(), path, "p"));
-      _exit(result == ERRC_SUCCESS || result == ERRC_DB_UP_TO_DATE || result == ERRC_DB_FAILURE ? 0 : 1);
-    }
-    children.push_back(child);
+    children.push_back(OrvelTest::startChild([&] {
+      OrvelTest::forgetProcessSettings();
+      const OrvelErrC result = KFBlobManager::AddKFBlob(request(1, version.c_str(), path, "p"));
+      return result == ERRC_SUCCESS || result == ERRC_DB_UP_TO_DATE || result == ERRC_DB_FAILURE
+                 ? 0
+                 : 1;
+    }));
   }
-  for (pid_t child : children) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  for (pid_t child : children) EXPECT_EQ(0, OrvelTest::waitChild(child));
   EXPECT_EQ(1, home->scalar("select count(*) as n from tb_kite_feed where type = 1"));
   EXPECT_LE(home->scalar("select count(*) as n from tb_kite_feed where type = 101"), 1);
   // Whatever row won holds the whole content of its upload.
   const std::string got = OrvelTest::readFile(fetch(1, *home / "winner"));
   ASSERT_EQ(200000u, got.size());
   EXPECT_EQ(content(200000, got[0]), got);
-  if (GetParam() == OrvelDbTest::Backend::kPostgres) {
+  if (GetParam() == OrvelTest::Backend::kPostgres) {
     EXPECT_EQ(home->scalar("select count(*) as n from tb_kite_feed"), home->largeObjects());
   }
 }
@@ -218,7 +199,9 @@ TEST_P(KFBlobStore, UploadCounterAndNullVersions) {
   EXPECT_EQ("4:1.000.02 104: ", rows());
   std::string version;
   EXPECT_EQ(-1, KFBlobManager::RollbackKFBlob(4, version));
-  EXPECT_NE(std::string::npos, home->log().find("KFBlobManager::RollbackKFBlob: get version from tb_kite_feed failed"));
+  EXPECT_NE(
+      std::string::npos,
+      home->log().find("KFBlobManager::RollbackKFBlob: get version from tb_kite_feed failed"));
 }
 
 TEST_P(KFBlobStore, TheUpdateObjectZipsPatternsAndCountsUploads) {

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <vector>
 
 #include "FakeClock.h"
-#include "UpdateTestHome.h"
+#include "ProductHome.h"
 
-using OrvelUpdateTest::UpdateTest;
 using A = QxUpdateTestAccess;
 
 namespace {
@@ -28,17 +28,13 @@ TEST(QxUpdateSchedule, MinuteWindows) {
   testing::internal::CaptureStdout();
   QxUpdate update;
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(1, A::checkMinutes(update, 0, 0));
-  EXPECT_EQ(1, A::checkMinutes(update, 0, 14));
-  EXPECT_EQ(0, A::checkMinutes(update, 0, 15));
-  EXPECT_EQ(1, A::checkMinutes(update, 15, 29));
-  EXPECT_EQ(0, A::checkMinutes(update, 30, 45));
-  EXPECT_EQ(1, A::checkMinutes(update, 45, 58));
-  EXPECT_EQ(0, A::checkMinutes(update, 45, 59));
-  EXPECT_EQ(0, A::checkMinutes(update, 10, 10));
+  const int windows[][3] = {{0, 0, 1},   {0, 14, 1},  {0, 15, 0},  {15, 29, 1},
+                            {30, 45, 0}, {45, 58, 1}, {45, 59, 0}, {10, 10, 0}};
+  for (const auto& w : windows)
+    EXPECT_EQ(w[2], A::checkMinutes(update, w[0], w[1])) << w[0] << w[1];
 }
 
-class QxUpdateScheduleDecision : public UpdateTest {
+class QxUpdateScheduleDecision : public OrvelTest::SqliteHomeTest {
  protected:
   // Decides with a fresh scheduled object at the given time.
   bool dueAt(std::time_t when) {
@@ -48,77 +44,65 @@ class QxUpdateScheduleDecision : public UpdateTest {
     A::decideSchedule(update);
     return A::scheduleDue(update);
   }
+  struct Step {
+    const char* key;  // a setting written first; null: none
+    const char* value;
+    std::time_t when;  // 0: no decision
+    bool due;
+  };
+  void expectDecisions(const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+      if (step.key) home->setting(step.key, step.value);
+      if (step.when) {
+        EXPECT_EQ(step.due, dueAt(step.when)) << std::asctime(std::gmtime(&step.when));
+      }
+    }
+  }
 };
 
-TEST_P(QxUpdateScheduleDecision, EveryFewMinutes) {
-  setting("EnableUpdateSchedule", "yes");
-  setting("Frequency", "15");
-  EXPECT_TRUE(dueAt(at(4, 10, 19)));  // 19 mod 15 is 4
-  EXPECT_FALSE(dueAt(at(4, 10, 20)));
-  setting("Frequency", "30");
-  EXPECT_TRUE(dueAt(at(4, 10, 34)));
-  EXPECT_FALSE(dueAt(at(4, 10, 35)));
-  setting("Frequency", "10");
-  EXPECT_TRUE(dueAt(at(4, 10, 54)));
-  EXPECT_FALSE(dueAt(at(4, 10, 55)));
-  EXPECT_NE(std::string::npos, home->log().find("Update Frequency: 10"));
+TEST_F(QxUpdateScheduleDecision, SwitchedOffEveryFewMinutesHourlyDailyAndWeekly) {
+  expectDecisions({
+      {nullptr, nullptr, at(4, 2, 0), false},  // nothing configured: switched off
+      {"EnableUpdateSchedule", "Yes", at(4, 10, 0), false},
+      {"EnableUpdateSchedule", "yes", at(4, 10, 3), true},  // no frequency: every 15 minutes
+      {"Frequency", "Daily", at(4, 2, 14), true},           // no "Hour": 02:00 to 02:14
+      {nullptr, nullptr, at(4, 2, 15), false},
+      {nullptr, nullptr, at(4, 3, 0), false},
+      {"Frequency", "15", at(4, 10, 19), true},  // 19 mod 15 is 4
+      {nullptr, nullptr, at(4, 10, 20), false},
+      {"Frequency", "30", at(4, 10, 34), true},
+      {nullptr, nullptr, at(4, 10, 35), false},
+      {"Frequency", "10", at(4, 10, 54), true},
+      {nullptr, nullptr, at(4, 10, 55), false},
+      {"Hour", "2:45", 0, false},
+      {"Frequency", "Hourly", at(4, 7, 45), true},
+      {nullptr, nullptr, at(4, 19, 58), true},
+      {nullptr, nullptr, at(4, 19, 59), false},
+      {nullptr, nullptr, at(4, 2, 30), false},
+      {"Frequency", "Daily", 0, false},
+      {"Hour", "", at(4, 0, 14), true},  // no ":": hour and minute 0
+      {nullptr, nullptr, at(4, 2, 0), false},
+      {"Hour", "2:10", at(4, 2, 10), false},  // not a quarter: never due
+      {"Frequency", "Weekly", 0, false},
+      {"Hour", "23:30", 0, false},
+      {"DayOfWeek1", "6", at(2, 23, 30), true},  // Saturday
+      {nullptr, nullptr, at(2, 23, 44), true},
+      {nullptr, nullptr, at(2, 23, 45), false},
+      {nullptr, nullptr, at(3, 23, 30), false},  // Sunday
+  });
+  const std::string log = home->log();
+  EXPECT_NE(std::string::npos, log.find("get Frequency failed"));
+  EXPECT_NE(std::string::npos, log.find("Update Frequency: 10"));
 }
 
-TEST_P(QxUpdateScheduleDecision, HourlyDailyAndWeekly) {
-  setting("EnableUpdateSchedule", "yes");
-  setting("Frequency", "Hourly");
-  setting("Hour", "2:45");
-  EXPECT_TRUE(dueAt(at(4, 7, 45)));
-  EXPECT_TRUE(dueAt(at(4, 19, 58)));
-  EXPECT_FALSE(dueAt(at(4, 19, 59)));
-  EXPECT_FALSE(dueAt(at(4, 2, 30)));
-
-  setting("Frequency", "Daily");
-  setting("Hour", "");  // no ":": hour and minute 0
-  EXPECT_TRUE(dueAt(at(4, 0, 14)));
-  EXPECT_FALSE(dueAt(at(4, 2, 0)));
-
-  setting("Hour", "2:10");  // not a quarter: never due
-  EXPECT_FALSE(dueAt(at(4, 2, 10)));
-
-  setting("Frequency", "Weekly");
-  setting("Hour", "23:30");
-  setting("DayOfWeek1", "6");
-  EXPECT_TRUE(dueAt(at(2, 23, 30)));   // Saturday
-  EXPECT_TRUE(dueAt(at(2, 23, 44)));
-  EXPECT_FALSE(dueAt(at(2, 23, 45)));
-  EXPECT_FALSE(dueAt(at(3, 23, 30)));  // Sunday
-}
-
-TEST_P(QxUpdateScheduleDecision, DefaultsAndSwitchedOff) {
-  // Nothing configured: switched off.
-  EXPECT_FALSE(dueAt(at(4, 2, 0)));
-  setting("EnableUpdateSchedule", "Yes");
-  EXPECT_FALSE(dueAt(at(4, 10, 0)));
-
-  // Switched on, no frequency: every 15 minutes, with a level-1 line.
-  setting("EnableUpdateSchedule", "yes");
-  EXPECT_TRUE(dueAt(at(4, 10, 3)));
-  EXPECT_NE(std::string::npos, home->log().find("get Frequency failed"));
-  // A daily schedule without "Hour" runs at 02:00 to 02:14.
-  setting("Frequency", "Daily");
-  EXPECT_TRUE(dueAt(at(4, 2, 14)));
-  EXPECT_FALSE(dueAt(at(4, 2, 15)));
-  EXPECT_FALSE(dueAt(at(4, 3, 0)));
-}
-
-TEST_P(QxUpdateScheduleDecision, TheLocalIniOverridesTheFrequency) {
-  setting("EnableUpdateSchedule", "yes");
-  setting("Frequency", "Daily");
-  OrvelTest::writeFile(*home / "config/orvel.ini",
-                       OrvelTest::readFile(*home / "config/orvel.ini") + "\n[Update]\nFrequency = 30\n");
+TEST_F(QxUpdateScheduleDecision, TheLocalIniOverridesTheFrequencyAndADecisionStandsUntilReset) {
+  home->setting("EnableUpdateSchedule", "yes");
+  home->setting("Frequency", "Daily");
+  OrvelTest::writeFile(*home / "config/orvel.ini", OrvelTest::readFile(*home / "config/orvel.ini") +
+                                                       "\n[Update]\nFrequency = 30\n");
   EXPECT_TRUE(dueAt(at(4, 10, 31)));
   EXPECT_NE(std::string::npos, home->log().find("Get update frequency from orvel.ini: 30"));
-}
 
-TEST_P(QxUpdateScheduleDecision, ADecisionOnceMadeStandsUntilTheKindIsSetAgain) {
-  setting("EnableUpdateSchedule", "yes");
-  setting("Frequency", "15");
   OrvelTest::FakeClock clock(at(4, 10, 0));
   QxUpdate update(SCHEDULED_UPDATE);
   A::decideSchedule(update);
@@ -131,5 +115,3 @@ TEST_P(QxUpdateScheduleDecision, ADecisionOnceMadeStandsUntilTheKindIsSetAgain) 
   EXPECT_FALSE(A::scheduleDue(update));
   EXPECT_NE(std::string::npos, home->log().find("leave function _setScheduleUpdate doUpdate[0]"));
 }
-
-INSTANTIATE_TEST_SUITE_P(Backends, QxUpdateScheduleDecision, ORVEL_DB_BACKENDS);

@@ -51,7 +51,7 @@ class Log {
 
   static void LogByLevel(OrvelLogLevel level, const char* format, ...)
       __attribute__((format(printf, 2, 3)));
-  // An error meant for the file whatever the threshold says: written at level 1.
+  // An error for the file: written at level 1, so every threshold but 0 (silence) writes it.
   static void LogErrorToFile(const char* format, ...) __attribute__((format(printf, 1, 2)));
   // Diagnostic detail for a developer: written at level 3 (tracing), so it shows up with
   // ORVEL_LOG_LEVEL=3 or above and stays out of a normal run.
