@@ -1,13 +1,15 @@
 // Installation of a verified component into the scanner of this machine, under ".kfagent.lck".
 //
-// Patterns are copied while the scanner runs. An engine library is replaced with the scanner
-// services stopped: the new library is copied beside the installed one and renamed over it only
-// when the copy is whole and on disk, so that the installed name always holds a complete library,
-// the previous one when anything fails. The previous library stays as the one ".bak" backup.
+// Every file is copied beside its final name and renamed over it only when the copy is whole and
+// on disk, so that the scanner, or a process killed at any moment, only ever finds a complete file
+// under an installed name: the previous one until the rename, the new one after it. Patterns are
+// placed while the scanner runs; an engine library with the scanner services stopped, its previous
+// library kept as the one ".bak" backup.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "OrvelCommon/ConfigFileOnDisk.h"
@@ -29,7 +31,7 @@ constexpr const char* kInfoSection = "update";
 constexpr const char* kScanService = "QxOrvelScan";
 constexpr const char* kPolicyService = "QxOrvelPolicy";
 constexpr unsigned kRestartDelayMilliseconds = 10000;
-// Where a new engine library is written before it takes the installed name.
+// Where a new file is written before it takes its installed name.
 constexpr const char* kStagedSuffix = ".new";
 
 bool isPatternType(int type) {
@@ -44,13 +46,6 @@ void logCopyFailed(const std::string& source, const std::string& destination) {
   Log::LogByLevel(ORVEL_LOG_ERROR,
                   "QxUpdate::applyToLocal  copy file failed, src=%s, dst=%s, errno=%d",
                   source.c_str(), destination.c_str(), OrvelPlatform::lastError());
-}
-
-bool copyLogged(const std::string& source, const std::string& destination) {
-  if (OrvelFileOpUtil::copy(source.c_str(), destination.c_str(), true) == OrvelFileOpUtil::kOk)
-    return true;
-  logCopyFailed(source, destination);
-  return false;
 }
 
 bool renameLogged(const std::string& from, const std::string& to) {
@@ -71,17 +66,45 @@ bool isOnDisk(const std::string& path) {
   return synced;
 }
 
-// The new library, whole and on disk, under the staged name; nothing left there when it fails.
-bool stageLibrary(const std::string& source, const std::string& staged) {
+// The copy, whole and on disk, under the staged name; nothing left there when it fails.
+bool stageCopy(const std::string& source, const std::string& staged) {
   if (OrvelFileOpUtil::copy(source.c_str(), staged.c_str(), true) == OrvelFileOpUtil::kOk &&
       isOnDisk(staged))
     return true;
-  logCopyFailed(source, staged);
   ::unlink(OrvelPlatform::toOsPath(staged).c_str());
   return false;
 }
 
-// Replaces the installed library, keeping it as the one backup.
+// Places a file into a folder (ending in a separator) under its own name.
+bool placeFile(const std::string& source, const std::string& folder) {
+  const std::string target = folder + OrvelFileOpUtil::getFileName(source.c_str());
+  const std::string staged = target + kStagedSuffix;
+  if (!stageCopy(source, staged)) {
+    logCopyFailed(source, folder);
+    return false;
+  }
+  if (renameLogged(staged, target)) return true;
+  ::unlink(OrvelPlatform::toOsPath(staged).c_str());
+  return false;
+}
+
+// Places every file of a folder into another folder (ending in a separator), made when missing.
+bool placeFiles(const std::string& folder, const std::string& target) {
+  std::error_code error;
+  std::filesystem::create_directories(OrvelPlatform::toOsPath(target), error);
+  bool placed = true;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(OrvelPlatform::toOsPath(folder), error)) {
+    if (entry.is_regular_file(error))
+      placed = placeFile(folder + "/" + entry.path().filename().string(), target) && placed;
+  }
+  if (error) logCopyFailed(folder + "/*", target);
+  return placed && !error;
+}
+
+// Replaces the installed library, keeping it as the one backup. The backup is a second link to
+// the installed library, so the installed name is never empty: the new library takes it in one
+// rename.
 bool replaceLibrary(const std::string& source, const std::string& installed) {
   const std::string backup = installed + ".bak";
   const std::string staged = installed + kStagedSuffix;
@@ -89,11 +112,18 @@ bool replaceLibrary(const std::string& source, const std::string& installed) {
     Log::LogByLevel(ORVEL_LOG_ERROR, "QxUpdate::applyToLocal  del file failed, src=%s, errno=%d",
                     backup.c_str(), OrvelPlatform::lastError());
   }
-  if (!stageLibrary(source, staged)) return false;
-  if (isReadableAndWritable(installed)) renameLogged(installed, backup);
+  if (!stageCopy(source, staged)) {
+    logCopyFailed(source, installed);
+    return false;
+  }
+  if (isReadableAndWritable(installed) && ::link(OrvelPlatform::toOsPath(installed).c_str(),
+                                                 OrvelPlatform::toOsPath(backup).c_str()) != 0) {
+    Log::LogByLevel(ORVEL_LOG_ERROR,
+                    "QxUpdate::applyToLocal  move file failed, src=%s, dst=%s, errno=%d",
+                    installed.c_str(), backup.c_str(), OrvelPlatform::lastError());
+  }
   if (renameLogged(staged, installed)) return true;
   ::unlink(OrvelPlatform::toOsPath(staged).c_str());
-  if (!OrvelFileOpUtil::isExist(installed.c_str())) renameLogged(backup, installed);
   return false;
 }
 
@@ -140,10 +170,10 @@ bool installSpamPattern(const std::string& home, const std::string& tempDir,
                         const std::string& rules, const std::string& installed,
                         const std::string& version) {
   const std::string folder = home + "/lib/pattern/qxase";
-  if (!copyLogged(rules + "/*", folder + "/rules/")) return false;
+  if (!placeFiles(rules, folder + "/rules/")) return false;
   if (version.find('.') == std::string::npos || spamBase(version) == spamBase(installed))
     return true;
-  return copyLogged(tempDir + "/qxase/cache/*", folder + "/cache/");
+  return placeFiles(tempDir + "/qxase/cache", folder + "/cache/");
 }
 
 void recordInstalled(ORVEL::ConfigFileOnDisk& info, int type, const std::string& version) {
@@ -197,7 +227,7 @@ bool QxUpdate::applyToLocal(QxUpdateType kfType, const std::string& szPath,
                     "QxUpdate::applyToLocal  the local component is up-to-date. No need to apply "
                     "again.");
   } else if (isPatternType(kfType)) {
-    result = copyLogged(szPath, m_home + "/lib/pattern/ziran/");
+    result = placeFile(szPath, m_home + "/lib/pattern/ziran/");
   } else if (kfType == QXASE_PATTERN) {
     result = installSpamPattern(m_home, m_tempDir, szPath, installed, szVersion);
   } else {

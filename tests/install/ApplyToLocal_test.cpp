@@ -200,11 +200,11 @@ TEST_P(ApplyEngine, ReplacedWithTheServicesStoppedKeepingOneBackup) {
 
 TEST_P(ApplyEngine, ACopyThatFailsLeavesThePreviousLibraryInstalled) {
   EXPECT_FALSE(applyV2(m_home + "/missing.dll"));
-  EXPECT_EQ((Lines{kStopScan, kStopPolicy,
-                   " copy file failed, src=" + m_home + "/missing.dll, dst=" + m_installed +
-                       ".new, errno=2",
-                   kStartScan, kStartPolicy}),
-            ownLines());
+  EXPECT_EQ(
+      (Lines{kStopScan, kStopPolicy,
+             " copy file failed, src=" + m_home + "/missing.dll, dst=" + m_installed + ", errno=2",
+             kStartScan, kStartPolicy}),
+      ownLines());
   EXPECT_EQ((Lines{"QxOrvelScan", "QxOrvelPolicy"}), m_services.callsOf("start"));
 
   // The file system refuses to grow the copy half-way through.
@@ -217,7 +217,7 @@ TEST_P(ApplyEngine, ACopyThatFailsLeavesThePreviousLibraryInstalled) {
               return applyV2(m_v2) ? 0 : 1;
             }));
   EXPECT_EQ((Lines{kStopScan, kStopPolicy,
-                   " copy file failed, src=" + m_v2 + ", dst=" + m_installed + ".new, errno=27",
+                   " copy file failed, src=" + m_v2 + ", dst=" + m_installed + ", errno=27",
                    kStartScan, kStartPolicy}),
             ownLines());
   EXPECT_EQ((Lines{"ziran32.dll"}), OrvelEngineTest::filesIn(m_home + "/bin"));
