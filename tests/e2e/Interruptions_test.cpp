@@ -100,5 +100,5 @@ TEST_P(Interruptions, AKilledConsoleUpdateLeavesWholeFilesAndTheNextRunCompletes
   EXPECT_EQ("5.764.00", scannerInfo(kfScannerInfoVersionKey[VIRUS_PATTERN]));
 }
 
-INSTANTIATE_TEST_SUITE_P(SQLite, Interruptions, ::testing::Values(OrvelDbTest::Backend::kSqlite),
-                         OrvelDbTest::backendName);
+INSTANTIATE_TEST_SUITE_P(SQLite, Interruptions, ::testing::Values(OrvelTest::Backend::kSqlite),
+                         OrvelTest::backendName);
