@@ -50,9 +50,12 @@ class Interruptions : public EndToEnd {
     const std::string v2 = content(newFiles() + "/ziran32.dll");
     const std::string engine = content(bin + "/ziran32.dll");
     EXPECT_TRUE(engine == v1 || engine == v2);
-    if (fs::exists(bin + "/ziran32.dll.bak")) EXPECT_EQ(v1, content(bin + "/ziran32.dll.bak"));
-    if (fs::exists(ziran + "/ksv$pat.764"))
+    if (fs::exists(bin + "/ziran32.dll.bak")) {
+      EXPECT_EQ(v1, content(bin + "/ziran32.dll.bak"));
+    }
+    if (fs::exists(ziran + "/ksv$pat.764")) {
       EXPECT_EQ(content(newFiles() + "/ksv$pat.764"), content(ziran + "/ksv$pat.764"));
+    }
     EXPECT_TRUE(fs::exists(ziran + "/ksv$pat.763"));
     for (auto [type, before, after] : {std::tuple{SCAN_ENGINE, "9.500.1001", "9.750.1042"},
                                        std::tuple{VIRUS_PATTERN, "5.763.00", "5.764.00"}}) {
