@@ -47,7 +47,11 @@ TEST_F(ConcurrencyTest, HoldersComingAndGoingWhileCallsRun) {
       std::this_thread::yield();
     }
   });
-  const int wrong = runCountedCalls(3, 80);
+  // Until the client has been freed and loaded again under running calls: how soon depends on
+  // the scheduler.
+  int wrong = 0;
+  for (int round = 0; round < 50 && OrvelProbe::loads() < 2; ++round)
+    wrong += runCountedCalls(3, 80);
   done = true;
   holders.join();
   EXPECT_EQ(0, wrong);
