@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "../common/ChildProcess.h"
@@ -28,12 +29,20 @@ const char* const kKillPoints[] = {
     "QxUpdate::_processPattern: verifyByZIRAN returned",
 };
 
-// Waits until the log holds text after offset; false after five seconds.
+// Waits until the log holds text after offset, reading only what was added; false after about
+// five seconds. The kill must follow the line closely, before the run gets much further.
 bool awaitLine(const std::string& log, std::size_t offset, const std::string& text) {
-  for (int i = 0; i < 5000; ++i) {
-    const std::string now = content(log);
-    if (now.size() > offset && now.find(text, offset) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::ifstream in(log, std::ios::binary);
+  std::string added;
+  char buffer[65536];
+  for (int i = 0; i < 50000; ++i) {
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(offset + added.size()));
+    in.read(buffer, sizeof buffer);
+    const std::size_t searchFrom = added.size() > text.size() ? added.size() - text.size() : 0;
+    added.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (added.find(text, searchFrom) != std::string::npos) return true;
+    if (in.gcount() == 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   return false;
 }
