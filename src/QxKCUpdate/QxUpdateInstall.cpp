@@ -20,6 +20,7 @@
 #include "OrvelPlatform/Path.h"
 #include "OrvelPlatform/SystemError.h"
 #include "QxServiceControl.h"
+#include "QxUpdateInternal.h"
 #include "QxUpdateTrace.h"
 
 using ORVEL::Log;
@@ -27,7 +28,6 @@ using ORVEL::ORVEL_LOG_ERROR;
 
 namespace {
 
-constexpr const char* kInfoSection = "update";
 constexpr const char* kScanService = "QxOrvelScan";
 constexpr const char* kPolicyService = "QxOrvelPolicy";
 constexpr unsigned kRestartDelayMilliseconds = 10000;
@@ -182,7 +182,7 @@ void recordInstalled(ORVEL::ConfigFileOnDisk& info, int type, const std::string&
   for (const auto& [key, value] :
        {std::pair<const char*, const char*>{kfScannerInfoTimeKey[type], now},
         {kfScannerInfoVersionKey[type], version.c_str()}}) {
-    if (!info.setparam(kInfoSection, key, value)) {
+    if (!info.setparam(kfScannerInfoSection, key, value)) {
       Log::LogByLevel(ORVEL_LOG_ERROR, "QxUpdate::applyToLocal  write %s to %s failed", key,
                       info.path().c_str());
     }
@@ -204,7 +204,7 @@ bool QxUpdate::applyToLocal(QxUpdateType kfType, const std::string& szPath,
   // Without a home every path below would start at the root folder.
   if (m_home.empty()) return false;
 
-  ORVEL::ConfigFileOnDisk info((m_home + "/config/scanner.info").c_str());
+  ORVEL::ConfigFileOnDisk info((m_home + kfScannerInfoFile).c_str());
   const std::string lockPath = m_home + "/lib/.kfagent.lck";
   LockFileLock lock(lockPath.c_str(), true, false);
   if (!lock.lock()) {
@@ -213,7 +213,7 @@ bool QxUpdate::applyToLocal(QxUpdateType kfType, const std::string& szPath,
     return false;
   }
   std::string installed;
-  if (!info.getparam(kInfoSection, kfScannerInfoVersionKey[kfType], installed)) {
+  if (!info.getparam(kfScannerInfoSection, kfScannerInfoVersionKey[kfType], installed)) {
     Log::LogByLevel(ORVEL_LOG_ERROR,
                     "QxUpdate::applyToLocal get local version of %s from %s failed",
                     kfCpntDisplayName[kfType], info.path().c_str());

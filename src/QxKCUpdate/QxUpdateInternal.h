@@ -22,6 +22,10 @@ inline constexpr unsigned kfRuleVersionsPerBase = 1000;
 // The file name the global settings are read and written with.
 inline constexpr const char* kfSettingsFile = "orvel.ini";
 
+// The scanner information file below the home, and its section of installed versions and times.
+inline constexpr const char* kfScannerInfoFile = "/config/scanner.info";
+inline constexpr const char* kfScannerInfoSection = "update";
+
 // The number a setting text starts with, read the way atoi reads it (blanks, then a sign, then
 // digits; 0 when there are none), but held within the range of a long long instead of
 // overflowing.

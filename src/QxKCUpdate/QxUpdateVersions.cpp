@@ -23,7 +23,6 @@ namespace {
 
 constexpr std::size_t kVersionTextBytes = 64;
 constexpr std::size_t kVersionBuildTextBytes = 256;
-constexpr const char* kScannerInfoSection = "update";
 
 const char* yesNo(bool value) { return value ? "yes" : "no"; }
 
@@ -199,11 +198,11 @@ bool QxUpdate::getLocalUpdateTime(QxUpdateType type, long& time) {
                     type);
     return false;
   }
-  const std::string path = m_home + "/config/scanner.info";
+  const std::string path = m_home + kfScannerInfoFile;
   std::string value;
   // Without a home there is no scanner information file to read, not one at the file system root.
   if (m_home.empty() || !ORVEL::ConfigFileOnDisk(path.c_str())
-                             .getparam(kScannerInfoSection, kfScannerInfoTimeKey[type], value)) {
+                             .getparam(kfScannerInfoSection, kfScannerInfoTimeKey[type], value)) {
     Log::LogByLevel(ORVEL_LOG_ERROR,
                     "QxUpdate::getLocalUpdateTime: get local update time of %s from %s failed",
                     kfCpntDisplayName[type], path.c_str());
