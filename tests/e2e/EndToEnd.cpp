@@ -275,13 +275,4 @@ std::string content(const std::string& path) {
   return bytes.str();
 }
 
-std::vector<std::string> namesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(folder, error))
-    names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 }  // namespace OrvelEndToEnd

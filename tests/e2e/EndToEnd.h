@@ -77,7 +77,5 @@ class EndToEnd : public OrvelPipelineTest::PipelineTest {
 
 // Bytes of a file ("" when it cannot be read).
 std::string content(const std::string& path);
-// The names of a folder's entries, sorted.
-std::vector<std::string> namesIn(const std::string& folder);
 
 }  // namespace OrvelEndToEnd

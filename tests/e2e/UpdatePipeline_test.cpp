@@ -31,7 +31,7 @@ TEST_P(Pipeline, EveryComponentThroughTheConfiguredServerThenAsAConsoleUpdate) {
   publishNewComponents(feed);
   seedInstallation(feed.url());
   const std::string bin = *home / "bin", ziran = *home / "lib/pattern/ziran";
-  const std::vector<std::string> installedPatterns = namesIn(ziran);
+  const std::vector<std::string> installedPatterns = OrvelEngineTest::filesIn(ziran);
 
   // Through the configured server: verified, uploaded and recorded; nothing installed. The spam
   // incremental pattern alone is fetched, but nothing is processed.
@@ -53,7 +53,7 @@ TEST_P(Pipeline, EveryComponentThroughTheConfiguredServerThenAsAConsoleUpdate) {
     EXPECT_EQ(c.newVersion, globalSetting(kfGlobalVersionKey[c.type]));
   }
   EXPECT_FALSE(globalSetting("UpdateDateVirusPattern").empty());
-  EXPECT_EQ(installedPatterns, namesIn(ziran));
+  EXPECT_EQ(installedPatterns, OrvelEngineTest::filesIn(ziran));
   for (const char* engine : kEngineFiles)
     EXPECT_EQ(content(OrvelEngineTest::engines("v1") + "/" + engine), content(bin + "/" + engine));
   EXPECT_TRUE(m_services->calls.empty());
@@ -92,7 +92,8 @@ TEST_P(Pipeline, EveryComponentThroughTheConfiguredServerThenAsAConsoleUpdate) {
   }
   EXPECT_EQ(4u, [&] {
     unsigned backups = 0;
-    for (const std::string& name : namesIn(bin)) backups += fs::path(name).extension() == ".bak";
+    for (const std::string& name : OrvelEngineTest::filesIn(bin))
+      backups += fs::path(name).extension() == ".bak";
     return backups;
   }());
 
