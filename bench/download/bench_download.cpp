@@ -176,7 +176,8 @@ void publish(const std::string& feed, const std::string& pem, std::uint32_t item
   request.files = {file};
   request.level = level;
   KiteFeed::Publisher(feed).add(request);
-  KiteFeed::Publisher(feed).sign(pem, "orvel-bench", 3600, std::time(nullptr));
+  // The client remembers the highest serial per key and feed name: each feed needs its own name.
+  KiteFeed::Publisher(feed).sign(pem, fs::path(feed).filename(), 3600, std::time(nullptr));
 }
 
 void throughput(const Options& o, Nginx& nginx, const std::string& work, const std::string& pem) {
