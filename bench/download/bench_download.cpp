@@ -6,28 +6,20 @@
 //
 // It starts its own nginx on a free loopback port (nginx, curl and xdelta3
 // must be installed) and works in a temporary folder that it removes.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <random>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "OrvelKF/QxUpdateClient.h"
 #include "Publisher.h"
 #include "feed/FeedCrypto.h"
@@ -37,7 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace OrvelBench;
 
 struct Options {
   std::size_t sizeMiB = 256;
@@ -45,30 +37,6 @@ struct Options {
   int runs = 7;
   bool keep = false;
 };
-
-[[noreturn]] void die(const std::string& what) {
-  std::cerr << "bench_download: " << what << "\n";
-  std::exit(1);
-}
-
-int shell(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-int freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0)
-    die("no free port");
-  const int port = ntohs(a.sin_port);
-  ::close(fd);
-  return port;
-}
 
 void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
@@ -85,41 +53,6 @@ std::string randomBytes(std::size_t size, unsigned seed) {
   }
   return bytes;
 }
-
-// nginx serving one folder on loopback for the length of the benchmark.
-class Nginx {
- public:
-  explicit Nginx(const std::string& state) : m_state(state), m_port(freePort()) {
-    fs::create_directories(state + "/www");
-    fs::create_directories(state + "/temp");
-    std::ofstream conf(state + "/nginx.conf");
-    conf << "user root;\nworker_processes 1;\ndaemon on;\npid " << state << "/nginx.pid;\n"
-         << "error_log " << state << "/error.log warn;\nevents { worker_connections 64; }\n"
-         << "http {\n  access_log off;\n  client_body_temp_path " << state << "/temp/b;\n"
-         << "  proxy_temp_path " << state << "/temp/p;\n  fastcgi_temp_path " << state
-         << "/temp/f;\n  uwsgi_temp_path " << state << "/temp/u;\n  scgi_temp_path " << state
-         << "/temp/s;\n  default_type application/octet-stream;\n  sendfile on;\n"
-         << "  tcp_nopush on;\n  server {\n    listen 127.0.0.1:" << m_port << ";\n    root "
-         << state << "/www;\n  }\n}\n";
-    conf.close();
-    if (shell("nginx -e " + state + "/error.log -p " + state + " -c " + state + "/nginx.conf") != 0)
-      die("nginx did not start (see " + state + "/error.log)");
-  }
-  ~Nginx() {
-    std::ifstream pid(m_state + "/nginx.pid");
-    long value = 0;
-    if (pid >> value && value > 0) ::kill(static_cast<pid_t>(value), SIGTERM);
-    ::usleep(200000);
-  }
-  std::string root() const { return m_state + "/www"; }
-  std::string url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(m_port) + "/" + path;
-  }
-
- private:
-  std::string m_state;
-  int m_port;
-};
 
 struct Client {
   QxuContext context = QxuCreateContext(0);
@@ -150,21 +83,12 @@ int fetchItem(Client& client, const std::string& url, const std::string& folder,
   return QxuUpdateEx(&item, 1, &source, QXU_OPTION_DEFAULT, nullptr, nullptr, client.context);
 }
 
-double seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // CPU seconds (user + system) of this process or of its finished children.
 double cpuSeconds(int who) {
   rusage usage{};
   ::getrusage(who, &usage);
   return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 void publish(const std::string& feed, const std::string& pem, std::uint32_t itemClass,
@@ -176,7 +100,8 @@ void publish(const std::string& feed, const std::string& pem, std::uint32_t item
   request.files = {file};
   request.level = level;
   KiteFeed::Publisher(feed).add(request);
-  KiteFeed::Publisher(feed).sign(pem, "orvel-bench", 3600, std::time(nullptr));
+  // The client remembers the highest serial per key and feed name: each feed needs its own name.
+  KiteFeed::Publisher(feed).sign(pem, fs::path(feed).filename(), 3600, std::time(nullptr));
 }
 
 void throughput(const Options& o, Nginx& nginx, const std::string& work, const std::string& pem) {
@@ -201,13 +126,13 @@ void throughput(const Options& o, Nginx& nginx, const std::string& work, const s
     double cpu = cpuSeconds(RUSAGE_SELF);
     auto start = Clock::now();
     const int result = fetchItem(client, nginx.url("big"), dest, 2, 0x20000, {8, 700, 999}, 1);
-    clientTimes.push_back(seconds(start));
+    clientTimes.push_back(secondsSince(start));
     clientCpu.push_back(cpuSeconds(RUSAGE_SELF) - cpu);
     if (result != QXU_OK) die("QxuUpdateEx returned " + std::to_string(result));
     cpu = cpuSeconds(RUSAGE_CHILDREN);
     start = Clock::now();
     if (shell("curl -s -o " + work + "/curl.out " + fileUrl) != 0) die("curl failed");
-    curlTimes.push_back(seconds(start));
+    curlTimes.push_back(secondsSince(start));
     curlCpu.push_back(cpuSeconds(RUSAGE_CHILDREN) - cpu);
   }
   const double mib = static_cast<double>(size) / (1 << 20);
@@ -257,14 +182,14 @@ void incremental(const Options& o, Nginx& nginx, const std::string& work, const 
   publish(feed, pem, 3, item, "100", folder + "/v1/ksv$pat.100", 19);
   auto start = Clock::now();
   publish(feed, pem, 3, item, "101", folder + "/v2/ksv$pat.101", 19);
-  const double publishSeconds = seconds(start);
+  const double publishSeconds = secondsSince(start);
   fs::copy_file(folder + "/v1/ksv$pat.100", folder + "/dest/ksv$pat.100");
 
   Client client;
   start = Clock::now();
   const int result = fetchItem(client, nginx.url("delta" + std::to_string(run)), folder + "/dest",
                                3, item, {100, 0, 0}, QXU_ITEM_INCREMENTAL);
-  const double applySeconds = seconds(start);
+  const double applySeconds = secondsSince(start);
   if (result != QXU_OK) die("incremental QxuUpdateEx returned " + std::to_string(result));
   std::string got, want;
   std::uint64_t n = 0;
@@ -293,10 +218,7 @@ Options parseOptions(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    auto next = [&]() -> long {
-      if (i + 1 >= argc) die(arg + " needs a value");
-      return std::stol(argv[++i]);
-    };
+    const auto next = [&] { return positiveNumberAfter(argc, argv, i); };
     if (arg == "--size-mib")
       o.sizeMiB = static_cast<std::size_t>(next());
     else if (arg == "--delta-mib")
@@ -315,11 +237,7 @@ Options parseOptions(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const Options o = parseOptions(argc, argv);
-  std::ifstream load("/proc/loadavg");
-  std::string loadText;
-  std::getline(load, loadText);
-  std::printf("load average at start: %s (this machine: %u processors)\n\n", loadText.c_str(),
-              std::thread::hardware_concurrency());
+  printLoad();
   char pattern[] = "/tmp/bench-download-XXXXXX";
   if (!::mkdtemp(pattern)) die("no temporary folder");
   const std::string work = pattern;
