@@ -131,6 +131,13 @@ TEST_P(ApplyToLocal, SpamRulesWithTheCacheOfANewBase) {
     EXPECT_EQ(version, readFile(installed + "/rules/rule.set"));
     EXPECT_EQ(cacheAfter, readFile(installed + "/cache/cache.bin")) << version;
   }
+  // Rules that cannot be read are not installed, and the installed version is not moved.
+  fs::remove_all(rules);
+  EXPECT_FALSE(apply(QXASE_PATTERN, rules, "2214"));
+  std::string recorded;
+  ORVEL::ConfigFileOnDisk((m_home + "/config/scanner.info").c_str())
+      .getparam("update", kfScannerInfoVersionKey[QXASE_PATTERN], recorded);
+  EXPECT_EQ("2213", recorded);
 }
 
 class ApplyEngine : public ApplyToLocal {
