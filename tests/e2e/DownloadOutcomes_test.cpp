@@ -115,7 +115,8 @@ class Staging : public EndToEnd {
     for (auto [type, name, internal] : {std::tuple{VIRUS_PATTERN, "ksv$pat.763", 576300},
                                         {SPYWARE_PATTERN, "spyxdb.234", 123400},
                                         {LUREBOX_PATTERN, "qxblack.101", 210100},
-                                        {LUREBOX_EXCEPTION, "qxwhite.202", 320200}}) {
+                                        {LUREBOX_EXCEPTION, "qxwhite.202", 320200},
+                                        {CLOUDSIFT_AGENT_PATTERN, "cldx$agt.303", 430300}}) {
       const Component& c = component(type);
       feed.add(c.itemClass, c.itemId, std::to_string(internal), ziran, {name});
     }
@@ -141,7 +142,8 @@ TEST_P(Staging, IncrementalPatternsAreStagedFromWhereverTheScannerHasThem) {
   for (auto [type, fullFiles] : {std::pair{VIRUS_PATTERN, 0},
                                  {SPYWARE_PATTERN, 0},
                                  {LUREBOX_PATTERN, 0},
-                                 {LUREBOX_EXCEPTION, 1}}) {
+                                 {LUREBOX_EXCEPTION, 1},
+                                 {CLOUDSIFT_AGENT_PATTERN, 0}}) {
     SCOPED_TRACE(kfDownloadWhat[type]);
     if (type == LUREBOX_EXCEPTION) {  // staged, but not what the delta was made from
       std::string damaged = content(ziran + "/qxwhite.202");
