@@ -19,6 +19,11 @@
 
 namespace ClientTest {
 
+// Items and the pattern file the client tests publish and fetch.
+constexpr std::uint32_t kVirusPattern = 4;
+constexpr std::uint32_t kSpamPattern = 0x10001;
+const std::string kPatternName = "ksv$pat.763";
+
 // A server variable; empty when the test command did not start the server.
 std::string serverVariable(const char* name);
 

@@ -22,9 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
-constexpr std::uint32_t kVirusPattern = 4;
-constexpr std::uint32_t kSpamPattern = 0x10001;
-const std::string kPatternName = "ksv$pat.763";
 
 class FeedSafety : public ClientFixture {
  protected:

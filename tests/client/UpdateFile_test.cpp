@@ -17,11 +17,8 @@ using OrvelTest::writeFile;
 
 namespace {
 
-constexpr std::uint32_t kVirusPattern = 4;
 constexpr std::uint32_t kLinuxEngine = 0x20000;
-constexpr std::uint32_t kSpamPattern = 0x10001;
 constexpr std::uint32_t kSpamIncremental = 0x4000001;
-const std::string kPatternName = "ksv$pat.763";
 
 using Strings = std::vector<std::string>;
 

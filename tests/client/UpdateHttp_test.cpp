@@ -18,8 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
-constexpr std::uint32_t kVirusPattern = 4;
-const std::string kPatternName = "ksv$pat.763";
 
 class NetworkFixture : public ClientFixture {
  protected:
