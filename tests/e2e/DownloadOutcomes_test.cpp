@@ -2,15 +2,10 @@
 // the scanner has it, a delta that does not merge, a source without the item, a component the
 // engine refuses, a server that trickles, a schedule that is not due, and another download holding
 // the lock.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -41,68 +36,6 @@ std::string messageText(const char* key) {
     bundle.lookup(key, text);
   return text;
 }
-
-// A loopback server that answers every request with a long body, one byte every 20 ms: a link
-// that never stops but stays far below any useful speed.
-class TricklingServer {
- public:
-  TricklingServer() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(m_fd, 16) == 0 &&
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-      m_port = ntohs(address.sin_port);
-    m_thread = std::thread([this] { serve(); });
-  }
-  ~TricklingServer() {
-    m_stop = true;
-    m_thread.join();
-    ::close(m_fd);
-  }
-  int port() const { return m_port; }
-
- private:
-  bool readable(int fd, int milliseconds) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, milliseconds) > 0;
-  }
-
-  // The whole body of 4000 bytes, or from where a retry asks to continue.
-  static std::string answerHead(const std::string& request) {
-    const std::size_t range = request.find("Range: bytes=");
-    if (range == std::string::npos) return "HTTP/1.1 200 OK\r\nContent-Length: 4000\r\n\r\n";
-    const long from = std::atol(request.c_str() + range + 13);
-    return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) +
-           "-3999/4000\r\nContent-Length: " + std::to_string(4000 - from) + "\r\n\r\n";
-  }
-
-  void serve() {
-    while (!m_stop) {
-      if (!readable(m_fd, 20)) continue;
-      const int client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
-      char request[4096] = {};
-      if (readable(client, 1000) && ::recv(client, request, sizeof request - 1, 0) > 0) {
-        const std::string head = answerHead(request);
-        bool open = ::send(client, head.data(), head.size(), MSG_NOSIGNAL) > 0;
-        while (open && !m_stop) {
-          open = ::send(client, "x", 1, MSG_NOSIGNAL) == 1;
-          // The client hangs up when it gives the transfer up.
-          if (readable(client, 20) && ::recv(client, request, sizeof request, MSG_DONTWAIT) <= 0)
-            break;
-        }
-      }
-      ::close(client);
-    }
-  }
-
-  int m_fd;
-  int m_port = 0;
-  std::atomic<bool> m_stop{false};
-  std::thread m_thread;
-};
 
 }  // namespace
 
@@ -194,9 +127,8 @@ TEST_P(Outcomes, FailuresKeepTheScannerAndTheStoreAsTheyWere) {
   EXPECT_EQ("", scannerInfo("virus_pattern_version"));
 
   // A server that trickles: the family is marked timed out, the other family still works.
-  TricklingServer slow;
-  settings("UpdateServer=http://127.0.0.1:" + std::to_string(slow.port()) +
-           "/feed|QXASEServerurl=" + feed.url() + "|VersionQXASEEngine=7.2.1050");
+  settings("UpdateServer=" + feed.slowUrl() + "|QXASEServerurl=" + feed.url() +
+           "|VersionQXASEEngine=7.2.1050");
   ASSERT_NE(0, ORVEL::QxuSetProperty("LowSpeedTime", "0.2"));
   QxUpdate manual;
   EXPECT_EQ(FAIL, manual.download(SPYWARE_PATTERN, msg, false));

@@ -43,81 +43,21 @@ std::string nginxVariable(const char* name) {
 }  // namespace
 
 const std::vector<Component>& components() {
+  // clang-format off
   static const std::vector<Component> all = {
-      {SCAN_ENGINE,
-       2,
-       0x20000,
-       "9.500.1001",
-       "9.750.1042",
-       "9.750.1042",
-       "Scan engine",
-       {"ziran32.dll"}},
-      {DEXA_ENGINE,
-       2,
-       0x48000125,
-       "2.000.1003",
-       "2.120.1100",
-       "2.120.1100",
-       "Dexa deep-scan engine",
-       {"dexa32.dll"}},
-      {QXUFE_ENGINE,
-       2,
-       0x20000000,
-       "3.100.1004",
-       "3.123.1200",
-       "3.123.1200",
-       "URL filtering engine",
-       {"qxufeng.dll"}},
-      {QXASE_ENGINE,
-       2,
-       0x10000001,
-       "7.2.1050",
-       "7.300.1120",
-       "7.3.1120",
-       "Anti-spam engine",
-       {"qxaseng.dll"}},
+      {SCAN_ENGINE, 2, 0x20000, "9.500.1001", "9.750.1042", "9.750.1042", "Scan engine", {"ziran32.dll"}},
+      {DEXA_ENGINE, 2, 0x48000125, "2.000.1003", "2.120.1100", "2.120.1100", "Dexa deep-scan engine", {"dexa32.dll"}},
+      {QXUFE_ENGINE, 2, 0x20000000, "3.100.1004", "3.123.1200", "3.123.1200", "URL filtering engine", {"qxufeng.dll"}},
+      {QXASE_ENGINE, 2, 0x10000001, "7.2.1050", "7.300.1120", "7.3.1120", "Anti-spam engine", {"qxaseng.dll"}},
       {VIRUS_PATTERN, 3, 4, "5.763.00", "5.764.00", "576400", "Virus pattern", {"ksv$pat.764"}},
-      {SPYWARE_PATTERN,
-       3,
-       0x20000400,
-       "1.234.00",
-       "1.235.00",
-       "123500",
-       "Spyware pattern",
-       {"spyxdb.235"}},
-      {LUREBOX_PATTERN,
-       3,
-       0x20000040,
-       "2.101.00",
-       "2.102.00",
-       "210200",
-       "Lurebox Pattern",
-       {"qxblack.102"}},
-      {LUREBOX_EXCEPTION,
-       3,
-       0x20000020,
-       "3.202.00",
-       "3.203.00",
-       "320300",
-       "Lurebox Exception",
-       {"qxwhite.203"}},
-      {CLOUDSIFT_AGENT_PATTERN,
-       3,
-       0x48020000,
-       "4.303.00",
-       "4.304.00",
-       "430400",
-       "Cloudsift agent pattern",
-       {"cldx$agt.304"}},
-      {QXASE_PATTERN,
-       3,
-       0x10001,
-       "17461.005",
-       "17462.002",
-       "17462",
-       "Spam pattern",
+      {SPYWARE_PATTERN, 3, 0x20000400, "1.234.00", "1.235.00", "123500", "Spyware pattern", {"spyxdb.235"}},
+      {LUREBOX_PATTERN, 3, 0x20000040, "2.101.00", "2.102.00", "210200", "Lurebox Pattern", {"qxblack.102"}},
+      {LUREBOX_EXCEPTION, 3, 0x20000020, "3.202.00", "3.203.00", "320300", "Lurebox Exception", {"qxwhite.203"}},
+      {CLOUDSIFT_AGENT_PATTERN, 3, 0x48020000, "4.303.00", "4.304.00", "430400", "Cloudsift agent pattern", {"cldx$agt.304"}},
+      {QXASE_PATTERN, 3, 0x10001, "17461.005", "17462.002", "17462", "Spam pattern",
        {"qx017462.rul", "qx017462.exp", "qx017462.sig", "qx017462.hsh", "qx017462.phi"}},
   };
+  // clang-format on
   return all;
 }
 
@@ -170,6 +110,11 @@ int Feed::requests(const std::string& part, int atLeast) const {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return count;
+}
+
+std::string Feed::slowUrl() const {
+  std::string slow = m_url;
+  return slow.insert(slow.rfind('/'), "/slow");
 }
 
 void Feed::hide() { fs::rename(m_folder, m_folder + ".hidden"); }

@@ -41,6 +41,8 @@ class Feed {
            const std::vector<std::string>& files);
   void sign();
   const std::string& url() const { return m_url; }
+  // The same feed through nginx's location that sends 100 bytes a second.
+  std::string slowUrl() const;
   const std::string& publicKey() const { return m_publicKey; }
   // Requests nginx answered for this feed whose path contains part. nginx writes its log line
   // after the answer has gone out, so the count is awaited, briefly, until it reaches atLeast.
