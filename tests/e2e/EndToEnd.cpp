@@ -21,27 +21,6 @@ using OrvelEngines::PatternKind;
 
 namespace OrvelEndToEnd {
 
-namespace {
-
-std::string run(const std::string& command) {
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return output;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-  EXPECT_EQ(0, ::pclose(pipe)) << command << "\n" << output;
-  return output;
-}
-
-std::string shellQuoted(const std::string& text) { return "'" + text + "'"; }
-
-std::string nginxVariable(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
-}  // namespace
-
 const std::vector<Component>& components() {
   // clang-format off
   static const std::vector<Component> all = {
@@ -66,60 +45,6 @@ const Component& component(QxUpdateType type) {
     if (c.type == type) return c;
   throw std::logic_error("no such component");
 }
-
-Feed::Feed(const std::string& scratch) : m_scratch(scratch) {
-  static std::atomic<int> counter{0};
-  const std::string name = "e2e-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-  m_folder = nginxVariable("ORVEL_NGINX_ROOT") + "/" + name;
-  m_url = "http://127.0.0.1:" + nginxVariable("ORVEL_NGINX_HTTP_PORT") + "/" + name;
-  const std::string keys = m_scratch + "/" + name + "-key";
-  const std::string answer = run(std::string(KITEFEED_PUBLISH_EXE) + " keygen " +
-                                 shellQuoted(keys) + " " + shellQuoted(keys + ".pub"));
-  const std::size_t at = answer.find("public key ");
-  if (at != std::string::npos) m_publicKey = answer.substr(at + 11, 64);
-}
-
-Feed::~Feed() { fs::remove_all(m_folder); }
-
-void Feed::add(unsigned itemClass, unsigned id, const std::string& version,
-               const std::string& folder, const std::vector<std::string>& files) {
-  std::string command = std::string(KITEFEED_PUBLISH_EXE) + " add " + shellQuoted(m_folder) +
-                        " --class " + std::to_string(itemClass) + " --id " + std::to_string(id) +
-                        " --version " + version + " --level 3";
-  for (const std::string& file : files) command += " " + shellQuoted(folder + "/" + file);
-  run(command);
-}
-
-void Feed::sign() {
-  const std::string name = fs::path(m_folder).filename();
-  run(std::string(KITEFEED_PUBLISH_EXE) + " sign " + shellQuoted(m_folder) + " --key " +
-      shellQuoted(m_scratch + "/" + name + "-key") + " --name orvel-e2e");
-}
-
-int Feed::requests(const std::string& part, int atLeast) const {
-  const std::string log =
-      fs::path(nginxVariable("ORVEL_NGINX_ROOT")).parent_path() / "logs/access.log";
-  const std::string feed = "/" + fs::path(m_folder).filename().string() + "/";
-  int count = 0;
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    std::ifstream in(log);
-    count = 0;
-    for (std::string line; std::getline(in, line);)
-      if (line.find(feed) != std::string::npos && line.find(part) != std::string::npos) ++count;
-    if (count >= atLeast) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return count;
-}
-
-std::string Feed::slowUrl() const {
-  std::string slow = m_url;
-  return slow.insert(slow.rfind('/'), "/slow");
-}
-
-void Feed::hide() { fs::rename(m_folder, m_folder + ".hidden"); }
-
-void Feed::show() { fs::rename(m_folder + ".hidden", m_folder); }
 
 void EndToEnd::SetUp() {
   PipelineTest::SetUp();

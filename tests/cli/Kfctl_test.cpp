@@ -1,0 +1,186 @@
+// kfctl as an administrator runs it: a home made by init, a console update from a signed feed,
+// the status, the rollback, events, settings and secrets, and the main failures with their exit
+// codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "Feed.h"
+#include "OrvelCommon/LockFileLock.h"
+#include "OrvelEngines/EngineFiles.h"
+#include "ProductHome.h"
+
+namespace fs = std::filesystem;
+using OrvelTest::readFile;
+
+namespace {
+
+struct Answer {
+  int exit;
+  std::string out, err;
+  nlohmann::json json() const { return nlohmann::json::parse(out, nullptr, false); }
+};
+
+// One record of a --json answer by its "component" field.
+nlohmann::json record(const Answer& run, const char* component) {
+  for (const nlohmann::json& r : run.json())
+    if (r.value("component", "") == component) return r;
+  return nlohmann::json();
+}
+
+}  // namespace
+
+class Kfctl : public ::testing::TestWithParam<OrvelTest::Backend> {
+ protected:
+  void SetUp() override {
+    if (!OrvelTest::backendAvailable(GetParam()) ||
+        OrvelEndToEnd::nginxVariable("ORVEL_NGINX_ROOT").empty()) {
+      if (OrvelTest::runningUnderCi()) FAIL() << "start the test servers (scripts/servers)";
+      GTEST_SKIP() << "no test servers";
+    }
+  }
+
+  Answer kfctl(const std::string& arguments, const std::string& input = "") {
+    OrvelTest::writeFile(m_scratch / "in", input);
+    const std::string command = std::string(KFCTL_EXE) + " --home '" + m_home + "' " + arguments +
+                                " < '" + (m_scratch / "in") + "' > '" + (m_scratch / "out") +
+                                "' 2> '" + (m_scratch / "err") + "'";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(m_scratch / "out"),
+            readFile(m_scratch / "err")};
+  }
+
+  // init of this case's backend; a PostgreSQL database is made empty for it.
+  Answer init() {
+    if (GetParam() == OrvelTest::Backend::kSqlite) return kfctl("init");
+    if (!m_database) m_database = std::make_unique<OrvelTest::ProductHome>(GetParam(), false);
+    OrvelTest::PgServer server;
+    OrvelTest::pgServer(server);
+    return kfctl("init --pg-host " + server.host + " --pg-port " + server.port + " --pg-database " +
+                     m_database->setting().database + " --pg-user " + server.user,
+                 server.password + "\n");
+  }
+
+  OrvelTest::TempDir m_scratch;
+  std::string m_home = m_scratch / "home";
+  std::unique_ptr<OrvelTest::ProductHome> m_database;
+};
+
+// What does not depend on the database's backend.
+class KfctlAnyBackend : public Kfctl {};
+
+TEST_P(Kfctl, FromInitToAnUpdatedPatternAndBack) {
+  ASSERT_EQ(0, init().exit);
+  EXPECT_EQ(1, init().exit);  // never over an existing home
+  EXPECT_NE(std::string::npos, readFile(m_home + "/config/orvel.ini").find("[AdminDB]"));
+  Answer status = kfctl("--json status");
+  ASSERT_EQ(0, status.exit) << status.err;
+  ASSERT_EQ(11u, status.json().size());
+  EXPECT_EQ("Virus Pattern", record(status, "virus-pattern")["title"]);
+
+  // The scanner has the older virus pattern and engine; the feed offers a newer pattern only.
+  const std::string ziran = m_home + "/lib/pattern/ziran";
+  using OrvelEngines::PatternKind;
+  ASSERT_EQ(OrvelEngines::FileCheck::kOk,
+            OrvelEngines::writePatternFile(ziran, PatternKind::kVirus, 576300, 763, 1000));
+  fs::copy_file(std::string(ORVEL_ENGINES_DIR) + "/v1/ziran32.dll", m_home + "/bin/ziran32.dll");
+  const std::string newer = m_scratch / "new";
+  fs::create_directories(newer);
+  ASSERT_EQ(OrvelEngines::FileCheck::kOk,
+            OrvelEngines::writePatternFile(newer, PatternKind::kVirus, 576400, 764, 1000));
+  OrvelEndToEnd::Feed feed(m_scratch.path());
+  ASSERT_EQ(OrvelEngines::FileCheck::kOk,
+            OrvelEngines::writePatternFile(newer, PatternKind::kSpyware, 123500, 235, 1000));
+  feed.add(3, 4, "576400", newer, {"ksv$pat.764"});
+  feed.add(3, 0x20000400, "123500", newer, {"spyxdb.235"});
+  feed.sign();
+  EXPECT_EQ(1, kfctl("trust 12ab").exit);
+  ASSERT_EQ(0, kfctl("trust " + feed.publicKey()).exit);
+
+  const std::string server = " --server " + feed.url();
+  Answer check = kfctl("--json check virus-pattern" + server);
+  EXPECT_EQ(0, check.exit) << check.out << check.err;
+  EXPECT_EQ("5.764.00", record(check, "virus-pattern")["version"]);
+
+  Answer update = kfctl("--json update virus-pattern lurebox-pattern" + server);
+  EXPECT_EQ(5, update.exit) << update.out << update.err;  // the feed has no Lurebox pattern
+  EXPECT_EQ("done", record(update, "virus-pattern")["result"]);
+  EXPECT_EQ("Virus pattern was updated successfully to version 5.764.00.",
+            record(update, "virus-pattern")["message"]);
+  EXPECT_EQ("not-found", record(update, "lurebox-pattern")["result"]);
+  EXPECT_EQ(readFile(newer + "/ksv$pat.764"), readFile(ziran + "/ksv$pat.764"));
+  status = kfctl("--json status");
+  const nlohmann::json virus = record(status, "virus-pattern");
+  EXPECT_EQ("5.764.00", virus["installed"]);
+  EXPECT_EQ("5.764.00", virus["central"]);
+  EXPECT_FALSE(virus["installed_at"].get<std::string>().empty());
+  update = kfctl("update virus-pattern" + server);
+  EXPECT_EQ(0, update.exit);
+  EXPECT_NE(std::string::npos, update.out.find("up-to-date")) << update.out;
+
+  // Through the configured server: uploaded and recorded as an event of scanner 3.
+  ASSERT_EQ(0, kfctl("setting set Update UpdateServer " + feed.url()).exit);
+  update = kfctl("--json update spyware-pattern --scanner-id 3");
+  EXPECT_EQ(0, update.exit) << update.out << update.err;
+  const nlohmann::json events = kfctl("--json events").json();
+  ASSERT_EQ(1u, events.size()) << events.dump();
+  EXPECT_EQ(3, events[0]["scanner"]);
+  EXPECT_EQ(10002, events[0]["event"]);
+  EXPECT_NE(std::string::npos, events[0]["description"].get<std::string>().find("1.235.00"));
+  // Nothing to roll back to: the store had no earlier upload.
+  Answer rollback = kfctl("--json rollback virus-pattern");
+  EXPECT_EQ(4, rollback.exit);
+  EXPECT_EQ("5.764.00", record(rollback, "virus-pattern")["central"]);
+
+  // Another download holds the lock: refused at once with --no-wait.
+  LockFileLock held((m_home + "/lib/.kfdownload.lck").c_str(), false, false);
+  ASSERT_TRUE(held.lock());
+  update = kfctl("--json update virus-pattern --no-wait" + server);
+  EXPECT_EQ(1, update.exit);
+  EXPECT_EQ("failed", record(update, "virus-pattern")["result"]);
+  held.unlock();
+  // A server that is down.
+  update = kfctl("--json check virus-pattern --server http://127.0.0.1:" +
+                 std::to_string(OrvelTest::closedPort()) + "/feed");
+  EXPECT_EQ(1, update.exit);
+  EXPECT_NE("", record(update, "virus-pattern")["message"]);
+}
+
+TEST_P(KfctlAnyBackend, SettingsSecretsAndRefusals) {
+  ASSERT_EQ(0, init().exit);
+  EXPECT_EQ(0, kfctl("setting set Update Frequency 15").exit);
+  Answer got = kfctl("--json setting get Update Frequency");
+  EXPECT_EQ("15", got.json().at(0)["value"]);
+  EXPECT_EQ(1, kfctl("setting get Update NoSuchKey").exit);
+  Answer secret = kfctl("encrypt", "s3cret-value\n");
+  EXPECT_EQ(0, secret.exit);
+  EXPECT_EQ(0u, secret.out.find("enciphered\nOKC1:")) << secret.out;
+  EXPECT_EQ(std::string::npos, (secret.out + secret.err).find("s3cret"));
+
+  const struct {
+    std::string arguments;
+    int exit;
+    const char* says;
+  } refusals[] = {
+      {"update", 2, "name a component"},
+      {"update virus-dog", 2, "unknown component \"virus-dog\""},
+      {"rollback spam-incremental-pattern", 2, "unknown component"},
+      {"update virus-pattern --port 70000", 2, "--port needs a whole number"},
+      {"status --bogus x", 2, "has no option --bogus"},
+      {"dance", 2, "unknown command \"dance\""},
+      {"--home " + (m_scratch / "none") + " status", 1, "is no product home"},
+  };
+  for (const auto& r : refusals) {
+    Answer run = kfctl(r.arguments);
+    EXPECT_EQ(r.exit, run.exit) << r.arguments;
+    EXPECT_NE(std::string::npos, run.err.find(r.says)) << r.arguments << ": " << run.err;
+  }
+  EXPECT_EQ(0, kfctl("--help").exit);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Kfctl, ORVEL_DB_BACKENDS);
+INSTANTIATE_TEST_SUITE_P(SQLite, KfctlAnyBackend, ::testing::Values(OrvelTest::Backend::kSqlite),
+                         OrvelTest::backendName);
