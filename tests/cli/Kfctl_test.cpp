@@ -5,10 +5,12 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "Feed.h"
+#include "OrvelCommon/ConfigFileOnDisk.h"
 #include "OrvelCommon/LockFileLock.h"
 #include "OrvelEngines/EngineFiles.h"
 #include "ProductHome.h"
@@ -120,6 +122,29 @@ TEST_P(Kfctl, FromInitToAnUpdatedPatternAndBack) {
   update = kfctl("update virus-pattern" + server);
   EXPECT_EQ(0, update.exit);
   EXPECT_NE(std::string::npos, update.out.find("up-to-date")) << update.out;
+
+  // Monitoring: the engine was installed before any time was recorded and the store has none of
+  // it; a pattern a week old is critical.
+  Answer health = kfctl("health");
+  EXPECT_EQ(1, health.exit);
+  EXPECT_EQ(0u, health.out.find("KFCTL WARNING - virus-engine has no recorded installation time; "
+                                "virus-engine 9.500.1001 is not the central (none) | "))
+      << health.out;
+  ORVEL::ConfigFileOnDisk((m_home + "/config/scanner.info").c_str())
+      .setparam("update", "virus_pattern_timestamp",
+                std::to_string(std::time(nullptr) - 8 * 86400).c_str());
+  health = kfctl("health --warn 1d --crit 7d");
+  EXPECT_EQ(2, health.exit);
+  EXPECT_NE(std::string::npos, health.out.find("; virus-pattern installed 192h ago |"))
+      << health.out;
+  EXPECT_NE(std::string::npos, health.out.find(" 'virus-pattern_current'=1;;;0;1")) << health.out;
+  ASSERT_EQ(0, kfctl("status --prometheus '" + (m_scratch / "kf.prom") + "'").exit);
+  const std::string metrics = readFile(m_scratch / "kf.prom");
+  EXPECT_NE(std::string::npos,
+            metrics.find("\norvelkf_component_current{component=\"virus-pattern\"} 1\n"));
+  EXPECT_NE(std::string::npos,
+            metrics.find("\norvelkf_component_age_seconds{component=\"virus-pattern\"} 6912"))
+      << metrics;
 
   // Through the configured server: uploaded and recorded as an event of scanner 3.
   ASSERT_EQ(0, kfctl("setting set Update UpdateServer " + feed.url()).exit);

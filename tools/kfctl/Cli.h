@@ -22,6 +22,14 @@ enum Exit : int {
 
 Exit exitOf(QxUpdateRet result);
 
+// The exit code of a run of several components: that of the first one that did not succeed.
+struct Outcome {
+  Exit code = kExitOk;
+  void add(QxUpdateRet result) {
+    if (code == kExitOk) code = exitOf(result);
+  }
+};
+
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };

@@ -13,6 +13,7 @@
 #include "OrvelKF/QxUpdate.h"
 #include "OrvelKF/QxUpdateClientBinding.h"
 #include "Report.h"
+#include "Status.h"
 
 namespace Kfctl {
 
@@ -35,25 +36,6 @@ const char* resultWord(QxUpdateRet result) {
   }
 }
 
-// The first exit code of a run of several components that is not success.
-struct Outcome {
-  Exit code = kExitOk;
-  void add(QxUpdateRet result) {
-    if (code == kExitOk) code = exitOf(result);
-  }
-};
-
-// Current and backup rows of the central store by type; false with the reason when unreadable.
-bool centralVersions(std::map<int, std::string>& versions, std::ostream& err) {
-  std::vector<_uiKFDataNoFile> rows;
-  if (KFBlobManager::GetKFRows(rows) != ERRC_SUCCESS) {
-    err << "kfctl: cannot read the central component table (see the log with -v)\n";
-    return false;
-  }
-  for (const _uiKFDataNoFile& row : rows) versions[row.type] = row.version;
-  return true;
-}
-
 int scannerId(const Arguments& args) {
   return static_cast<int>(args.number("--scanner-id", 0, 2147483647));
 }
@@ -63,10 +45,6 @@ int scannerId(const Arguments& args) {
 void recordOutcome(QxUpdate& update, int scanner, QxUpdateType type, QxUpdateRet result) {
   update.logKFEvent(scanner, type, result);
   if (result == SUCCESS) update.setUploadNumber();
-}
-
-nlohmann::json componentRecord(int type) {
-  return {{"component", componentWord(type)}, {"type", type}};
 }
 
 // A download or a version query of each named component, with the library's message.
@@ -125,44 +103,6 @@ int runInit(const Arguments& args, const std::string& home, Streams io) {
   report.add({{"home", home}, {"database", db.postgres ? "postgresql" : "sqlite"}});
   report.print(io.out, io.json);
   return kExitOk;
-}
-
-int runStatus(const Arguments& args, Streams io) {
-  args.allow({"--check", "--server", "--port"});
-  std::map<int, std::string> central;
-  if (!centralVersions(central, io.err)) return kExitFailed;
-  const bool check = args.has("--check"), console = args.has("--server");
-  const int port = static_cast<int>(args.number("--port", 0, 65535));
-  QxUpdate update(console ? CONSOLE_UPDATE : MANUAL_UPDATE);
-  std::vector<std::string> columns = {"title",   "installed", "installed_at",
-                                      "adopted", "central",   "backup"};
-  if (check) columns.push_back("available");
-  Report report(columns);
-  Outcome outcome;
-  for (int type = 0; type < kfComponentCount; ++type) {
-    const QxUpdateType t = static_cast<QxUpdateType>(type);
-    std::string msg, installed, adopted;
-    long time = 0;
-    nlohmann::json record = componentRecord(type);
-    record["title"] = kfCpntDisplayName[type];
-    record["installed"] = update.getLocalVersion(t, msg, installed, false) == 0 ? installed : "";
-    record["installed_at"] = update.getLocalUpdateTime(t, time) ? localTime(time) : "";
-    record["adopted"] = update.getDBVersion(t, msg, adopted, false) == 0 ? adopted : "";
-    record["central"] = central[type];
-    record["backup"] = central[type + 100];
-    if (check) {
-      std::string available;
-      const QxUpdateRet result =
-          console ? update.getAvailVersion(t, args.value("--server"), port, msg, available, false)
-                  : update.getAvailVersion(t, msg, available, false);
-      record["available"] = result == FAIL ? "" : available;
-      if (result == FAIL) record["message"] = oneLine(msg);
-      outcome.add(result == SOURCE_NOT_FOUND ? UP_TO_DATE : result);
-    }
-    report.add(record);
-  }
-  report.print(io.out, io.json);
-  return outcome.code;
 }
 
 int runUpdate(const Arguments& args, Streams io) { return runEach(args, io, false); }

@@ -3,6 +3,8 @@
 #include <ctime>
 #include <ostream>
 
+#include "Cli.h"
+
 namespace Kfctl {
 
 namespace {
@@ -37,6 +39,10 @@ void Report::print(std::ostream& out, bool json) const {
   line([&](std::size_t i) { return m_columns[i]; });
   for (const nlohmann::json& record : m_records)
     line([&](std::size_t i) { return cell(record.value(m_columns[i], nlohmann::json())); });
+}
+
+nlohmann::json componentRecord(int type) {
+  return {{"component", componentWord(type)}, {"type", type}};
 }
 
 std::string oneLine(const std::string& text) {

@@ -23,6 +23,8 @@ class Report {
   nlohmann::json m_records = nlohmann::json::array();
 };
 
+// The first fields of a component's record: its word and number.
+nlohmann::json componentRecord(int type);
 // A library message as one line: its line breaks become spaces, the last one goes.
 std::string oneLine(const std::string& text);
 // Seconds since 1970 as local "YYYY-MM-DD HH:MM:SS"; "" for 0.

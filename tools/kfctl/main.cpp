@@ -10,6 +10,7 @@
 #include "Cli.h"
 #include "Commands.h"
 #include "OrvelKF/QxUpdateInit.h"
+#include "Status.h"
 
 namespace fs = std::filesystem;
 using namespace Kfctl;
@@ -23,9 +24,16 @@ const char* const kUsage =
     "                     make a product home; with --pg-host its central database is an\n"
     "                     existing PostgreSQL database (password read from standard input),\n"
     "                     else an embedded SQLite file\n"
-    "  status [--check [--server URL [--port N]]]\n"
+    "  status [--check [--server URL [--port N]]] [--prometheus FILE|-]\n"
     "                     installed, adopted, central and backup version of each component;\n"
-    "                     --check also asks the update source what is available\n"
+    "                     --check also asks the update source what is available;\n"
+    "                     --prometheus writes the age and currency of each installed component\n"
+    "                     in the Prometheus text format (for node_exporter's textfile collector)\n"
+    "  health [--warn AGE] [--crit AGE]\n"
+    "                     one line for Nagios or Icinga: OK, WARNING (a component older than\n"
+    "                     --warn, default 2d, or not the central current version) or CRITICAL\n"
+    "                     (older than --crit, default 7d), exit 0, 1 or 2 (3: unknown); AGE is\n"
+    "                     seconds or a number with s, m, h or d\n"
     "  update COMPONENT... [--server URL [--port N]] [--no-wait] [--scanner-id N]\n"
     "                     download through the configured server, verify, upload and record;\n"
     "                     with --server a console update that also installs here; waits for\n"
@@ -64,7 +72,8 @@ const std::map<std::string, Subcommand> kCommands = {
     {"check", {runCheck, true}},        {"scheduled", {runScheduled, true}},
     {"rollback", {runRollback, false}}, {"events", {runEvents, false}},
     {"setting", {runSetting, false}},   {"trust", {runTrust, true}},
-    {"encrypt", {runEncrypt, false}},   {"service", {runService, false}},
+    {"health", {runHealth, false}},     {"encrypt", {runEncrypt, false}},
+    {"service", {runService, false}},
 };
 
 // The product home as an absolute path, also for the library ($ORVEL_HOME); "" when none given.
