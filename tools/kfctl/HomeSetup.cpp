@@ -42,6 +42,21 @@ bool adminDBSection(const DatabaseChoice& db, std::string& section, std::string&
   return true;
 }
 
+// The files a new home takes, from the installation kfctl runs from (its program folder's
+// parent is the prefix) or else from the build it was made in.
+struct Sources {
+  std::string sql, resources, client;
+};
+
+Sources sources() {
+  std::error_code unknown;
+  const fs::path prefix = fs::read_symlink("/proc/self/exe", unknown).parent_path().parent_path();
+  if (!unknown && fs::is_directory(prefix / KFCTL_INSTALLED_SQL_DIR))
+    return {prefix / KFCTL_INSTALLED_SQL_DIR, prefix / KFCTL_INSTALLED_RESOURCE_DIR,
+            prefix / KFCTL_INSTALLED_UPDATE_CLIENT};
+  return {KFCTL_SQL_DIR, KFCTL_RESOURCE_DIR, KFCTL_UPDATE_CLIENT};
+}
+
 bool copyTree(const std::string& from, const fs::path& to, std::string& error) {
   std::error_code failed;
   fs::create_directories(to.parent_path(), failed);
@@ -85,9 +100,10 @@ int createHome(const std::string& home, const DatabaseChoice& database, std::str
   }
   ::setenv("ORVEL_HOME", root.c_str(), 1);
   std::string section;
-  if (!copyTree(KFCTL_SQL_DIR, root / "sql", error) ||
-      !copyTree(KFCTL_RESOURCE_DIR "/IDG_ORVEL_UTIL", root / "resources/IDG_ORVEL_UTIL", error) ||
-      !copyTree(KFCTL_UPDATE_CLIENT, root / "bin/QxUpdate.dll", error) ||
+  const Sources from = sources();
+  if (!copyTree(from.sql, root / "sql", error) ||
+      !copyTree(from.resources + "/IDG_ORVEL_UTIL", root / "resources/IDG_ORVEL_UTIL", error) ||
+      !copyTree(from.client, root / "bin/QxUpdate.dll", error) ||
       !adminDBSection(database, section, error))
     return -1;
   // The settings go in last, and whole; set aside when the database cannot be made, so that the
