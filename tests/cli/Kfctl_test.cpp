@@ -155,6 +155,16 @@ TEST_P(Kfctl, FromInitToAnUpdatedPatternAndBack) {
   EXPECT_EQ(3, events[0]["scanner"]);
   EXPECT_EQ(10002, events[0]["event"]);
   EXPECT_NE(std::string::npos, events[0]["description"].get<std::string>().find("1.235.00"));
+  // A scanner that does not download takes what the store holds.
+  Answer apply = kfctl("--json apply spyware-pattern");
+  EXPECT_EQ(0, apply.exit) << apply.out << apply.err;
+  EXPECT_EQ("done", record(apply, "spyware-pattern")["result"]);
+  EXPECT_EQ(readFile(newer + "/spyxdb.235"), readFile(ziran + "/spyxdb.235"));
+  EXPECT_EQ("up-to-date",
+            record(kfctl("--json apply spyware-pattern"), "spyware-pattern")["result"]);
+  apply = kfctl("apply lurebox-pattern");
+  EXPECT_EQ(1, apply.exit);
+  EXPECT_NE(std::string::npos, apply.err.find("the central store holds no Lurebox Pattern"));
   // Nothing to roll back to: the store had no earlier upload.
   Answer rollback = kfctl("--json rollback virus-pattern");
   EXPECT_EQ(4, rollback.exit);

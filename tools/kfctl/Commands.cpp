@@ -1,6 +1,8 @@
 #include "Commands.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <istream>
 #include <map>
 #include <ostream>
@@ -12,8 +14,11 @@
 #include "OrvelKF/QxDBAgent.h"
 #include "OrvelKF/QxUpdate.h"
 #include "OrvelKF/QxUpdateClientBinding.h"
+#include "OrvelKF/QxZip.h"
 #include "Report.h"
 #include "Status.h"
+
+namespace fs = std::filesystem;
 
 namespace Kfctl {
 
@@ -147,6 +152,71 @@ int runRollback(const Arguments& args, Streams io) {
   report.add(record);
   report.print(io.out, io.json);
   return exitOf(result);
+}
+
+// A component as the central store holds it, fetched into the home's staging folder and unpacked
+// when it travels zipped: the path applyToLocal takes (the rule folder for the spam pattern).
+bool fetchCurrent(QxUpdateType type, const std::string& folder, std::string& path,
+                  std::string& name, std::ostream& err) {
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  fs::create_directories(folder + "/unpacked", ignored);
+  _uiKFData data{};
+  data.type = type;
+  std::snprintf(data.file_path, sizeof data.file_path, "%s/", folder.c_str());
+  if (KFBlobManager::GetKFBlob(data) != ERRC_SUCCESS) {
+    err << "kfctl: cannot take the " << kfCpntDisplayName[type]
+        << " from the central store (see the log with -v)\n";
+    return false;
+  }
+  path = data.file_path;  // the fetched file, named as it was uploaded
+  name = fs::path(path).filename();
+  const std::string zip = ".zip";
+  if (name.size() <= zip.size() || name.compare(name.size() - zip.size(), zip.size(), zip) != 0)
+    return true;
+  std::string unpacked = folder + "/unpacked";
+  if (ORVEL::_unzip(path.data(), unpacked.data()) != 0) {
+    err << "kfctl: cannot unpack " << path << "\n";
+    return false;
+  }
+  name.resize(name.size() - zip.size());
+  path = type == QXASE_PATTERN ? unpacked : unpacked + "/" + name;
+  return true;
+}
+
+int runApply(const Arguments& args, Streams io) {
+  args.allow({});
+  const std::vector<QxUpdateType> types = components(args.words(), false);
+  if (types.size() != 1) throw UsageError("apply takes one component");
+  const QxUpdateType type = types[0];
+  QxUpdate update;
+  std::vector<ComponentStatus> rows;
+  if (!readStatus(update, rows, io.err)) return kExitFailed;
+  const ComponentStatus& row = rows[type];
+  if (row.central.empty()) {
+    io.err << "kfctl: the central store holds no " << kfCpntDisplayName[type]
+           << ": a scanner that downloads must upload one first\n";
+    return kExitFailed;
+  }
+  nlohmann::json record = componentRecord(type);
+  record["version"] = row.central;
+  record["result"] = "up-to-date";
+  if (!row.current()) {
+    const std::string folder = std::string(std::getenv("ORVEL_HOME")) + "/temp/kf/apply";
+    std::string path, name;
+    const bool engine =
+        type == SCAN_ENGINE || type == QXASE_ENGINE || type == QXUFE_ENGINE || type == DEXA_ENGINE;
+    const bool applied = fetchCurrent(type, folder, path, name, io.err) &&
+                         update.applyToLocal(type, path, row.central, engine ? name : "");
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    record["result"] = applied ? "done" : "failed";
+    if (!applied) record["message"] = "not installed (see the log with -v)";
+  }
+  Report report({"component", "result", "version", "message"});
+  report.add(record);
+  report.print(io.out, io.json);
+  return record["result"] == "failed" ? kExitFailed : kExitOk;
 }
 
 int runEvents(const Arguments& args, Streams io) {

@@ -21,6 +21,7 @@ int runUpdate(const Arguments& args, Streams io);
 int runCheck(const Arguments& args, Streams io);
 int runScheduled(const Arguments& args, Streams io);
 int runRollback(const Arguments& args, Streams io);
+int runApply(const Arguments& args, Streams io);
 int runEvents(const Arguments& args, Streams io);
 int runSetting(const Arguments& args, Streams io);
 int runEncrypt(const Arguments& args, Streams io);

@@ -44,6 +44,8 @@ const char* const kUsage =
     "                     one scheduled run: updates what the schedule makes due\n"
     "  rollback COMPONENT [--scanner-id N]\n"
     "                     make the previous upload of a component current again\n"
+    "  apply COMPONENT    install the central store's current version of a component here (a\n"
+    "                     scanner that does not download takes its components so)\n"
     "  events             the recorded events\n"
     "  setting get SECTION KEY | setting set SECTION KEY VALUE\n"
     "                     the settings every scanner of the installation shares\n"
@@ -70,10 +72,10 @@ struct Subcommand {
 const std::map<std::string, Subcommand> kCommands = {
     {"status", {runStatus, true}},      {"update", {runUpdate, true}},
     {"check", {runCheck, true}},        {"scheduled", {runScheduled, true}},
-    {"rollback", {runRollback, false}}, {"events", {runEvents, false}},
-    {"setting", {runSetting, false}},   {"trust", {runTrust, true}},
-    {"health", {runHealth, false}},     {"encrypt", {runEncrypt, false}},
-    {"service", {runService, false}},
+    {"rollback", {runRollback, false}}, {"apply", {runApply, false}},
+    {"events", {runEvents, false}},     {"setting", {runSetting, false}},
+    {"trust", {runTrust, true}},        {"health", {runHealth, false}},
+    {"encrypt", {runEncrypt, false}},   {"service", {runService, false}},
 };
 
 // The product home as an absolute path, also for the library ($ORVEL_HOME); "" when none given.
