@@ -31,6 +31,8 @@ struct LogState {
   std::string openPath;
   dev_t dev = 0;
   ino_t ino = 0;
+  Log::Observer observer = nullptr;
+  void* observerContext = nullptr;
 };
 
 // Never destroyed: objects of other libraries may still log while statics are torn down.
@@ -152,9 +154,12 @@ std::size_t flattenLineEnds(char* text, std::size_t length) {
 }
 
 // Builds the whole line, line end included, in line[]; returns its length.
-std::size_t formatLine(char* line, int level, const char* format, va_list args) {
+// The whole line with its end; bodyAt receives where the caller's text begins.
+std::size_t formatLine(char* line, int level, const char* format, va_list args,
+                       std::size_t& bodyAt) {
   const std::size_t capacity = Log::kMaxLineBytes;
   std::size_t used = formatPrefix(line, capacity, level);
+  bodyAt = used;
   char* body = line + used;
   std::size_t room = capacity - used - 1;  // one byte kept for the line end
   std::size_t length = 0;
@@ -170,12 +175,25 @@ std::size_t formatLine(char* line, int level, const char* format, va_list args) 
 void writeLine(int level, const char* format, va_list args) {
   if (level < ORVEL_LOG_ERROR) level = ORVEL_LOG_ERROR;
   LogState& s = state();
+  bool toFile;
+  Log::Observer observer;
+  void* context;
   {
     std::lock_guard<std::mutex> guard(s.mutex);
-    if (level > effectiveThreshold(s)) return;
+    toFile = level <= effectiveThreshold(s);
+    observer = s.observer;
+    context = s.observerContext;
   }
+  if (!toFile && !observer) return;
   char line[Log::kMaxLineBytes + 1];
-  std::size_t length = formatLine(line, level, format, args);
+  std::size_t bodyAt = 0;
+  std::size_t length = formatLine(line, level, format, args, bodyAt);
+  if (observer) {
+    line[length - 1] = '\0';
+    observer(level, line + bodyAt, context);
+    line[length - 1] = '\n';
+  }
+  if (!toFile) return;
   std::lock_guard<std::mutex> guard(s.mutex);
   if (!ensureLogFileOpen(s)) return;
   // One write per line: with O_APPEND the kernel places it whole at the end of the file. A
@@ -188,6 +206,13 @@ void writeLine(int level, const char* format, va_list args) {
 }
 
 }  // namespace
+
+void Log::SetObserver(Observer observer, void* context) {
+  LogState& s = state();
+  std::lock_guard<std::mutex> guard(s.mutex);
+  s.observer = observer;
+  s.observerContext = context;
+}
 
 void Log::LogByLevel(OrvelLogLevel level, const char* format, ...) {
   va_list args;

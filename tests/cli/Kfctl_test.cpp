@@ -113,6 +113,11 @@ TEST_P(Kfctl, FromInitToAnUpdatedPatternAndBack) {
   EXPECT_EQ("Virus pattern was updated successfully to version 5.764.00.",
             record(update, "virus-pattern")["message"]);
   EXPECT_EQ("not-found", record(update, "lurebox-pattern")["result"]);
+  EXPECT_EQ(  // what it did, as it went, when the output is no terminal
+      "virus-pattern: checking\nvirus-pattern: downloading\nvirus-pattern: verifying\n"
+      "virus-pattern: installing\nvirus-pattern: uploading\nlurebox-pattern: checking\n"
+      "lurebox-pattern: downloading\n",
+      update.err);
   EXPECT_EQ(readFile(newer + "/ksv$pat.764"), readFile(ziran + "/ksv$pat.764"));
   status = kfctl("--json status");
   const nlohmann::json virus = record(status, "virus-pattern");

@@ -15,6 +15,7 @@
 #include "OrvelKF/QxUpdate.h"
 #include "OrvelKF/QxUpdateClientBinding.h"
 #include "OrvelKF/QxZip.h"
+#include "Progress.h"
 #include "Report.h"
 #include "Status.h"
 
@@ -63,7 +64,9 @@ int runEach(const Arguments& args, Streams io, bool versionOnly) {
   QxUpdate update(console ? CONSOLE_UPDATE : MANUAL_UPDATE);
   Report report({"component", "result", "version", "message"});
   Outcome outcome;
+  Progress progress(io.err, io.terminal);
   for (QxUpdateType type : types) {
+    progress.begin(componentWord(type));
     std::string msg, version;
     QxUpdateRet result;
     if (versionOnly) {
@@ -78,6 +81,7 @@ int runEach(const Arguments& args, Streams io, bool versionOnly) {
     nlohmann::json record = componentRecord(type);
     record["result"] = resultWord(result);
     record["version"] = version;
+    progress.end();
     record["message"] = oneLine(msg);
     report.add(record);
     outcome.add(result);
@@ -121,9 +125,12 @@ int runScheduled(const Arguments& args, Streams io) {
   Report report({"component", "result", "message"});
   Outcome outcome;
   bool due = false;
+  Progress progress(io.err, io.terminal);
   for (QxUpdateType type : types) {
     std::string msg;
+    progress.begin(componentWord(type));
     const QxUpdateRet result = update.download(type, msg, false);
+    progress.end();
     recordOutcome(update, scannerId(args), type, result);
     due = due || result != NOT_DUE;
     if (result != NOT_DUE) outcome.add(result);

@@ -13,6 +13,7 @@ struct Streams {
   std::ostream& out;
   std::ostream& err;
   bool json;
+  bool terminal;  // standard error is a terminal: progress on one rewritten line
 };
 
 int runInit(const Arguments& args, const std::string& home, Streams io);

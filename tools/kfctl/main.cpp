@@ -1,5 +1,6 @@
 // kfctl: the administrator's front end of the component updates of one scanner's product home.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -111,7 +112,7 @@ class LogEcho {
 };
 
 int run(const Arguments& args) {
-  Streams io{std::cin, std::cout, std::cerr, args.has("--json")};
+  Streams io{std::cin, std::cout, std::cerr, args.has("--json"), ::isatty(STDERR_FILENO) == 1};
   if (args.command() == "help" || args.has("--help")) {
     std::cout << kUsage;
     return kExitOk;

@@ -67,6 +67,12 @@ class Log {
   static int Threshold();
   // The file lines go to now; empty when there is none (no ORVEL_HOME).
   static std::string FilePath();
+
+  // Hands every line of this process, at any level and whatever the threshold, also to observer
+  // (null: to none) without its time and process prefix, on the thread that logs it: a front end
+  // shows what an operation is doing so. The observer must not log.
+  using Observer = void (*)(int level, const char* text, void* context);
+  static void SetObserver(Observer observer, void* context);
 };
 
 }  // namespace ORVEL
