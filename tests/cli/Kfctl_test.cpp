@@ -218,7 +218,12 @@ TEST_P(KfctlAnyBackend, SettingsSecretsAndRefusals) {
     EXPECT_EQ(r.exit, run.exit) << r.arguments;
     EXPECT_NE(std::string::npos, run.err.find(r.says)) << r.arguments << ": " << run.err;
   }
-  EXPECT_EQ(0, kfctl("--help").exit);
+  Answer help = kfctl("rollback --help");
+  EXPECT_EQ(0, help.exit);
+  EXPECT_NE(std::string::npos, help.out.find("\n  rollback COMPONENT [--scanner-id N]\n"));
+  EXPECT_EQ(std::string::npos, help.out.find("  update")) << help.out;
+  EXPECT_NE(std::string::npos, help.out.find("Exit codes: 0 success"));
+  EXPECT_NE(std::string::npos, kfctl("--help").out.find("  update COMPONENT"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Kfctl, ORVEL_DB_BACKENDS);

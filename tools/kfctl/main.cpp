@@ -111,10 +111,24 @@ class LogEcho {
   std::uintmax_t m_from = 0;
 };
 
+// The help of one subcommand: its entry of the usage, and what follows the list of entries.
+std::string helpOf(const std::string& command) {
+  const std::string usage = kUsage, entry = "\n  " + command + " ";
+  const std::size_t at = usage.find(entry), list = usage.find("\n\n"),
+                    after = usage.find("\n\n", list + 2);
+  if (at == std::string::npos) return usage;
+  std::size_t end = at + 1;
+  do end = usage.find('\n', end) + 1;
+  while (usage.compare(end, 4, "    ") == 0);
+  return usage.substr(0, usage.find('\n') + 1) + "\n" + usage.substr(at + 1, end - at - 1) +
+         usage.substr(after + 1);
+}
+
 int run(const Arguments& args) {
   Streams io{std::cin, std::cout, std::cerr, args.has("--json"), ::isatty(STDERR_FILENO) == 1};
   if (args.command() == "help" || args.has("--help")) {
-    std::cout << kUsage;
+    const bool all = args.command().empty() || args.command() == "help";
+    std::cout << (all ? std::string(kUsage) : helpOf(args.command()));
     return kExitOk;
   }
   if (args.command().empty()) {
