@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "OrvelCommon/Log.h"
+#include "OrvelPlatform/DynamicLibrary.h"
 
 namespace fs = std::filesystem;
 
@@ -16,13 +17,12 @@ std::string broken(const char* variant) {
   return std::string(ORVEL_BROKEN_ENGINES_DIR) + "/" + variant;
 }
 
-Lines EngineTest::logLines() {
-  Lines lines;
-  const std::string file = m_scratch / ORVEL::Log::kFileName;
-  if (!OrvelTest::fileExists(file)) return lines;
-  const std::string text = OrvelTest::readFile(file);
-  std::istringstream in(text.substr(std::min(m_logRead, text.size())));
-  m_logRead = text.size();
+std::vector<std::string> LogReader::take() {
+  std::vector<std::string> lines;
+  if (!OrvelTest::fileExists(m_file)) return lines;
+  const std::string text = OrvelTest::readFile(m_file);
+  std::istringstream in(text.substr(std::min(m_read, text.size())));
+  m_read = text.size();
   // "2024-05-01 13:07:42 [4711] <1> text": keep what follows the process id.
   for (std::string line; std::getline(in, line);) {
     const std::size_t level = line.find("] <");
@@ -31,8 +31,17 @@ Lines EngineTest::logLines() {
   return lines;
 }
 
+LoadCounter::LoadCounter()
+    : m_loads(OrvelPlatform::libraryLoadCount()),
+      m_releases(OrvelPlatform::libraryReleaseCount()) {}
+unsigned long LoadCounter::loads() const { return OrvelPlatform::libraryLoadCount() - m_loads; }
+unsigned long LoadCounter::releases() const {
+  return OrvelPlatform::libraryReleaseCount() - m_releases;
+}
+
 void EngineTest::SetUp() {
   ORVEL::Log::Configure(m_scratch.path().c_str(), ORVEL::ORVEL_LOG_DETAIL, 0, 0);
+  m_log = std::make_unique<LogReader>(m_scratch / ORVEL::Log::kFileName);
   const std::string resources = std::string(ORVEL_TEST_RESOURCE_DIR) + "/";
   ASSERT_TRUE(m_bundle._init(resources.c_str(), "IDG_ORVEL_UTIL", "en_US"));
 }
@@ -54,8 +63,8 @@ void writePatterns(const std::string& folder, OrvelEngines::PatternKind kind,
   }
 }
 
-Lines filesIn(const std::string& folder) {
-  Lines names;
+std::vector<std::string> filesIn(const std::string& folder) {
+  std::vector<std::string> names;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
     names.push_back(it->path().filename().string());

@@ -5,17 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "OrvelCommon/QxResbundle.h"
 #include "OrvelEngines/EngineFiles.h"
-#include "OrvelPlatform/DynamicLibrary.h"
 #include "TempDir.h"
 
 namespace OrvelEngineTest {
-
-using Lines = std::vector<std::string>;
 
 // A build of the reference engines: "v1" (older) or "v2" (newer).
 std::string engines(const char* build);
@@ -27,10 +25,27 @@ constexpr const char* kVerifyErr = "The component could not be verified by the s
 constexpr const char* kPatternReadErr = "Unable to read the pattern file.";
 constexpr const char* kFileCorrupt = "The downloaded file is corrupt.";
 
-// The library load and release counts when the object was made.
-struct LoadCounter {
-  unsigned long loads = OrvelPlatform::libraryLoadCount();
-  unsigned long releases = OrvelPlatform::libraryReleaseCount();
+// "<level> text" of every line written to the log since the last call.
+class LogReader {
+ public:
+  explicit LogReader(std::string file) : m_file(std::move(file)) {}
+  std::vector<std::string> take();
+
+ private:
+  std::string m_file;
+  std::size_t m_read = 0;
+};
+
+// Successful loads and releases of libraries since the object was made.
+class LoadCounter {
+ public:
+  LoadCounter();
+  unsigned long loads() const;
+  unsigned long releases() const;
+
+ private:
+  unsigned long m_loads;
+  unsigned long m_releases;
 };
 
 // A scratch folder, a log at level 4 in it, the message texts for "en_US".
@@ -40,19 +55,18 @@ class EngineTest : public ::testing::Test {
   void TearDown() override;
 
   std::string dir(const std::string& relative) const;  // created when missing
-  // "<level> text" of every line written to the log since the last call.
-  Lines logLines();
+  std::vector<std::string> logLines() { return m_log->take(); }
 
   OrvelTest::TempDir m_scratch;
   ORVEL::QxResbundle m_bundle;
-  std::size_t m_logRead = 0;
+  std::unique_ptr<LogReader> m_log;
 };
 
 // Pattern files of one kind in a folder; numbers are internal / 100.
 void writePatterns(const std::string& folder, OrvelEngines::PatternKind kind,
                    const std::vector<std::uint32_t>& internalVersions);
 // Names of the files in a folder, sorted.
-Lines filesIn(const std::string& folder);
+std::vector<std::string> filesIn(const std::string& folder);
 // "QxUpdate [file.cpp][123]: text" without "[123]": source lines move as the code does.
 std::string withoutSourceLine(std::string line);
 // Damages a file in place: overwrites one byte at offset with its complement.
@@ -60,10 +74,8 @@ void flipByte(const std::string& path, std::size_t offset);
 
 }  // namespace OrvelEngineTest
 
-// Every library loaded since the counter was made is released again.
-#define EXPECT_ALL_RELEASED(counter, expectedLoads)                                \
-  do {                                                                             \
-    EXPECT_EQ(expectedLoads, OrvelPlatform::libraryLoadCount() - (counter).loads); \
-    EXPECT_EQ(OrvelPlatform::libraryLoadCount() - (counter).loads,                 \
-              OrvelPlatform::libraryReleaseCount() - (counter).releases);          \
+#define EXPECT_ALL_RELEASED(counter, expectedLoads)     \
+  do {                                                  \
+    EXPECT_EQ(expectedLoads, (counter).loads());        \
+    EXPECT_EQ((counter).loads(), (counter).releases()); \
   } while (0)

@@ -10,6 +10,7 @@
 
 namespace fs = std::filesystem;
 using namespace OrvelEngineTest;
+using Lines = std::vector<std::string>;
 using OrvelEngines::FileCheck;
 using OrvelEngines::PatternKind;
 
