@@ -13,24 +13,17 @@
 
 namespace {
 
-// A one-way signal from a child: "I hold the lock" or "I got it".
-class Pipe {
- public:
-  Pipe() { EXPECT_EQ(::pipe(m_fds), 0); }
-  ~Pipe() {
-    ::close(m_fds[0]);
-    ::close(m_fds[1]);
-  }
-  void send() { EXPECT_EQ(::write(m_fds[1], "x", 1), 1); }
-  // True when a byte arrived within the time.
+// A one-way signal from a child: "I hold the lock" or "I got it". True when a byte arrived in time.
+struct Pipe {
+  Pipe() { EXPECT_EQ(::pipe(fds), 0); }
+  ~Pipe() { ::close(fds[0]), ::close(fds[1]); }
+  void send() { EXPECT_EQ(::write(fds[1], "x", 1), 1); }
   bool receive(int milliseconds) {
-    pollfd p{m_fds[0], POLLIN, 0};
+    pollfd p{fds[0], POLLIN, 0};
     char c;
-    return ::poll(&p, 1, milliseconds) == 1 && ::read(m_fds[0], &c, 1) == 1;
+    return ::poll(&p, 1, milliseconds) == 1 && ::read(fds[0], &c, 1) == 1;
   }
-
- private:
-  int m_fds[2] = {-1, -1};
+  int fds[2] = {-1, -1};
 };
 
 class LockFileLockTest : public ::testing::Test {
@@ -55,8 +48,7 @@ TEST_F(LockFileLockTest, ObjectsOfOneProcessExcludeEachOtherSharedOnesCoexist) {
   struct stat st;
   ASSERT_EQ(::stat(m_path.c_str(), &st), 0) << "the lock file stays";
   EXPECT_EQ(st.st_mode & 07777, 0644u);
-  LockFileLock readerA(m_path.c_str(), false, true);
-  LockFileLock readerB(m_path.c_str(), false, true);
+  LockFileLock readerA(m_path.c_str(), false, true), readerB(m_path.c_str(), false, true);
   LockFileLock writer(m_path.c_str(), false, false);
   ASSERT_TRUE(readerA.lock());
   EXPECT_TRUE(readerB.lock());
@@ -65,66 +57,56 @@ TEST_F(LockFileLockTest, ObjectsOfOneProcessExcludeEachOtherSharedOnesCoexist) {
   readerB.unlock();
   EXPECT_TRUE(writer.lock());
   EXPECT_FALSE(readerA.lock());
+  // A forked child dropping its copy keeps the parent's lock.
+  EXPECT_EQ(OrvelTest::runInChild([&] { return writer.unlock() ? 0 : 1; }), 0);
+  EXPECT_FALSE(readerA.lock());
 }
 
 // flock() needs an open file, not write access. Root may write anything: the child gives up root.
-TEST_F(LockFileLockTest, ALockFileThisUserMayNotWriteIsLockedForReading) {
+// A service runs without standard input: the lock file may get descriptor 0.
+TEST_F(LockFileLockTest, AFileThisUserMayNotWriteOrDescriptorZeroStillLocks) {
   OrvelTest::writeFile(m_path, "");
   ASSERT_EQ(0, ::chmod(m_path.c_str(), 0444));
   ASSERT_EQ(0, ::chmod(m_dir.path().c_str(), 0755));
   EXPECT_EQ(0, OrvelTest::runInChild([&] {
               if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
-              LockFileLock lock(m_path.c_str(), false, false);
-              return lock.lock() ? 0 : 1;
+              return LockFileLock(m_path.c_str(), false, false).lock() ? 0 : 1;
             }));
-  // A service runs without standard input: the lock file may get descriptor 0.
   EXPECT_EQ(0, OrvelTest::runInChild([&] {
               ::close(STDIN_FILENO);
-              LockFileLock lock((m_dir / "other.lck").c_str(), false, false);
-              return lock.lock() ? 0 : 1;
+              return LockFileLock((m_dir / "other.lck").c_str(), false, false).lock() ? 0 : 1;
             }));
-}
-
-TEST_F(LockFileLockTest, UnusablePathsFailWithoutCreatingAnything) {
   const std::string missingFolder = m_dir / "no-such-folder";
-  const std::string inMissing = missingFolder + "/.kfdownload.lck";
-  for (const char* path : {inMissing.c_str(), "", static_cast<const char*>(nullptr)}) {
+  const std::string inMissing = missingFolder + "/.kfdownload.lck",
+                    overLong = m_dir / std::string(5000, 'n');
+  for (const char* path :
+       {inMissing.c_str(), "", static_cast<const char*>(nullptr), overLong.c_str()}) {
     LockFileLock lock(path, true, false);
     EXPECT_FALSE(lock.lock());
     EXPECT_FALSE(lock.unlock());
   }
-  const std::string overLong = m_dir / std::string(5000, 'n');
-  EXPECT_FALSE(LockFileLock(overLong.c_str(), true, false).lock());
   EXPECT_FALSE(OrvelTest::fileExists(missingFolder));
 }
 
-TEST_F(LockFileLockTest, ChildHoldsTheLockUntilItIsKilledOrExits) {
+// Only the end of the holder releases a lock it never unlocked; a signal that interrupts a
+// waiting locker (a service's timer, say) does not end the wait.
+TEST_F(LockFileLockTest, ChildHoldsTheLockUntilItEndsAndAWaiterGetsItThroughASignal) {
   for (bool killIt : {true, false}) {
-    Pipe holding;
-    Pipe finish;
+    Pipe holding, finish;
     pid_t child = OrvelTest::startChild([&] {
       LockFileLock lock(m_path.c_str(), false, false);
       if (!lock.lock()) return 1;
       holding.send();
       finish.receive(10000);
-      ::_exit(0);  // ends without unlock(): only the process end releases the lock
+      ::_exit(0);
     });
     ASSERT_TRUE(holding.receive(10000));
     LockFileLock parent(m_path.c_str(), false, false);
     EXPECT_FALSE(parent.lock());
-    if (killIt) {
-      ::kill(child, SIGKILL);
-      EXPECT_EQ(OrvelTest::waitChild(child), -1);
-    } else {
-      finish.send();
-      EXPECT_EQ(OrvelTest::waitChild(child), 0);
-    }
+    killIt ? (void)::kill(child, SIGKILL) : finish.send();
+    EXPECT_EQ(OrvelTest::waitChild(child), killIt ? -1 : 0);
     EXPECT_TRUE(parent.lock()) << (killIt ? "after kill" : "after exit");
   }
-}
-
-// A signal that interrupts the wait (a service's timer, say) does not end it.
-TEST_F(LockFileLockTest, WaitingLockerGetsTheLockWhenReleasedThoughASignalInterruptsIt) {
   LockFileLock parent(m_path.c_str(), false, false);
   ASSERT_TRUE(parent.lock());
   Pipe acquired;
@@ -142,15 +124,6 @@ TEST_F(LockFileLockTest, WaitingLockerGetsTheLockWhenReleasedThoughASignalInterr
   parent.unlock();
   EXPECT_TRUE(acquired.receive(10000));
   EXPECT_EQ(OrvelTest::waitChild(child), 0);
-}
-
-TEST_F(LockFileLockTest, ForkedChildDroppingItsCopyKeepsTheParentsLock) {
-  LockFileLock parent(m_path.c_str(), false, false);
-  ASSERT_TRUE(parent.lock());
-  int rc = OrvelTest::runInChild([&] { return parent.unlock() ? 0 : 1; });
-  EXPECT_EQ(rc, 0);
-  LockFileLock other(m_path.c_str(), false, false);
-  EXPECT_FALSE(other.lock());
 }
 
 }  // namespace

@@ -89,7 +89,7 @@ TEST_F(LogTest, OneLineWithTimeProcessAndLevelPerCallFilteredByTheThreshold) {
   EXPECT_EQ(3, Log::Threshold()) << "a threshold set by code wins over the environment";
 }
 
-TEST_F(LogTest, FolderBelowHomeIsCreatedAndNoHomeWritesNothing) {
+TEST_F(LogTest, LinesGoBelowTheHomeAreCutKeptOnOneLineOrLostButNeverStopTheCaller) {
   OrvelTest::TempDir home;
   Log::Configure(nullptr, 1);
   OrvelTest::ScopedEnvironment inHome("ORVEL_HOME", home.path().c_str());
@@ -99,17 +99,17 @@ TEST_F(LogTest, FolderBelowHomeIsCreatedAndNoHomeWritesNothing) {
   EXPECT_EQ("", Log::FilePath());
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "nowhere");
   EXPECT_EQ(prefix(1) + "below the home\n", readFile(home / "log/orvel.log"));
-}
 
-TEST_F(LogTest, ALineThatCannotBeWrittenIsLostAndTheCallerGoesOn) {
+  // A line that cannot be written is lost and the caller goes on.
+  Log::Configure(m_dir.path().c_str(), ORVEL::ORVEL_LOG_DETAIL, 0, 0);
   ASSERT_EQ(0, ::symlink("/dev/full", (m_dir / Log::kFileName).c_str()));
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "lost on a full disk");
   ::unlink((m_dir / Log::kFileName).c_str());
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "kept");
   EXPECT_EQ(prefix(1) + "kept\n", logText());
-}
+  ::unlink((m_dir / Log::kFileName).c_str());
 
-TEST_F(LogTest, LongTextIsCutAndEmbeddedLineEndsStayOnOneLine) {
+  // Long text is cut and embedded line ends stay on one line.
   const std::string longText(3 * Log::kMaxLineBytes, 'x');
   Log::LogByLevel(ORVEL::ORVEL_LOG_ERROR, "%s", longText.c_str());
   const std::string text = logText();

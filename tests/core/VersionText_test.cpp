@@ -10,12 +10,6 @@
 
 namespace {
 
-std::string reformatted(std::string version, bool* ok = nullptr) {
-  bool result = kfReformatEngineVersion(version);
-  if (ok) *ok = result;
-  return version;
-}
-
 std::string patternVersion(unsigned number) {
   std::string out = "stale";
   formatPatternVersion(number, out);
@@ -24,32 +18,30 @@ std::string patternVersion(unsigned number) {
 
 }  // namespace
 
+// The minor is scaled and the build padded; letters, empty parts and huge numbers survive. Only
+// the first 63 characters count: a third part beyond them leaves too few.
 TEST(VersionText, ReformatEngineVersionScalesTheMinorAndPadsTheBuild) {
-  bool ok = false;
-  EXPECT_EQ("8.900.1002", reformatted("8.9-1002", &ok));
-  EXPECT_TRUE(ok);
-  EXPECT_EQ("1.200.0003", reformatted("1.2.3"));
-  EXPECT_EQ("8.150.1001", reformatted("8.150.1001"));
-  EXPECT_EQ("9.500.1001", reformatted("9.50.1001"));
-  EXPECT_EQ("0.0", reformatted("0.0", &ok));
-  EXPECT_TRUE(ok);
-  EXPECT_EQ("8.1", reformatted("8.1", &ok));
-  EXPECT_FALSE(ok);
-  EXPECT_EQ("", reformatted("", &ok));
-  EXPECT_FALSE(ok);
-}
-
-TEST(VersionText, ReformatSurvivesLettersEmptyPartsAndHugeNumbers) {
-  EXPECT_EQ("0.000.0003", reformatted("a.b.3"));
-  EXPECT_EQ("1.200.0003", reformatted("1..2..3"));
-  EXPECT_EQ("2147483647.2147483647.2147483647",
-            reformatted("99999999999999999999.99999999999999999999.99999999999999999999"));
-  // Only the first 63 characters count: a fourth part beyond them is not seen,
-  // and a third part beyond them leaves too few.
-  EXPECT_EQ("8.1", reformatted("8.1"));
-  bool ok = true;
-  EXPECT_EQ(std::string(62, '1') + ".2.3", reformatted(std::string(62, '1') + ".2.3", &ok));
-  EXPECT_FALSE(ok);
+  const std::string beyond = std::string(62, '1') + ".2.3";
+  const std::string huge = "99999999999999999999";
+  const struct {
+    std::string in, out;
+    bool ok;
+  } cases[] = {{"8.9-1002", "8.900.1002", true},
+               {"1.2.3", "1.200.0003", true},
+               {"8.150.1001", "8.150.1001", true},
+               {"9.50.1001", "9.500.1001", true},
+               {"0.0", "0.0", true},
+               {"8.1", "8.1", false},
+               {"", "", false},
+               {"a.b.3", "0.000.0003", true},
+               {"1..2..3", "1.200.0003", true},
+               {huge + "." + huge + "." + huge, "2147483647.2147483647.2147483647", true},
+               {beyond, beyond, false}};
+  for (const auto& c : cases) {
+    std::string version = c.in;
+    EXPECT_EQ(c.ok, kfReformatEngineVersion(version)) << c.in;
+    EXPECT_EQ(c.out, version);
+  }
 }
 
 TEST(VersionText, GetVerByNumberJoinsTheFirstThreeParts) {
@@ -75,13 +67,10 @@ TEST(VersionText, GetVerByNumberJoinsTheFirstThreeParts) {
 }
 
 TEST(VersionText, FormatPatternVersionPlacesTheDots) {
-  EXPECT_EQ("5.763.00", patternVersion(576300));
-  EXPECT_EQ("0.123.45", patternVersion(12345));
-  EXPECT_EQ("0.42", patternVersion(42));
-  EXPECT_EQ("7", patternVersion(7));
-  EXPECT_EQ("0", patternVersion(0));
-  EXPECT_EQ("12.34", patternVersion(1234));
-  EXPECT_EQ("42949.672.95", patternVersion(4294967295u));
+  const std::pair<unsigned, const char*> cases[] = {
+      {576300, "5.763.00"}, {12345, "0.123.45"},          {42, "0.42"}, {7, "7"}, {0, "0"},
+      {1234, "12.34"},      {4294967295u, "42949.672.95"}};
+  for (const auto& [number, text] : cases) EXPECT_EQ(text, patternVersion(number)) << number;
 }
 
 TEST(VersionText, GetcurtimeFormatsTheClocksLocalTime) {
@@ -100,25 +89,30 @@ TEST(VersionText, GetcurtimeFormatsTheClocksLocalTime) {
   EXPECT_EQ("11/14/2023 22:13:20", text);
 }
 
-TEST(VersionText, CmpVersionOfPatternsAndEngines) {
-  EXPECT_EQ(1, KFBlobManager::CmpVersion(VIRUS_PATTERN, "5.763.00", "5.765.00"));
-  EXPECT_EQ(-1, KFBlobManager::CmpVersion(VIRUS_PATTERN, "5.765.00", "5.763.00"));
-  EXPECT_EQ(0, KFBlobManager::CmpVersion(VIRUS_PATTERN, "5.763.00", "5.763.00"));
-  EXPECT_EQ(1, KFBlobManager::CmpVersion(VIRUS_PATTERN, "", "0.42"));
-  EXPECT_EQ(0, KFBlobManager::CmpVersion(VIRUS_PATTERN, "", "abc"));
-  // Equal leading numbers: what follows the first "." decides.
-  EXPECT_EQ(1, KFBlobManager::CmpVersion(SCAN_ENGINE, "9.500.1001", "9.500.1002"));
-  EXPECT_EQ(1, KFBlobManager::CmpVersion(SCAN_ENGINE, "9.500.12345", "9.500.12346"));
-  EXPECT_EQ(-1, KFBlobManager::CmpVersion(SCAN_ENGINE, "10.000.0001", "9.900.9999"));
-  EXPECT_EQ(-1, KFBlobManager::CmpVersion(QXASE_PATCH, "1", "2"));
-  EXPECT_EQ(-1, KFBlobManager::CmpVersion(VIRUS_PATTERN, nullptr, "2"));
-  EXPECT_EQ(-1, KFBlobManager::CmpVersion(VIRUS_PATTERN, "2", nullptr));
-}
-
-TEST(VersionText, CmpVersionOfSpamPatterns) {
-  EXPECT_EQ(1, KFBlobManager::CmpVersion(QXASE_PATTERN, "17461.002", "17461.010"));
-  EXPECT_EQ(-1, KFBlobManager::CmpVersion(QXASE_PATTERN, "17462", "17461.999"));
-  EXPECT_EQ(0, KFBlobManager::CmpVersion(QXASE_PATTERN, "17461", "17461.000"));
-  EXPECT_EQ(1, KFBlobManager::CmpVersion(QXASE_PATTERN, "17461", "17461.001"));
-  EXPECT_EQ(1, KFBlobManager::CmpVersion(QXASE_PATTERN, "", "1"));
+// Equal leading numbers: what follows the first "." decides; spam patterns compare base and
+// incremental.
+TEST(VersionText, CmpVersionOfPatternsEnginesAndSpamPatterns) {
+  const struct {
+    QxUpdateType type;
+    const char *a, *b;
+    int expected;
+  } cases[] = {{VIRUS_PATTERN, "5.763.00", "5.765.00", 1},
+               {VIRUS_PATTERN, "5.765.00", "5.763.00", -1},
+               {VIRUS_PATTERN, "5.763.00", "5.763.00", 0},
+               {VIRUS_PATTERN, "", "0.42", 1},
+               {VIRUS_PATTERN, "", "abc", 0},
+               {SCAN_ENGINE, "9.500.1001", "9.500.1002", 1},
+               {SCAN_ENGINE, "9.500.12345", "9.500.12346", 1},
+               {SCAN_ENGINE, "10.000.0001", "9.900.9999", -1},
+               {QXASE_PATCH, "1", "2", -1},
+               {VIRUS_PATTERN, nullptr, "2", -1},
+               {VIRUS_PATTERN, "2", nullptr, -1},
+               {QXASE_PATTERN, "17461.002", "17461.010", 1},
+               {QXASE_PATTERN, "17462", "17461.999", -1},
+               {QXASE_PATTERN, "17461", "17461.000", 0},
+               {QXASE_PATTERN, "17461", "17461.001", 1},
+               {QXASE_PATTERN, "", "1", 1}};
+  for (const auto& c : cases)
+    EXPECT_EQ(c.expected, KFBlobManager::CmpVersion(c.type, c.a, c.b))
+        << c.type << " " << (c.a ? c.a : "null") << " " << (c.b ? c.b : "null");
 }

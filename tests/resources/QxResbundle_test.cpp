@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <map>
 #include <regex>
 #include <string>
@@ -64,7 +63,7 @@ TEST(QxResbundle, EveryKeyExistsInEnglishAndJapaneseWithTheCallersArguments) {
   }
 }
 
-TEST(QxResbundle, FormatsWithTextAndNumberArguments) {
+TEST(QxResbundle, FormatsAndFallsBackThroughParentsToRootButNeverToTheProcessLocale) {
   Bundle en("en_US");
   ASSERT_TRUE(en.ok);
   std::string out = "kept";
@@ -85,18 +84,18 @@ TEST(QxResbundle, FormatsWithTextAndNumberArguments) {
   ASSERT_TRUE(ja.ok);
   ASSERT_TRUE(ja.bundle.format("KF_SCHEDULE_QXASE_PATTERN_SUCCESS",
                                std::vector<std::string>{"17461.002"}, out));
-  EXPECT_EQ("迷惑メールパターンファイルの予約アップデートに成功しました。バージョン: 17461.002",
-            out);
+  EXPECT_EQ(
+      "迷惑メールパターンファイルの予約アップデートに成功しました。バージ"
+      "ョン: 17461.002",
+      out);
   ASSERT_TRUE(ja.bundle.lookup("KF_NOTIFY_TIMEFORMAT", out));
   EXPECT_EQ("%Y/%m/%d %T", out);
-}
 
-TEST(QxResbundle, FallsBackThroughParentsToRootButNeverToTheProcessLocale) {
-  // A Japanese environment must not turn an unknown product locale Japanese.
+  // Fallback through parents to the root, but never to the process locale: a
+  // Japanese environment must not turn an unknown product locale Japanese.
   OrvelTest::ScopedEnvironment lang("LANG", "ja_JP.UTF-8"), all("LC_ALL", "ja_JP.UTF-8");
   Bundle unknown("fr_FR");
   ASSERT_TRUE(unknown.ok);
-  std::string out;
   ASSERT_TRUE(unknown.bundle.lookup("KF_LOCK_FAIL", out));
   EXPECT_EQ("Another update is in progress. Please try again later.", out);
 
@@ -110,24 +109,19 @@ TEST(QxResbundle, MissingKeysBundlesAndFoldersFailWithoutTouchingTheOutput) {
   Bundle en("en_US");
   ASSERT_TRUE(en.ok);
   std::string out = "kept";
-  EXPECT_FALSE(en.bundle.lookup("KF_NO_SUCH_KEY", out));
-  EXPECT_FALSE(en.bundle.lookup(nullptr, out));
-  EXPECT_FALSE(en.bundle.format("KF_NO_SUCH_KEY", std::vector<std::string>{"x"}, out));
-  EXPECT_EQ("kept", out);
-
   QxResbundle uninitialised;
-  EXPECT_FALSE(uninitialised.lookup("KF_LOCK_FAIL", out));
-  EXPECT_FALSE(uninitialised.format("KF_LOCK_FAIL", std::vector<std::string>{}, out));
+  EXPECT_FALSE(en.bundle.lookup("KF_NO_SUCH_KEY", out) || en.bundle.lookup(nullptr, out) ||
+               en.bundle.format("KF_NO_SUCH_KEY", std::vector<std::string>{"x"}, out) ||
+               uninitialised.lookup("KF_LOCK_FAIL", out) ||
+               uninitialised.format("KF_LOCK_FAIL", std::vector<std::string>{}, out));
   EXPECT_EQ("kept", out);
 
   QxResbundle noFolder;
-  EXPECT_FALSE(noFolder._init("/nonexistent/resources/", kGroup, "en_US"));
-  EXPECT_FALSE(noFolder._init(nullptr, kGroup, "en_US"));
-  EXPECT_FALSE(noFolder._init(ORVEL_TEST_RESOURCE_DIR, "NO_SUCH_GROUP", "en_US"));
+  EXPECT_FALSE(noFolder._init("/nonexistent/resources/", kGroup, "en_US") ||
+               noFolder._init(nullptr, kGroup, "en_US") ||
+               noFolder._init(ORVEL_TEST_RESOURCE_DIR, "NO_SUCH_GROUP", "en_US"));
   EXPECT_TRUE(noFolder._init(ORVEL_TEST_RESOURCE_DIR, kGroup, nullptr));  // root alone
-}
-
-TEST(QxResbundle, ResourceFolderFollowsTheProductHome) {
+  // The resource folder follows the product home.
   setenv("ORVEL_HOME", "/opt/orvel", 1);
   EXPECT_STREQ("/opt/orvel/resources/", QxResbundle::GetResourceFileName());
   unsetenv("ORVEL_HOME");

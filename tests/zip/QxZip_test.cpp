@@ -1,10 +1,15 @@
+// _zip and _unzip against the real tools: archives pass Info-ZIP's unzip and Python's zipfile,
+// archives of Info-ZIP's zip extract, and _unzip refuses or extracts without harm to what the
+// destination already holds.
 #include "OrvelKF/QxZip.h"
 
 #include <gtest/gtest.h>
+#include <minizip/unzip.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,7 +38,8 @@ std::string describeWithPython(const std::string& archive, const std::string& en
       "z=zipfile.ZipFile(sys.argv[1])\n"
       "assert z.testzip() is None\n"
       "for i in z.infolist():\n"
-      "  n=i.filename.encode('cp437').decode(sys.argv[2]) if not i.flag_bits & 0x800 else i.filename\n"
+      "  n=i.filename.encode('cp437').decode(sys.argv[2]) if not i.flag_bits & 0x800 else "
+      "i.filename\n"
       "  print('%s|%o|%d' % (n, i.external_attr >> 16, i.create_version))\n";
   writeFile(out / "describe.py", script);
   if (run("python3 " + out / "describe.py" + " '" + archive + "' " + encoding + " " + listing) != 0)
@@ -41,25 +47,39 @@ std::string describeWithPython(const std::string& archive, const std::string& en
   return readFile(listing);
 }
 
-std::string mutableCopy(const std::string& text, std::vector<char>& storage) {
-  storage.assign(text.begin(), text.end());
-  storage.push_back('\0');
-  return text;
-}
-
-int unzipInto(const std::string& archive, const std::string& destination) {
-  std::vector<char> a, d;
-  mutableCopy(archive, a);
-  mutableCopy(destination, d);
-  return ORVEL::_unzip(a.data(), d.data());
+int unzipInto(std::string archive, std::string destination) {
+  return ORVEL::_unzip(archive.data(), destination.data());
 }
 
 std::string bigText(std::size_t size) {
   std::string text;
   text.reserve(size);
-  for (std::size_t i = 0; text.size() < size; ++i) text += "pattern line " + std::to_string(i * 7919 % 10007) + "\n";
+  for (std::size_t i = 0; text.size() < size; ++i)
+    text += "pattern line " + std::to_string(i * 7919 % 10007) + "\n";
   text.resize(size);
   return text;
+}
+
+// Stores (no compression) everything below folder, without folder entries, so that entry
+// names and contents stand in the archive exactly as written.
+void zipStored(const std::string& folder, const std::string& archive) {
+  const std::string command =
+      "cd '" + folder + "' && zip -q -0 -D -r '" + archive + "' . >/dev/null 2>&1";
+  ASSERT_EQ(0, std::system(command.c_str())) << command;
+}
+
+std::set<std::string> namesIn(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& found : fs::directory_iterator(folder)) names.insert(found.path().filename());
+  return names;
+}
+
+// A relative name of exactly length characters: folders of 199 characters (a file name may
+// have at most 255) and a file name for the rest.
+std::string nameOfLength(std::size_t length) {
+  std::string name;
+  while (length - name.size() > 250) name += std::string(199, 'd') + "/";
+  return name + std::string(length - name.size(), 'f');
 }
 
 }  // namespace
@@ -79,19 +99,22 @@ TEST(QxZip, AFileArchivePassesInfoZipAndPythonAndComesBackWhole) {
   fs::create_directory(dir / "out");
   EXPECT_EQ(0, unzipInto(dir / "ptn.zip", dir / "out"));
   EXPECT_EQ(content, readFile(dir / "out/ksv$pat.576"));
-  struct stat original {}, extracted {};
+  struct stat original {
+  }, extracted{};
   stat((dir / "ksv$pat.576").c_str(), &original);
   stat((dir / "out/ksv$pat.576").c_str(), &extracted);
   // ZIP times have a two-second grain.
   EXPECT_LE(std::abs(static_cast<long>(original.st_mtime - extracted.st_mtime)), 2);
 }
 
-TEST(QxZip, AFolderArchiveKeepsRelativePathsWithSlashes) {
+TEST(QxZip, AFolderOfThousandsOfEntriesKeepsRelativePathsWithSlashes) {
   TempDir dir;
   fs::create_directories(dir / "rules/sub/deeper");
   writeFile(dir / "rules/qx0100.rul", "base");
   writeFile(dir / "rules/sub/qx0100.sig", "sig");
   writeFile(dir / "rules/sub/deeper/empty", "");
+  for (int i = 0; i < 3000; ++i)
+    writeFile(dir / ("rules/f" + std::to_string(i)), std::to_string(i));
 
   ASSERT_TRUE(ORVEL::_zip((dir / "rules.zip").c_str(), (dir.path() + "\\rules").c_str(), 0));
   EXPECT_EQ(0, run("unzip -t '" + dir / "rules.zip" + "'"));
@@ -104,6 +127,8 @@ TEST(QxZip, AFolderArchiveKeepsRelativePathsWithSlashes) {
   EXPECT_EQ(0, unzipInto(dir / "rules.zip", dir / "copy/"));
   EXPECT_EQ("sig", readFile(dir / "copy/sub/qx0100.sig"));
   EXPECT_EQ("", readFile(dir / "copy/sub/deeper/empty"));
+  EXPECT_EQ("2999", readFile(dir / "copy/f2999"));
+  EXPECT_EQ(3002, std::distance(fs::directory_iterator(dir / "copy"), fs::directory_iterator()));
 }
 
 TEST(QxZip, EntryNamesFollowTheCodePage) {
@@ -131,15 +156,18 @@ TEST(QxZip, ArchivesOfInfoZipExtract) {
 }
 
 TEST(QxZip, EntriesThatWouldLeaveTheDestinationAreRefusedBeforeAnythingIsWritten) {
-  for (const std::string evil : {"../escaped.txt", "/tmp/orvelkf-absolute.txt", "sub\\..\\..\\escaped.txt",
-                                 "ok/../../escaped.txt", "C:\\escaped.txt", "..\\escaped.txt"}) {
+  for (const std::string evil :
+       {"../escaped.txt", "/tmp/orvelkf-absolute.txt", "sub\\..\\..\\escaped.txt",
+        "ok/../../escaped.txt", "C:\\escaped.txt", "..\\escaped.txt"}) {
     TempDir dir;
-    const std::string script = "import zipfile,sys\n"
-                               "z=zipfile.ZipFile(sys.argv[1],'w')\n"
-                               "z.writestr('first.txt','written first')\n"
-                               "z.writestr(sys.argv[2],'outside')\n";
+    const std::string script =
+        "import zipfile,sys\n"
+        "z=zipfile.ZipFile(sys.argv[1],'w')\n"
+        "z.writestr('first.txt','written first')\n"
+        "z.writestr(sys.argv[2],'outside')\n";
     writeFile(dir / "craft.py", script);
-    ASSERT_EQ(0, run("python3 '" + dir / "craft.py" + "' '" + dir / "evil.zip" + "' '" + evil + "'"));
+    ASSERT_EQ(0,
+              run("python3 '" + dir / "craft.py" + "' '" + dir / "evil.zip" + "' '" + evil + "'"));
     fs::create_directory(dir / "dest");
 
     EXPECT_EQ(ORVEL::UNZIP_UNSAFE_ENTRY, unzipInto(dir / "evil.zip", dir / "dest")) << evil;
@@ -149,7 +177,7 @@ TEST(QxZip, EntriesThatWouldLeaveTheDestinationAreRefusedBeforeAnythingIsWritten
   }
 }
 
-TEST(QxZip, DamagedArchivesFailWithoutLeavingHalfFiles) {
+TEST(QxZip, DamagedArchivesAndBadPathsFailWithoutLeavingHalfFiles) {
   TempDir dir;
   writeFile(dir / "data", bigText(200000));
   ASSERT_TRUE(ORVEL::_zip((dir / "good.zip").c_str(), (dir / "data").c_str(), 0));
@@ -172,29 +200,81 @@ TEST(QxZip, DamagedArchivesFailWithoutLeavingHalfFiles) {
   EXPECT_EQ(-1, unzipInto(dir / "missing.zip", dir / "out3"));
   EXPECT_EQ(-1, unzipInto(dir / "good.zip", ""));  // never the root folder
   EXPECT_EQ(-1, ORVEL::_unzip(nullptr, nullptr));
-}
-
-TEST(QxZip, BadSourcesAndArchivePathsFail) {
-  TempDir dir;
+  fs::remove_all(dir.path());
+  fs::create_directory(dir.path());
   writeFile(dir / "data", "x");
-  EXPECT_FALSE(ORVEL::_zip(nullptr, (dir / "data").c_str(), 0));
-  EXPECT_FALSE(ORVEL::_zip((dir / "a.zip").c_str(), nullptr, 0));
-  EXPECT_FALSE(ORVEL::_zip((dir / "a.zip").c_str(), "", 0));
-  EXPECT_FALSE(ORVEL::_zip((dir / "missing/a.zip").c_str(), (dir / "data").c_str(), 0));
-  // A missing source fails and leaves no archive behind.
-  EXPECT_FALSE(ORVEL::_zip((dir / "b.zip").c_str(), (dir / "nothing").c_str(), 0));
-  EXPECT_FALSE(fs::exists(dir / "b.zip"));
-  // A bare name has no folder part to cut at.
-  EXPECT_FALSE(ORVEL::_zip((dir / "c.zip").c_str(), "data", 0));
+  // A missing source leaves no archive behind; a bare name has no folder part to cut at.
+  EXPECT_FALSE(ORVEL::_zip(nullptr, (dir / "data").c_str(), 0) ||
+               ORVEL::_zip((dir / "a.zip").c_str(), nullptr, 0) ||
+               ORVEL::_zip((dir / "a.zip").c_str(), "", 0) ||
+               ORVEL::_zip((dir / "missing/a.zip").c_str(), (dir / "data").c_str(), 0) ||
+               ORVEL::_zip((dir / "b.zip").c_str(), (dir / "nothing").c_str(), 0) ||
+               ORVEL::_zip((dir / "c.zip").c_str(), "data", 0));
+  EXPECT_EQ((std::set<std::string>{"data"}), namesIn(dir.path()));
 }
 
-TEST(QxZip, ThousandsOfEntriesRoundTrip) {
+TEST(UnzipSafety, NamesLongerThanTheLimitAreRefusedBeforeAnythingIsWritten) {
+  struct Case {
+    std::size_t length;
+    int expected;
+  };
+  for (const Case c : {Case{1023, 0}, Case{1024, ORVEL::UNZIP_UNSAFE_ENTRY},
+                       Case{1059, ORVEL::UNZIP_UNSAFE_ENTRY}}) {
+    TempDir dir;
+    const std::string name = nameOfLength(c.length);
+    fs::create_directories(fs::path(dir / ("src/" + name)).parent_path());
+    writeFile(dir / "src/a-first.ptn", "first");
+    writeFile(dir / ("src/" + name), "long");
+    zipStored(dir / "src", dir / "long.zip");
+    fs::create_directory(dir / "out");
+
+    EXPECT_EQ(c.expected, unzipInto(dir / "long.zip", dir / "out")) << c.length;
+    if (c.expected == 0) {
+      EXPECT_EQ("long", readFile(dir / ("out/" + name)));
+    } else {
+      EXPECT_TRUE(fs::is_empty(dir / "out")) << c.length;
+    }
+  }
+
+  // A name with a NUL inside would be cut there and written under another name.
   TempDir dir;
-  fs::create_directories(dir / "many");
-  for (int i = 0; i < 3000; ++i) writeFile(dir / ("many/f" + std::to_string(i)), std::to_string(i));
-  ASSERT_TRUE(ORVEL::_zip((dir / "many.zip").c_str(), (dir / "many").c_str(), 0));
-  EXPECT_EQ(0, run("unzip -t '" + dir / "many.zip" + "'"));
-  EXPECT_EQ(0, unzipInto(dir / "many.zip", dir / "out"));
-  EXPECT_EQ("2999", readFile(dir / "out/f2999"));
-  EXPECT_EQ(3000, std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()));
+  fs::create_directory(dir / "src");
+  writeFile(dir / "src/a-first.ptn", "first");
+  writeFile(dir / "src/ksv$pat.301#hidden", "cut");
+  zipStored(dir / "src", dir / "nul.zip");
+  std::string archive = readFile(dir / "nul.zip");
+  for (std::size_t at = archive.find("301#"); at != std::string::npos; at = archive.find("301#"))
+    archive[at + 3] = '\0';
+  writeFile(dir / "nul.zip", archive);
+  fs::create_directory(dir / "out");
+  EXPECT_EQ(ORVEL::UNZIP_UNSAFE_ENTRY, unzipInto(dir / "nul.zip", dir / "out"));
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
+// The destination holds a good pattern; the archive's entry of that name is damaged (one
+// stored byte changed, so its CRC fails). The good file stays, and no temporary is left.
+TEST(UnzipSafety, AnEntryReplacesItsFileOnlyWhenWholeAndChecked) {
+  TempDir dir;
+  fs::create_directories(dir / "src/rules");
+  writeFile(dir / "src/ksv$pat.301", "new pattern 301");
+  writeFile(dir / "src/rules/qx0100.rul", "new rules");
+  zipStored(dir / "src", dir / "good.zip");
+  fs::create_directories(dir / "out/rules");
+  writeFile(dir / "out/ksv$pat.301", "installed pattern 300");
+
+  EXPECT_EQ(0, unzipInto(dir / "good.zip", dir / "out"));
+  EXPECT_EQ("new pattern 301", readFile(dir / "out/ksv$pat.301"));
+  EXPECT_EQ((std::set<std::string>{"ksv$pat.301", "rules"}), namesIn(dir / "out"));
+  EXPECT_EQ((std::set<std::string>{"qx0100.rul"}), namesIn(dir / "out/rules"));
+
+  std::string damaged = readFile(dir / "good.zip");
+  const std::size_t content = damaged.find("new pattern 301");
+  ASSERT_NE(std::string::npos, content);
+  damaged[content] = 'N';
+  writeFile(dir / "damaged.zip", damaged);
+  writeFile(dir / "out/ksv$pat.301", "installed pattern 300");
+
+  EXPECT_EQ(UNZ_CRCERROR, unzipInto(dir / "damaged.zip", dir / "out"));
+  EXPECT_EQ("installed pattern 300", readFile(dir / "out/ksv$pat.301"));
+  EXPECT_EQ((std::set<std::string>{"ksv$pat.301", "rules"}), namesIn(dir / "out"));
 }

@@ -1,0 +1,212 @@
+// rollback: the central backup becomes current again under the download lock, the installation
+// adopts its version, and the outcome becomes an event of the scanner that asked. The clean-up of
+// the download folders: the installed engines keep the newest patterns and rule sets.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "EngineTestSupport.h"
+#include "OrvelCommon/GlobalSettingIF.h"
+#include "OrvelCommon/LockFileLock.h"
+#include "ProductHome.h"
+
+namespace fs = std::filesystem;
+using namespace OrvelEngineTest;
+using Lines = std::vector<std::string>;
+using OrvelEngines::FileCheck;
+using OrvelEngines::PatternKind;
+
+class QxUpdateEnginesTestAccess {
+ public:
+  static int ziranCleanup(QxUpdate& update, int keep) {
+    return update._doZIRANPatternCleanup(keep);
+  }
+  static int qxaseCleanup(QxUpdate& update, int keep) {
+    return update._doQXASEPatternCleanup(keep);
+  }
+};
+using A = QxUpdateEnginesTestAccess;
+
+namespace {
+
+// Neither the rollback's own work nor the clean-up depends on the backend; the blob store's rows
+// and the events are checked on both backends by their own tests.
+class QxUpdateRollback : public OrvelTest::SqliteHomeTest {
+ protected:
+  void SetUp() override {
+    SqliteHomeTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    m_lockPath = *home / "lib/.kfdownload.lck";
+    m_ziran = *home / "temp/kf/ziran";
+    m_rules = *home / "temp/kf/qxase/rules";
+    fs::create_directories(m_ziran);
+    fs::create_directories(m_rules);
+  }
+  void upload(int type, const char* version) {
+    ASSERT_EQ(ERRC_SUCCESS, home->upload(type, version, std::string("content of ") + version));
+  }
+  std::string adopted(int type) {
+    ORVEL::GlobalSettingIF settings;
+    EXPECT_TRUE(settings.Init(nullptr, nullptr, nullptr, nullptr));
+    std::string value = "(none)";
+    settings.readSetting(kfGlobalVersionKey[type], value, "Update", "orvel.ini");
+    return value;
+  }
+  bool lockIsFree() { return LockFileLock(m_lockPath.c_str(), false, false).lock(); }
+  bool logHas(const std::string& text) { return home->log().find(text) != std::string::npos; }
+  // The home's log lines that name the operation, without time, process and source line.
+  Lines linesOf(const std::string& operation) {
+    Lines lines;
+    std::istringstream in(home->log());
+    for (std::string line; std::getline(in, line);) {
+      if (line.find(operation) == std::string::npos) continue;
+      lines.push_back(withoutSourceLine(line.substr(line.find("] <") + 2)));
+    }
+    return lines;
+  }
+  void install(const std::string& folder, const char* engine) {
+    fs::copy_file(folder + "/" + engine, *home / (std::string("bin/") + engine),
+                  fs::copy_options::overwrite_existing);
+  }
+
+  std::string m_lockPath, m_ziran, m_rules;
+};
+
+TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNothing) {
+  upload(VIRUS_PATTERN, "5.763.00");
+  upload(VIRUS_PATTERN, "5.765.00");
+  home->setting("VersionVirusPattern", "5.765.00");
+  QxUpdate update;
+  ASSERT_TRUE(update.ok());
+  for (int type : {7, 11, -1}) EXPECT_EQ(FAIL, update.rollback(static_cast<QxUpdateType>(type), 5));
+  EXPECT_FALSE(fs::exists(m_lockPath));
+  EXPECT_EQ("1:5.765.00 101:5.763.00 ", home->componentRows());
+
+  EXPECT_EQ(SUCCESS, update.rollback(VIRUS_PATTERN, 5));
+  EXPECT_EQ("1:5.763.00 ", home->componentRows());
+  EXPECT_EQ("5.763.00", adopted(VIRUS_PATTERN));
+  EXPECT_TRUE(QxUpdateTestAccess::uploaded(update));
+  EXPECT_EQ((Lines{"5|10041|Rollback of the virus pattern succeeded. Version: 5.763.00"}),
+            home->events());
+  const std::string enter = "<3> QxUpdate [QxUpdateRollback.cpp]: enter function rollback type=";
+  EXPECT_EQ((Lines{enter + "7 scanner_id=5", enter + "11 scanner_id=5", enter + "-1 scanner_id=5",
+                   enter + "1 scanner_id=5",
+                   "<3> QxUpdate [QxUpdateRollback.cpp]: leave function rollback return=1"}),
+            linesOf("function rollback"));
+  EXPECT_TRUE(lockIsFree());
+  // Nothing is left to go back to.
+  EXPECT_EQ(ROLLBACK_UNAVAILABLE, update.rollback(VIRUS_PATTERN, 5));
+  EXPECT_EQ("5.763.00", adopted(VIRUS_PATTERN));
+  EXPECT_EQ(1u, home->events().size());
+  EXPECT_TRUE(
+      logHas("QxUpdate::rollback: ROLLBACK_UNAVAILABLE: there's no backup file available "
+             "for rollback"));
+}
+
+TEST_F(QxUpdateRollback, AHeldDownloadLockFailsAndOnlyAScannerGetsEvents) {
+  upload(DEXA_ENGINE, "2.000.1003");
+  upload(DEXA_ENGINE, "2.120.1100");
+  upload(QXASE_ENGINE, "7.2.1050");
+  upload(QXASE_ENGINE, "7.3.1120");
+  QxUpdate update;
+  LockFileLock download(m_lockPath.c_str(), false, false);
+  ASSERT_TRUE(download.lock());
+  EXPECT_EQ(FAIL, update.rollback(DEXA_ENGINE, 5));
+  EXPECT_EQ(FAIL, update.rollback(DEXA_ENGINE, 0));
+  EXPECT_EQ("5:7.3.1120 9:2.120.1100 105:7.2.1050 109:2.000.1003 ", home->componentRows());
+  EXPECT_EQ((Lines{"5|10059|Rollback of the Dexa scan engine failed."}), home->events());
+  EXPECT_FALSE(QxUpdateTestAccess::uploaded(update));
+  EXPECT_TRUE(logHas("QxUpdate::rollback: Another update is in progress. Please try again later."));
+  download.unlock();
+  EXPECT_EQ(SUCCESS, update.rollback(DEXA_ENGINE, 0));
+  EXPECT_EQ(SUCCESS, update.rollback(QXASE_ENGINE, -3));
+  EXPECT_EQ(ROLLBACK_UNAVAILABLE, update.rollback(DEXA_ENGINE, 9));
+  EXPECT_EQ(1u, home->events().size()) << "no event without a scanner";
+  EXPECT_EQ("2.000.1003", adopted(DEXA_ENGINE));
+  EXPECT_EQ("7.2.1050", adopted(QXASE_ENGINE));
+}
+
+TEST_F(QxUpdateRollback, MissingTextsWriteNoEvent) {
+  home->useResources("  KF_LOCK_FAIL { \"busy\" }\n");
+  upload(SPYWARE_PATTERN, "1.000.00");
+  upload(SPYWARE_PATTERN, "1.100.00");
+  QxUpdate update;
+  EXPECT_EQ(SUCCESS, update.rollback(SPYWARE_PATTERN, 4));
+  LockFileLock download(m_lockPath.c_str(), false, false);
+  ASSERT_TRUE(download.lock());
+  EXPECT_EQ(FAIL, update.rollback(SPYWARE_PATTERN, 4));
+  EXPECT_EQ(Lines{}, home->events());
+  EXPECT_TRUE(
+      logHas("QxUpdate::rollback: retrieve string [KF_ROLLBACK_SPYWARE_PATTERN_SUCCESS] "
+             "from resource file failed"));
+  EXPECT_TRUE(
+      logHas("QxUpdate::rollback: retrieve string KF_ROLLBACK_SPYWARE_PATTERN_FAILED from "
+             "resource file failed"));
+  EXPECT_TRUE(logHas("QxUpdate::rollback: busy"));
+}
+
+TEST_F(QxUpdateRollback, CleanupKeepsTheNewestOfEachKindAndSoundRuleSets) {
+  install(engines("v1"), "ziran32.dll");
+  install(engines("v2"), "qxaseng.dll");
+  writePatterns(m_ziran, PatternKind::kVirus, {100000, 100100, 100200, 100300, 100400});
+  writePatterns(m_ziran, PatternKind::kSpyware, {200000, 200100});
+  writePatterns(m_ziran, PatternKind::kLureboxException, {300000, 300100, 300200, 300300, 300400});
+  flipByte(m_ziran + "/qxwhite.3004", 100);  // damaged newest: kept, not counted among the three
+  writePatterns(m_ziran, PatternKind::kCloudsift, {40000, 40100, 40200, 40300});
+  for (unsigned base : {17458u, 17459u, 17460u})
+    ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, base, 1, 32));
+  ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, 17461, 3, 32));
+  // A newer base still arriving is neither kept in the count nor removed.
+  ASSERT_EQ(FileCheck::kOk,
+            OrvelEngines::writeRuleFile(m_rules, OrvelEngines::RuleKind::kBase, 17462, 0, 32));
+  QxUpdate update;
+  LoadCounter counter;
+  EXPECT_EQ(4, A::ziranCleanup(update, 3));
+  EXPECT_EQ((Lines{"cldx$agt.401", "cldx$agt.402", "cldx$agt.403", "ksv$pat.1002", "ksv$pat.1003",
+                   "ksv$pat.1004", "qxwhite.3001", "qxwhite.3002", "qxwhite.3003", "qxwhite.3004",
+                   "spyxdb.2000", "spyxdb.2001"}),
+            filesIn(m_ziran));
+  EXPECT_EQ(0, A::ziranCleanup(update, 3));
+  EXPECT_EQ(12, A::qxaseCleanup(update, 2));
+  EXPECT_EQ((Lines{"qx017460-001.rul", "qx017460.exp", "qx017460.hsh", "qx017460.phi",
+                   "qx017460.rul", "qx017460.sig", "qx017461-001.rul", "qx017461-002.rul",
+                   "qx017461-003.rul", "qx017461.exp", "qx017461.hsh", "qx017461.phi",
+                   "qx017461.rul", "qx017461.sig", "qx017462.rul"}),
+            filesIn(m_rules));
+  const std::string function = "<3> QxUpdate [QxUpdateRollback.cpp]: ";
+  EXPECT_EQ((Lines{function + "enter function _doZIRANPatternCleanup",
+                   function + "leave function _doZIRANPatternCleanup",
+                   function + "enter function _doZIRANPatternCleanup",
+                   function + "leave function _doZIRANPatternCleanup",
+                   function + "enter function _doQXASEPatternCleanup",
+                   function + "leave function _doQXASEPatternCleanup retcode=12"}),
+            linesOf("PatternCleanup"));
+  EXPECT_ALL_RELEASED(counter, 3u);
+}
+
+// No engine is an error; an engine that cannot clean up is not.
+TEST_F(QxUpdateRollback, CleanupWithoutEngineOrExport) {
+  writePatterns(m_ziran, PatternKind::kVirus, {100000, 100100, 100200});
+  ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, 17460, 0, 32));
+  ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, 17461, 0, 32));
+  QxUpdate update;
+  LoadCounter counter;
+  EXPECT_EQ(-1, A::ziranCleanup(update, 1));
+  EXPECT_EQ(-1, A::qxaseCleanup(update, 1));
+  const std::string load = "<1> QxKCUpdate::_do";
+  EXPECT_EQ(
+      (Lines{
+          load + "ZIRANPatternCleanup load engine " + home->path() + "\\bin\\ziran32.dll failed",
+          load + "QXASEPatternCleanup load engine " + home->path() + "\\bin\\qxaseng.dll failed"}),
+      linesOf("load engine"));
+  install(broken("ziran_without_delete"), "ziran32.dll");
+  install(broken("qxase_without_purge"), "qxaseng.dll");
+  EXPECT_EQ(0, A::ziranCleanup(update, 1));
+  EXPECT_EQ(0, A::qxaseCleanup(update, 1));
+  EXPECT_EQ(3u, filesIn(m_ziran).size());
+  EXPECT_EQ(10u, filesIn(m_rules).size());
+  EXPECT_ALL_RELEASED(counter, 2u);
+}
+
+}  // namespace
