@@ -157,19 +157,13 @@ class KFBlobStore : public OrvelTest::HomeTest {
  protected:
   using Change = std::function<int()>;
 
-  OrvelErrC upload(int type, const std::string& version, const std::string& bytes) {
-    return home->upload(type, version, bytes);
-  }
   std::string rows() { return home->componentRows(); }
   std::string fetched(int type) { return readFile(fetch(type, *home / "fetched")); }
   void seed() {
     home->exec("delete from tb_kite_feed");
-    ASSERT_EQ(ERRC_SUCCESS, upload(1, "5.700.00", "previous"));
-    ASSERT_EQ(ERRC_SUCCESS, upload(1, "5.701.00", "current"));
+    ASSERT_EQ(ERRC_SUCCESS, home->upload(1, "5.700.00", "previous"));
+    ASSERT_EQ(ERRC_SUCCESS, home->upload(1, "5.701.00", "current"));
     ASSERT_EQ(kSeedRows, rows());
-  }
-  std::int64_t count(const std::string& where) {
-    return home->scalar("select count(*) as n from tb_kite_feed where " + where);
   }
 
   // Runs each change in a process of its own, all of them queued behind another writer; once
@@ -178,21 +172,18 @@ class KFBlobStore : public OrvelTest::HomeTest {
   std::vector<int> runQueued(const std::vector<Change>& changes) {
     TableHolder holder(*home);
     Pipe waiting;
-    std::vector<std::unique_ptr<Pipe>> goOn;
+    std::vector<Pipe> goOn(changes.size());
     std::vector<pid_t> writers;
-    for (const Change& change : changes) {
-      goOn.push_back(std::make_unique<Pipe>());
-      Pipe* mine = goOn.back().get();
+    for (std::size_t i = 0; i < changes.size(); ++i)
       writers.push_back(OrvelTest::startChild([&]() {
-        WaitingClock clock(&waiting, mine);
-        return change() & 0xff;
+        WaitingClock clock(&waiting, &goOn[i]);
+        return changes[i]() & 0xff;
       }));
-    }
     EXPECT_TRUE(allWait(changes.size(), waiting));
     holder.release();
     std::vector<int> results;
     for (std::size_t i = 0; i < writers.size(); ++i) {
-      goOn[i]->send('g');
+      goOn[i].send('g');
       results.push_back(OrvelTest::waitChild(writers[i]));
     }
     return results;
@@ -223,16 +214,16 @@ TEST_P(KFBlobStore, UploadsKeepOneCurrentAndOneBackupRowAndRollbacksRestoreItOnc
     EXPECT_TRUE(KFBlobManager::GetKFUploadsNum(number));
     EXPECT_EQ(1, number) << "a first call sets the counter up";
   }
-  EXPECT_EQ(ERRC_SUCCESS, upload(1, "5.763.00", "first"));
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "5.763.00", "first"));
   EXPECT_NE(std::string::npos,
             home->log().find("KFBlobManager::_removeKFRow: can not find the row with type = 1"));
-  EXPECT_EQ(ERRC_DB_UP_TO_DATE, upload(1, "5.763.00", "same"));
-  EXPECT_EQ(ERRC_DB_UP_TO_DATE, upload(1, "5.700.00", "older"));
+  EXPECT_EQ(ERRC_DB_UP_TO_DATE, home->upload(1, "5.763.00", "same"));
+  EXPECT_EQ(ERRC_DB_UP_TO_DATE, home->upload(1, "5.700.00", "older"));
   EXPECT_NE(std::string::npos,
             home->log().find("Component in database has been up-to-date: 5.763.00 >= 5.700.00"));
   EXPECT_EQ("1:5.763.00 ", rows());
-  EXPECT_EQ(ERRC_SUCCESS, upload(1, "5.765.00", "second"));
-  EXPECT_EQ(ERRC_SUCCESS, upload(1, "5.767.00", "third"));
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "5.765.00", "second"));
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "5.767.00", "third"));
   EXPECT_EQ("1:5.767.00 101:5.765.00 ", rows());
   std::vector<_uiKFDataNoFile> all;
   ASSERT_EQ(ERRC_SUCCESS, KFBlobManager::GetKFRows(all));
@@ -254,8 +245,8 @@ TEST_P(KFBlobStore, UploadsKeepOneCurrentAndOneBackupRowAndRollbacksRestoreItOnc
   for (int cycle = 0; cycle < 3; ++cycle) {
     const std::string v1 = "5." + std::to_string(800 + 2 * cycle) + ".00";
     const std::string v2 = "5." + std::to_string(801 + 2 * cycle) + ".00";
-    ASSERT_EQ(ERRC_SUCCESS, upload(6, v1, content(50000, 'x')));
-    ASSERT_EQ(ERRC_SUCCESS, upload(6, v2, content(50000, 'y')));
+    ASSERT_EQ(ERRC_SUCCESS, home->upload(6, v1, content(50000, 'x')));
+    ASSERT_EQ(ERRC_SUCCESS, home->upload(6, v2, content(50000, 'y')));
     ASSERT_EQ(1, KFBlobManager::RollbackKFBlob(6, version));
     EXPECT_EQ(v1, version);
   }
@@ -265,7 +256,7 @@ TEST_P(KFBlobStore, UploadsKeepOneCurrentAndOneBackupRowAndRollbacksRestoreItOnc
 
   // A row without a version is replaced by any upload, and cannot be rolled back to.
   home->exec("update tb_kite_feed set version = NULL where type = 1");
-  EXPECT_EQ(ERRC_SUCCESS, upload(1, "1.000.02", "y"));
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "1.000.02", "y"));
   EXPECT_EQ("1:1.000.02 6:5.804.00 101: ", rows());
   EXPECT_EQ(-1, KFBlobManager::RollbackKFBlob(1, version));
   EXPECT_NE(
@@ -275,8 +266,8 @@ TEST_P(KFBlobStore, UploadsKeepOneCurrentAndOneBackupRowAndRollbacksRestoreItOnc
 
 TEST_P(KFBlobStore, UploadsAndFetchesThatFailChangeNothingAndLeaveNoHalfFile) {
   const std::string big = content(3 * 1024 * 1024 + 17, 'a');  // many 10240-byte chunks
-  ASSERT_EQ(ERRC_SUCCESS, upload(10, "1.234.00", "older"));
-  ASSERT_EQ(ERRC_SUCCESS, upload(10, "1.234.56", big));
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(10, "1.234.00", "older"));
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(10, "1.234.56", big));
   const std::int64_t objects = home->largeObjects();
   EXPECT_EQ(ERRC_FILE_OPEN,
             KFBlobManager::AddKFBlob(request(10, "1.300.00", *home / "no-such-file", 10)));
@@ -344,8 +335,12 @@ TEST_P(KFBlobStore, TheUpdateObjectZipsPatternsAndCountsUploads) {
 // Two uploads, two rollbacks, or a rollback and an upload of one type at once: the outcome is that
 // of one after the other, in either order, never a mix that loses a row or its content.
 TEST_P(KFBlobStore, ChangesOfOneTypeAtOnceTakeTurns) {
-  const Change newUpload = [this]() { return static_cast<int>(upload(1, "5.702.00", "new")); };
-  const Change newerUpload = [this]() { return static_cast<int>(upload(1, "5.703.00", "newer")); };
+  const Change newUpload = [this]() {
+    return static_cast<int>(home->upload(1, "5.702.00", "new"));
+  };
+  const Change newerUpload = [this]() {
+    return static_cast<int>(home->upload(1, "5.703.00", "newer"));
+  };
   struct Outcome {
     std::vector<int> results;
     std::string rows;
@@ -374,7 +369,9 @@ TEST_P(KFBlobStore, ChangesOfOneTypeAtOnceTakeTurns) {
                         << after;
   }
   EXPECT_EQ("newer", fetched(1));
-  EXPECT_EQ(GetParam() == Backend::kPostgres ? count("true") : 0, home->largeObjects());
+  EXPECT_EQ(
+      GetParam() == Backend::kPostgres ? home->scalar("select count(*) as n from tb_kite_feed") : 0,
+      home->largeObjects());
 }
 
 // A change whose move or insert finds no row (here a trigger of the table skips it) fails and
@@ -394,7 +391,7 @@ TEST_P(KFBlobStore, AChangeWhoseStatementChangesNoRowChangesNothing) {
       {"update of type", rollbackKeepingTheVersion, -1,
        "KFBlobManager::RollbackKFBlob: Exception \"the row to move was not found\" thrown for "
        "statement update tb_kite_feed set type = 1 where"},
-      {"insert", [this]() { return static_cast<int>(upload(1, "5.702.00", "new")); },
+      {"insert", [this]() { return static_cast<int>(home->upload(1, "5.702.00", "new")); },
        ERRC_DB_FAILURE,
        "KFBlobManager::_addKFBlob: Exception \"excute update operation failed\" thrown for "
        "statement insert into tb_kite_feed"},
@@ -443,7 +440,7 @@ TEST_P(KFBlobStore, AChangeWhoseStatementChangesNoRowChangesNothing) {
 // writes a temporary file of its own, and neither leaves one behind.
 TEST_P(KFBlobStore, AFailedFetchLeavesAnotherFetchOfThePathAlone) {
   const std::string pattern = content(16 << 20, 'f');
-  ASSERT_EQ(ERRC_SUCCESS, upload(10, "1.234.56", pattern));
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(10, "1.234.56", pattern));
   const std::string stage = *home / "stage";
   fs::create_directory(stage);
   const std::string target = stage + "/ksv$pat.576";
