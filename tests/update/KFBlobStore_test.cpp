@@ -296,6 +296,22 @@ TEST_P(KFBlobStore, UploadsAndFetchesThatFailChangeNothingAndLeaveNoHalfFile) {
   EXPECT_NE(std::string::npos, home->log().find("invalid file size read from central database"));
   EXPECT_EQ(2, std::distance(fs::directory_iterator(stage), fs::directory_iterator()));
   fetch(10, *home / "no/such/folder/file", ERRC_FILE_OPEN);
+
+  // Rows that cannot be read, or a central database out of reach, fail and say why.
+  home->exec("alter table tb_kite_feed rename to tb_gone");
+  std::vector<_uiKFDataNoFile> all;
+  EXPECT_EQ(ERRC_DB_FAILURE, KFBlobManager::GetKFRows(all));
+  EXPECT_NE(std::string::npos, home->log().find("KFBlobManager::GetKFRows: Exception "
+                                                "\"QxDBAgent::excuteQuery:  prepareStatement "
+                                                "failed\" thrown for statement select "));
+  OrvelTest::writeFile(*home / "config/orvel.ini", "[general]\n");
+  OrvelTest::forgetProcessSettings();
+  std::string version = "kept";
+  EXPECT_EQ(-1, KFBlobManager::RollbackKFBlob(10, version));
+  EXPECT_EQ(ERRC_DB_FAILURE, KFBlobManager::AddKFBlob(request(10, "1.500.00", *home / "short", 3)));
+  for (const char* call : {"RollbackKFBlob", "AddKFBlob"})
+    EXPECT_NE(std::string::npos,
+              home->log().find(std::string("KFBlobManager::") + call + ": QxDBAgent init failed"));
 }
 
 TEST_P(KFBlobStore, TheUpdateObjectZipsPatternsAndCountsUploads) {
