@@ -9,6 +9,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <cstdint>
 #include <memory>
@@ -25,25 +26,7 @@ namespace OrvelTest {
 
 enum class Backend { kSqlite, kPostgres };
 
-struct PgServer {
-  std::string host, port, user, password;
-  std::string conninfo() const { return "host=" + host + " port=" + port; }
-};
-// False when the variables are missing.
-bool pgServer(PgServer& server);
-// Skips the test (fails it when CI is set) when the backend's server is not there.
-#define ORVEL_REQUIRE_BACKEND(backend)                                 \
-  do {                                                                 \
-    if (!OrvelTest::backendAvailable(backend)) {                       \
-      if (OrvelTest::runningUnderCi()) FAIL() << OrvelTest::kNoServer; \
-      GTEST_SKIP() << OrvelTest::kNoServer;                            \
-    }                                                                  \
-  } while (0)
-bool backendAvailable(Backend backend);
 bool runningUnderCi();
-constexpr const char* kNoServer =
-    "no PostgreSQL server: start one with `scripts/servers/postgres start DIR` and export what it "
-    "prints (ORVEL_TEST_PG_HOST, _PORT, _USER, _PASSWORD)";
 
 class ProductHome {
  public:
@@ -92,12 +75,14 @@ int closedPort();
 // Sets TZ for one scope, so that local-time results do not depend on the machine.
 class ScopedTimeZone {
  public:
-  explicit ScopedTimeZone(const char* zone);
-  ~ScopedTimeZone();
+  explicit ScopedTimeZone(const char* zone) : m_tz("TZ", zone) { ::tzset(); }
 
  private:
-  std::string m_old;
-  bool m_had;
+  // Members go in reverse order: TZ is restored first, then read again.
+  struct Reread {
+    ~Reread() { ::tzset(); }
+  } m_reread;
+  ScopedEnvironment m_tz;
 };
 
 // Resets what a process remembers of the central database (the agent's settings, the statement
@@ -158,9 +143,6 @@ class QxUpdateTestAccess {
   }
   static bool reformat(QxUpdate& u, std::string& v) { return u._reformatVersion(v); }
   static void decideSchedule(QxUpdate& u) { u._setScheduleUpdate(); }
-  static int checkMinutes(QxUpdate& u, int scheduled, int now) {
-    return u._checkScheduleMinutes(scheduled, now);
-  }
   static bool kfBlob(QxUpdate& u, QxUpdateType type, std::string& path, const std::string& version,
                      std::string& name) {
     return u._KFBlob(type, path, version, name);

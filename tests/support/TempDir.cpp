@@ -6,7 +6,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -14,11 +13,8 @@ namespace OrvelTest {
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/orvelkf-test-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
-  m_path = buf.data();
+  m_path = std::string(base && *base ? base : "/tmp") + "/orvelkf-test-XXXXXX";
+  if (!mkdtemp(m_path.data())) throw std::runtime_error("mkdtemp failed for " + m_path);
 }
 
 TempDir::~TempDir() {

@@ -29,7 +29,6 @@ TEST(QxUpdateLifecycle, WithoutAHomeTheObjectIsNotOkAndSpeaksUsEnglish) {
   A::forgetStatics();
   EXPECT_TRUE(QxUpdate::getLocale(locale));
   EXPECT_EQ("en_US", locale);
-
   const std::pair<const char*, long> languages[] = {
       {"LANGUAGE_JPN", 4}, {"LANGUAGE_ITA", 512}, {"", 1}, {"language_jpn", 1}};
   for (const auto& [name, mask] : languages) EXPECT_EQ(mask, A::language(name)) << name;
@@ -40,29 +39,53 @@ TEST(QxUpdateLifecycle, WithoutAHomeTheObjectIsNotOkAndSpeaksUsEnglish) {
 
 class QxUpdateConfiguration : public OrvelTest::SqliteHomeTest {};
 
-TEST_F(QxUpdateConfiguration, SettingsAreReadOnceAndCompareExactly) {
+// Settings compare exactly ("On" is not "on"); texts come in the product's language, error texts
+// name the system error only in the log.
+TEST_F(QxUpdateConfiguration, SettingsAreReadOnceAndTextsFollowTheLocale) {
   home->setting("Debug", "On");
   home->setting("DisableIncMerge", "yes");
   {
     QxUpdate manual(MANUAL_UPDATE);
     ASSERT_TRUE(manual.ok());
-    EXPECT_EQ(3, A::traceLevel(manual));  // "On" is not "on"
-    EXPECT_TRUE(A::incMerge(manual));     // only scheduled objects read it
+    EXPECT_EQ(3, A::traceLevel(manual));
+    EXPECT_TRUE(A::incMerge(manual));  // only scheduled objects read it
     EXPECT_EQ(home->path() + "\\temp\\kf", A::tempDir(manual));
     EXPECT_EQ(home->path() + "\\lib", A::libDir(manual));
   }
   home->setting("Debug", "on");
   QxUpdate scheduled(SCHEDULED_UPDATE);
-  ASSERT_TRUE(scheduled.ok());
   EXPECT_EQ(1, A::traceLevel(scheduled));
   EXPECT_FALSE(A::incMerge(scheduled));
-  std::string locale;
-  EXPECT_TRUE(QxUpdate::getLocale(locale));
-  EXPECT_EQ("en_US", locale);
   EXPECT_TRUE(logHas(*home, "QxUpdate::_init: get locale setting: en_US"));
   QxUpdate* first = QxUpdate::Instance();
   ASSERT_NE(nullptr, first);
   EXPECT_EQ(first, QxUpdate::Instance(SCHEDULED_UPDATE)) << "the first instance is the only one";
+
+  std::string message;
+  errno = ENOENT;
+  A::errString(message, nullptr);
+  EXPECT_EQ(kVerifyText, message);
+  EXPECT_TRUE(logHas(
+      *home, std::string("QxUpdate::_getErrString ") + kVerifyText + "No such file or directory"));
+  message.clear();
+  A::errString(message, "KF_NO_SUCH_KEY");
+  EXPECT_EQ("", message);
+  std::string version = "8.9-1002";
+  EXPECT_TRUE(A::reformat(scheduled, version));
+  EXPECT_EQ("8.900.1002", version);
+  version = "8.1";
+  EXPECT_FALSE(A::reformat(scheduled, version));
+  EXPECT_EQ("8.1", version);
+  EXPECT_TRUE(logHas(*home, "QxUpdate::reformatVersion: detect unexpected version format!"));
+
+  home->setting("locale", "ja", "general");
+  A::forgetStatics();
+  QxUpdate japanese;
+  std::string format;
+  EXPECT_TRUE(QxUpdate::setLocalCpntTitle());
+  EXPECT_EQ("ウイルスパターンファイル", QxUpdate::m_cpntname[VIRUS_PATTERN]);
+  EXPECT_TRUE(QxUpdate::getLocalTimeFormat(format));
+  EXPECT_EQ("%Y/%m/%d %T", format);
 }
 
 TEST_F(QxUpdateConfiguration, MissingTextsFallBackToBuiltInOnes) {
@@ -85,48 +108,14 @@ TEST_F(QxUpdateConfiguration, MissingTextsFallBackToBuiltInOnes) {
   A::errString(message, nullptr);
   EXPECT_EQ("kept verify failed 0", message);
   EXPECT_TRUE(logHas(*home, "QxUpdate::_getErrString verify failed 0\n"));
-
   // A Japanese product without a time format of its own gets the built-in Japanese one.
   std::string ini = OrvelTest::readFile(*home / "config/orvel.ini");
-  ini.replace(ini.find("locale = en_US"), 14, "locale = ja");
-  OrvelTest::writeFile(*home / "config/orvel.ini", ini);
+  OrvelTest::writeFile(*home / "config/orvel.ini", ini.replace(ini.find("en_US"), 5, "ja"));
   A::forgetStatics();
   EXPECT_FALSE(QxUpdate::getLocalTimeFormat(format));
   EXPECT_EQ("%Y/%m/%d %T", format);
   EXPECT_TRUE(
       logHas(*home, "QxUpdate::getLocalTimeFormat: retrieve string from resource file failed"));
-}
-
-TEST_F(QxUpdateConfiguration, JapaneseProductsGetJapaneseTexts) {
-  home->setting("locale", "ja", "general");
-  QxUpdate update;
-  ASSERT_TRUE(update.ok());
-  EXPECT_TRUE(QxUpdate::setLocalCpntTitle());
-  EXPECT_EQ("ウイルスパターンファイル", QxUpdate::m_cpntname[VIRUS_PATTERN]);
-  std::string format;
-  EXPECT_TRUE(QxUpdate::getLocalTimeFormat(format));
-  EXPECT_EQ("%Y/%m/%d %T", format);
-}
-
-TEST_F(QxUpdateConfiguration, ErrorTextsNameTheSystemErrorOnlyInTheLogAndVersionsAreReformatted) {
-  std::string message;
-  errno = ENOENT;
-  A::errString(message, nullptr);
-  EXPECT_EQ(kVerifyText, message);
-  EXPECT_TRUE(logHas(
-      *home, std::string("QxUpdate::_getErrString ") + kVerifyText + "No such file or directory"));
-  message.clear();
-  A::errString(message, "KF_NO_SUCH_KEY");
-  EXPECT_EQ("", message);
-
-  QxUpdate update;
-  std::string version = "8.9-1002";
-  EXPECT_TRUE(A::reformat(update, version));
-  EXPECT_EQ("8.900.1002", version);
-  version = "8.1";
-  EXPECT_FALSE(A::reformat(update, version));
-  EXPECT_EQ("8.1", version);
-  EXPECT_TRUE(logHas(*home, "QxUpdate::reformatVersion: detect unexpected version format!"));
 }
 
 // The failure paths of the two backends differ: each is taken.

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <vector>
 
 #include "FakeClock.h"
 #include "ProductHome.h"
@@ -12,56 +11,20 @@ namespace {
 
 // 2024-03-02 is a Saturday; the fake clock's local time is UTC.
 std::time_t at(int mday, int hour, int minute) {
-  std::tm t{};
-  t.tm_year = 124;
-  t.tm_mon = 2;
-  t.tm_mday = mday;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  return timegm(&t);
+  return 1709337600 + (mday - 2) * 86400 + hour * 3600 + minute * 60;
 }
 
-}  // namespace
+class QxUpdateScheduleDecision : public OrvelTest::SqliteHomeTest {};
 
-TEST(QxUpdateSchedule, MinuteWindows) {
-  ::unsetenv("ORVEL_HOME");
-  testing::internal::CaptureStdout();
-  QxUpdate update;
-  testing::internal::GetCapturedStdout();
-  const int windows[][3] = {{0, 0, 1},   {0, 14, 1},  {0, 15, 0},  {15, 29, 1},
-                            {30, 45, 0}, {45, 58, 1}, {45, 59, 0}, {10, 10, 0}};
-  for (const auto& w : windows)
-    EXPECT_EQ(w[2], A::checkMinutes(update, w[0], w[1])) << w[0] << w[1];
-}
-
-class QxUpdateScheduleDecision : public OrvelTest::SqliteHomeTest {
- protected:
-  // Decides with a fresh scheduled object at the given time.
-  bool dueAt(std::time_t when) {
-    OrvelTest::FakeClock clock(when);
-    QxUpdate update(SCHEDULED_UPDATE);
-    EXPECT_TRUE(update.ok());
-    A::decideSchedule(update);
-    return A::scheduleDue(update);
-  }
-  struct Step {
+// The local orvel.ini overrides the frequency of the central settings; a decision stands until
+// the object is reset.
+TEST_F(QxUpdateScheduleDecision, SwitchedOffEveryFewMinutesHourlyDailyAndWeekly) {
+  const struct {
     const char* key;  // a setting written first; null: none
     const char* value;
     std::time_t when;  // 0: no decision
     bool due;
-  };
-  void expectDecisions(const std::vector<Step>& steps) {
-    for (const Step& step : steps) {
-      if (step.key) home->setting(step.key, step.value);
-      if (step.when) {
-        EXPECT_EQ(step.due, dueAt(step.when)) << std::asctime(std::gmtime(&step.when));
-      }
-    }
-  }
-};
-
-TEST_F(QxUpdateScheduleDecision, SwitchedOffEveryFewMinutesHourlyDailyAndWeekly) {
-  expectDecisions({
+  } steps[] = {
       {nullptr, nullptr, at(4, 2, 0), false},  // nothing configured: switched off
       {"EnableUpdateSchedule", "Yes", at(4, 10, 0), false},
       {"EnableUpdateSchedule", "yes", at(4, 10, 3), true},  // no frequency: every 15 minutes
@@ -89,25 +52,29 @@ TEST_F(QxUpdateScheduleDecision, SwitchedOffEveryFewMinutesHourlyDailyAndWeekly)
       {nullptr, nullptr, at(2, 23, 44), true},
       {nullptr, nullptr, at(2, 23, 45), false},
       {nullptr, nullptr, at(3, 23, 30), false},  // Sunday
-  });
-  const std::string log = home->log();
-  EXPECT_NE(std::string::npos, log.find("get Frequency failed"));
-  EXPECT_NE(std::string::npos, log.find("Update Frequency: 10"));
-}
+      {"Frequency", "Daily", 0, false},
+  };
+  OrvelTest::FakeClock clock;
+  for (const auto& step : steps) {
+    if (step.key) home->setting(step.key, step.value);
+    if (!step.when) continue;
+    clock.set(step.when);
+    QxUpdate update(SCHEDULED_UPDATE);
+    EXPECT_TRUE(update.ok());
+    A::decideSchedule(update);
+    EXPECT_EQ(step.due, A::scheduleDue(update)) << std::asctime(std::gmtime(&step.when));
+  }
+  EXPECT_NE(std::string::npos, home->log().find("get Frequency failed"));
+  EXPECT_NE(std::string::npos, home->log().find("Update Frequency: 10"));
 
-TEST_F(QxUpdateScheduleDecision, TheLocalIniOverridesTheFrequencyAndADecisionStandsUntilReset) {
-  home->setting("EnableUpdateSchedule", "yes");
-  home->setting("Frequency", "Daily");
   OrvelTest::writeFile(*home / "config/orvel.ini", OrvelTest::readFile(*home / "config/orvel.ini") +
                                                        "\n[Update]\nFrequency = 30\n");
-  EXPECT_TRUE(dueAt(at(4, 10, 31)));
-  EXPECT_NE(std::string::npos, home->log().find("Get update frequency from orvel.ini: 30"));
-
-  OrvelTest::FakeClock clock(at(4, 10, 0));
+  clock.set(at(4, 10, 31));
   QxUpdate update(SCHEDULED_UPDATE);
   A::decideSchedule(update);
   EXPECT_TRUE(A::scheduleDue(update));
-  clock.set(at(4, 10, 7));
+  EXPECT_NE(std::string::npos, home->log().find("Get update frequency from orvel.ini: 30"));
+  clock.set(at(4, 10, 37));
   A::decideSchedule(update);
   EXPECT_TRUE(A::scheduleDue(update));
   update.setType(SCHEDULED_UPDATE);
@@ -115,3 +82,5 @@ TEST_F(QxUpdateScheduleDecision, TheLocalIniOverridesTheFrequencyAndADecisionSta
   EXPECT_FALSE(A::scheduleDue(update));
   EXPECT_NE(std::string::npos, home->log().find("leave function _setScheduleUpdate doUpdate[0]"));
 }
+
+}  // namespace

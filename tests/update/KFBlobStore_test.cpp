@@ -1,0 +1,552 @@
+// The component rows of the central database as the scanners of an installation share them:
+// uploads that keep one current and one backup row, fetches to files, rollbacks, several processes
+// that change or fetch the rows of one type at once, a writer that waits for another, and
+// scanners that log in with roles of their own. Whatever fails leaves the rows as they were.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "ChildProcess.h"
+#include "FakeClock.h"
+#include "OrvelCommon/BoundedCopy.h"
+#include "OrvelCommon/CentralDatabase.h"
+#include "OrvelCommon/PasswordCipher.h"
+#include "OrvelKF/KFBlobManager.h"
+#include "ProductHome.h"
+
+namespace fs = std::filesystem;
+using A = QxUpdateTestAccess;
+using OrvelTest::Backend;
+using OrvelTest::readFile;
+
+namespace {
+
+// How long the agent waits for another process's lock: its busy time-out on SQLite.
+constexpr unsigned kAgentBusyTimeoutMs = 30000;
+// A bound for waits that only a broken test would reach.
+constexpr int kStuckMs = 60000;
+const char* const kSeedRows = "1:5.701.00 101:5.700.00 ";
+
+std::string content(std::size_t size, char seed) {
+  std::string text(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>(seed + i * 31 % 251);
+  return text;
+}
+
+_uiKFData request(int type, const std::string& version, const std::string& path, long size) {
+  _uiKFData data{};
+  data.type = type;
+  data.file_size = static_cast<int>(size);
+  ORVEL::boundedCopy(data.version, sizeof data.version, version.c_str());
+  ORVEL::boundedCopy(data.file_name, sizeof data.file_name, "ksv$pat.576");
+  ORVEL::boundedCopy(data.file_path, sizeof data.file_path, path.c_str());
+  return data;
+}
+
+// Fetches the row of type to path (a folder gets the stored name); the path written.
+std::string fetch(int type, const std::string& path, OrvelErrC expected = ERRC_SUCCESS,
+                  long size = 0) {
+  _uiKFData data = request(type, "", path, size);
+  EXPECT_EQ(expected, KFBlobManager::GetKFBlob(data)) << path;
+  return data.file_path;
+}
+
+int rollback() {
+  std::string version;
+  return KFBlobManager::RollbackKFBlob(1, version);
+}
+
+bool readableInTime(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  return ::poll(&entry, 1, kStuckMs) == 1;
+}
+
+// A pipe for one-byte messages between the test and its child processes.
+struct Pipe {
+  int fds[2] = {-1, -1};
+  Pipe() { EXPECT_EQ(0, ::pipe(fds)); }
+  ~Pipe() { ::close(fds[0]), ::close(fds[1]); }
+  void send(char message) { (void)!::write(fds[1], &message, 1); }
+  // 0 when nothing came in time.
+  char receive() {
+    char message = 0;
+    return readableInTime(fds[0]) && ::read(fds[0], &message, 1) == 1 ? message : 0;
+  }
+};
+
+// Another writer of the installation, in a process of its own, holding the component table (on
+// SQLite the write lock of the whole database) until it is told to let go.
+class TableHolder {
+ public:
+  explicit TableHolder(const OrvelTest::ProductHome& home) {
+    m_pid = OrvelTest::startChild([&home, this]() {
+      auto conn = home.connect();
+      if (!conn || conn->beginTransaction() != 0) return 10;
+      if (home.backend() == Backend::kPostgres &&
+          conn->executeScript("lock table tb_kite_feed in exclusive mode") != 0)
+        return 11;
+      m_held.send('h');
+      m_letGo.receive();
+      conn->rollback();
+      m_gone.send('g');
+      return 0;
+    });
+    EXPECT_EQ('h', m_held.receive());
+  }
+  ~TableHolder() { release(); }
+  // From a waiting writer: returns once the table is free.
+  void letGo() {
+    m_letGo.send('l');
+    m_gone.receive();
+  }
+  void release() {
+    if (m_pid < 0) return;
+    m_letGo.send('l');
+    EXPECT_EQ(0, OrvelTest::waitChild(m_pid));
+    m_pid = -1;
+  }
+
+ private:
+  Pipe m_held, m_letGo, m_gone;
+  pid_t m_pid = -1;
+};
+
+// The clock of a writer that waits for the holder. Queued (no holder given): its first wait tells
+// the test that it waits and lasts until the test lets it go on; later waits are real (writers
+// then take turns). Outlasting: waiting takes no real time, and the first wait after the busy
+// time-out has passed lets the holder go.
+class WaitingClock : public OrvelTest::FakeClock {
+ public:
+  WaitingClock(Pipe* waiting, Pipe* goOn, TableHolder* holder = nullptr)
+      : m_waiting(waiting), m_goOn(goOn), m_holder(holder) {}
+  void sleepMilliseconds(unsigned milliseconds) override {
+    if (m_holder && m_waitedMs >= kAgentBusyTimeoutMs && !m_opened) {
+      m_opened = true;
+      m_holder->letGo();
+    } else if (!m_holder && !m_opened) {
+      m_opened = true;
+      m_waiting->send('w');
+      m_goOn->receive();
+    } else if (!m_holder) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+    m_waitedMs += milliseconds;
+    FakeClock::sleepMilliseconds(milliseconds);
+  }
+
+ private:
+  Pipe *m_waiting, *m_goOn;
+  TableHolder* m_holder;
+  unsigned m_waitedMs = 0;
+  bool m_opened = false;
+};
+
+}  // namespace
+
+class KFBlobStore : public OrvelTest::HomeTest {
+ protected:
+  using Change = std::function<int()>;
+
+  std::string rows() { return home->componentRows(); }
+  std::string fetched(int type) { return readFile(fetch(type, *home / "fetched")); }
+  void seed() {
+    home->exec("delete from tb_kite_feed");
+    ASSERT_EQ(ERRC_SUCCESS, home->upload(1, "5.700.00", "previous"));
+    ASSERT_EQ(ERRC_SUCCESS, home->upload(1, "5.701.00", "current"));
+    ASSERT_EQ(kSeedRows, rows());
+  }
+
+  // Runs each change in a process of its own, all of them queued behind another writer; once
+  // every one waits, the writer lets go and they go on in the order given (on PostgreSQL the
+  // server picks the order). The results (as exit codes), in that order.
+  std::vector<int> runQueued(const std::vector<Change>& changes) {
+    TableHolder holder(*home);
+    Pipe waiting;
+    std::vector<Pipe> goOn(changes.size());
+    std::vector<pid_t> writers;
+    for (std::size_t i = 0; i < changes.size(); ++i)
+      writers.push_back(OrvelTest::startChild([&]() {
+        WaitingClock clock(&waiting, &goOn[i]);
+        return changes[i]() & 0xff;
+      }));
+    EXPECT_TRUE(allWait(changes.size(), waiting));
+    holder.release();
+    std::vector<int> results;
+    for (std::size_t i = 0; i < writers.size(); ++i) {
+      goOn[i].send('g');
+      results.push_back(OrvelTest::waitChild(writers[i]));
+    }
+    return results;
+  }
+
+ private:
+  // On SQLite each writer's clock says that it waits, on PostgreSQL the server.
+  bool allWait(std::size_t writers, Pipe& waiting) {
+    if (GetParam() == Backend::kSqlite) {
+      for (std::size_t i = 0; i < writers; ++i)
+        if (waiting.receive() != 'w') return false;
+      return true;
+    }
+    for (int ms = 0; ms < kStuckMs; ms += 2) {
+      if (home->scalar("select count(*) as n from pg_stat_activity where datname = "
+                       "current_database() and wait_event_type = 'Lock'") ==
+          static_cast<std::int64_t>(writers))
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+  }
+};
+
+TEST_P(KFBlobStore, UploadsKeepOneCurrentAndOneBackupRowAndRollbacksRestoreItOnce) {
+  const std::int64_t objects = home->largeObjects();
+  for (int number : {0, 99}) {
+    EXPECT_TRUE(KFBlobManager::GetKFUploadsNum(number));
+    EXPECT_EQ(1, number) << "a first call sets the counter up";
+  }
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "5.763.00", "first"));
+  EXPECT_NE(std::string::npos,
+            home->log().find("KFBlobManager::_removeKFRow: can not find the row with type = 1"));
+  EXPECT_EQ(ERRC_DB_UP_TO_DATE, home->upload(1, "5.763.00", "same"));
+  EXPECT_EQ(ERRC_DB_UP_TO_DATE, home->upload(1, "5.700.00", "older"));
+  EXPECT_NE(std::string::npos,
+            home->log().find("Component in database has been up-to-date: 5.763.00 >= 5.700.00"));
+  EXPECT_EQ("1:5.763.00 ", rows());
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "5.765.00", "second"));
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "5.767.00", "third"));
+  EXPECT_EQ("1:5.767.00 101:5.765.00 ", rows());
+  std::vector<_uiKFDataNoFile> all;
+  ASSERT_EQ(ERRC_SUCCESS, KFBlobManager::GetKFRows(all));
+  EXPECT_EQ(5, all[0].file_size);
+  EXPECT_STREQ("ksv$pat.576", all[0].file_name);
+  EXPECT_LT(std::labs(all[0].update_time - std::time(nullptr)), 3600 * 24);
+
+  std::string version;
+  EXPECT_EQ(1, KFBlobManager::RollbackKFBlob(1, version));
+  EXPECT_EQ("5.765.00", version);
+  EXPECT_EQ("1:5.765.00 ", rows());
+  EXPECT_EQ("second", fetched(1));
+  version = "kept";
+  EXPECT_EQ(0, KFBlobManager::RollbackKFBlob(1, version));
+  EXPECT_EQ("kept", version);
+  EXPECT_NE(
+      std::string::npos,
+      home->log().find("KFBlobManager::RollbackKFBlob: can not find the row with type = 101"));
+  for (int cycle = 0; cycle < 3; ++cycle) {
+    const std::string v1 = "5." + std::to_string(800 + 2 * cycle) + ".00";
+    const std::string v2 = "5." + std::to_string(801 + 2 * cycle) + ".00";
+    ASSERT_EQ(ERRC_SUCCESS, home->upload(6, v1, content(50000, 'x')));
+    ASSERT_EQ(ERRC_SUCCESS, home->upload(6, v2, content(50000, 'y')));
+    ASSERT_EQ(1, KFBlobManager::RollbackKFBlob(6, version));
+    EXPECT_EQ(v1, version);
+  }
+  // Two current rows and no backup: exactly two objects on PostgreSQL.
+  EXPECT_EQ("1:5.765.00 6:5.804.00 ", rows());
+  EXPECT_EQ(GetParam() == Backend::kPostgres ? objects + 2 : 0, home->largeObjects());
+
+  // A row without a version is replaced by any upload, and cannot be rolled back to.
+  home->exec("update tb_kite_feed set version = NULL where type = 1");
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "1.000.02", "y"));
+  EXPECT_EQ("1:1.000.02 6:5.804.00 101: ", rows());
+  EXPECT_EQ(-1, KFBlobManager::RollbackKFBlob(1, version));
+  EXPECT_NE(
+      std::string::npos,
+      home->log().find("KFBlobManager::RollbackKFBlob: get version from tb_kite_feed failed"));
+}
+
+TEST_P(KFBlobStore, UploadsAndFetchesThatFailChangeNothingAndLeaveNoHalfFile) {
+  const std::string big = content(3 * 1024 * 1024 + 17, 'a');  // many 10240-byte chunks
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(10, "1.234.00", "older"));
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(10, "1.234.56", big));
+  const std::int64_t objects = home->largeObjects();
+  EXPECT_EQ(ERRC_FILE_OPEN,
+            KFBlobManager::AddKFBlob(request(10, "1.300.00", *home / "no-such-file", 10)));
+  EXPECT_NE(std::string::npos, home->log().find("KFBlobManager::_addKFBlob: can not open file: " +
+                                                *home / "no-such-file"));
+  // A file shorter than announced fails while streaming: rolled back as well.
+  OrvelTest::writeFile(*home / "short", "abc");
+  EXPECT_EQ(ERRC_DB_FAILURE,
+            KFBlobManager::AddKFBlob(request(10, "1.400.00", *home / "short", 20000)));
+  EXPECT_EQ("10:1.234.56 110:1.234.00 ", rows());
+  EXPECT_EQ(objects, home->largeObjects());
+
+  const std::string stage = *home / "stage";
+  fs::create_directory(stage);
+  EXPECT_EQ(stage + "\\ksv$pat.576", fetch(10, stage + "\\"));
+  EXPECT_TRUE(big == readFile(stage + "/ksv$pat.576"));
+  // No row of that type: nothing written, an older file of the name stays.
+  OrvelTest::writeFile(stage + "/keep", "older pattern");
+  fetch(3, stage + "/keep", ERRC_DB_FAILURE);
+  EXPECT_EQ("older pattern", readFile(stage + "/keep"));
+  // The content is shorter than the size asked for: the half file goes.
+  fetch(10, stage + "/long", ERRC_DB_FAILURE, static_cast<long>(big.size()) + 10240);
+  // A stored size of 0 is refused.
+  home->exec("update tb_kite_feed set file_size = 0 where type = 10");
+  fetch(10, stage + "/zero", ERRC_DB_FAILURE);
+  EXPECT_NE(std::string::npos, home->log().find("invalid file size read from central database"));
+  EXPECT_EQ(2, std::distance(fs::directory_iterator(stage), fs::directory_iterator()));
+  fetch(10, *home / "no/such/folder/file", ERRC_FILE_OPEN);
+
+  // Rows that cannot be read, or a central database out of reach, fail and say why.
+  home->exec("alter table tb_kite_feed rename to tb_gone");
+  std::vector<_uiKFDataNoFile> all;
+  EXPECT_EQ(ERRC_DB_FAILURE, KFBlobManager::GetKFRows(all));
+  EXPECT_NE(std::string::npos, home->log().find("KFBlobManager::GetKFRows: Exception "
+                                                "\"QxDBAgent::excuteQuery:  prepareStatement "
+                                                "failed\" thrown for statement select "));
+  OrvelTest::writeFile(*home / "config/orvel.ini", "[general]\n");
+  OrvelTest::forgetProcessSettings();
+  std::string version = "kept";
+  EXPECT_EQ(-1, KFBlobManager::RollbackKFBlob(10, version));
+  EXPECT_EQ(ERRC_DB_FAILURE, KFBlobManager::AddKFBlob(request(10, "1.500.00", *home / "short", 3)));
+  for (const char* call : {"RollbackKFBlob", "AddKFBlob"})
+    EXPECT_NE(std::string::npos,
+              home->log().find(std::string("KFBlobManager::") + call + ": QxDBAgent init failed"));
+}
+
+TEST_P(KFBlobStore, TheUpdateObjectZipsPatternsAndCountsUploads) {
+  QxUpdate update;
+  ASSERT_TRUE(update.ok());
+  fs::create_directories(*home / "temp/kf");
+  OrvelTest::writeFile(*home / "ksv$pat.576", content(100000, 'p'));
+  std::string path = home->path() + "\\ksv$pat.576", name = "ksv$pat.576";
+  ASSERT_TRUE(A::kfBlob(update, VIRUS_PATTERN, path, "5.763.00", name));
+  EXPECT_EQ(home->path() + "\\temp\\kf\\ksv$pat.576.zip", path);
+  EXPECT_EQ("ksv$pat.576.zip", name);
+  EXPECT_TRUE(A::uploaded(update));
+  // Same version again: only a caller-given source counts that as success.
+  for (bool sourceInUse : {false, true}) {
+    A::setSourceInUse(update, sourceInUse);
+    path = home->path() + "\\ksv$pat.576", name = "ksv$pat.576";
+    EXPECT_EQ(sourceInUse, A::kfBlob(update, VIRUS_PATTERN, path, "5.763.00", name));
+  }
+  // Engines other than the spam engine travel as they are.
+  OrvelTest::writeFile(*home / "dexa32.dll", "engine");
+  path = home->path() + "\\dexa32.dll", name = "dexa32.dll";
+  ASSERT_TRUE(A::kfBlob(update, DEXA_ENGINE, path, "1.200.0003", name));
+  EXPECT_EQ("dexa32.dll", name);
+  EXPECT_EQ("engine", fetched(DEXA_ENGINE));
+  path = home->path() + "\\missing.dll", name = "missing.dll";
+  EXPECT_FALSE(A::kfBlob(update, DEXA_ENGINE, path, "1.300.0000", name));
+  EXPECT_NE(std::string::npos, home->log().find("QxUpdate::_KFBlob failed at stat for type 9"));
+
+  int before = 0, after = 0;
+  ASSERT_TRUE(KFBlobManager::GetKFUploadsNum(before));
+  EXPECT_TRUE(update.setUploadNumber());
+  EXPECT_TRUE(update.setUploadNumber());
+  ASSERT_TRUE(KFBlobManager::GetKFUploadsNum(after));
+  EXPECT_EQ(before + 2, after);
+}
+
+// Two uploads, two rollbacks, or a rollback and an upload of one type at once: the outcome is that
+// of one after the other, in either order, never a mix that loses a row or its content.
+TEST_P(KFBlobStore, ChangesOfOneTypeAtOnceTakeTurns) {
+  const Change newUpload = [this]() {
+    return static_cast<int>(home->upload(1, "5.702.00", "new"));
+  };
+  const Change newerUpload = [this]() {
+    return static_cast<int>(home->upload(1, "5.703.00", "newer"));
+  };
+  struct Outcome {
+    std::vector<int> results;
+    std::string rows;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Change> changes;
+    std::vector<Outcome> serialOutcomes;
+  } cases[] = {
+      {"two rollbacks", {rollback, rollback}, {{{1, 0}, "1:5.700.00 "}, {{0, 1}, "1:5.700.00 "}}},
+      {"an upload and a rollback",
+       {newUpload, rollback},
+       {{{0, 1}, "1:5.701.00 "}, {{0, 1}, "1:5.702.00 101:5.700.00 "}}},
+      {"two uploads",
+       {newUpload, newerUpload},
+       {{{0, 0}, "1:5.703.00 101:5.702.00 "}, {{1, 0}, "1:5.703.00 101:5.701.00 "}}},
+  };
+  for (const Case& c : cases) {
+    seed();
+    const std::vector<int> results = runQueued(c.changes);
+    const std::string after = rows();
+    bool serial = false;
+    for (const Outcome& outcome : c.serialOutcomes)
+      serial = serial || (outcome.results == results && outcome.rows == after);
+    EXPECT_TRUE(serial) << c.what << ": results " << ::testing::PrintToString(results) << ", rows "
+                        << after;
+  }
+  EXPECT_EQ("newer", fetched(1));
+  EXPECT_EQ(
+      GetParam() == Backend::kPostgres ? home->scalar("select count(*) as n from tb_kite_feed") : 0,
+      home->largeObjects());
+}
+
+// A change whose move or insert finds no row (here a trigger of the table skips it) fails and
+// leaves the rows as they were, rather than commit the rest of the change alone.
+TEST_P(KFBlobStore, AChangeWhoseStatementChangesNoRowChangesNothing) {
+  const Change rollbackKeepingTheVersion = []() {
+    std::string version = "kept";
+    const int result = KFBlobManager::RollbackKFBlob(1, version);
+    return version == "kept" ? result : 2;
+  };
+  struct Case {
+    const char* skipped;
+    Change change;
+    int failure;
+    const char* logged;
+  } cases[] = {
+      {"update of type", rollbackKeepingTheVersion, -1,
+       "KFBlobManager::RollbackKFBlob: Exception \"the row to move was not found\" thrown for "
+       "statement update tb_kite_feed set type = 1 where"},
+      {"insert", [this]() { return static_cast<int>(home->upload(1, "5.702.00", "new")); },
+       ERRC_DB_FAILURE,
+       "KFBlobManager::_addKFBlob: Exception \"excute update operation failed\" thrown for "
+       "statement insert into tb_kite_feed"},
+  };
+  const bool sqlite = GetParam() == Backend::kSqlite;
+  for (const Case& c : cases) {
+    seed();
+    home->exec(sqlite ? std::string("create trigger skip before ") + c.skipped +
+                            " on tb_kite_feed begin select raise(ignore); end"
+                      : std::string("create or replace function skip() returns trigger language "
+                                    "plpgsql as $$ begin return null; end $$; create trigger skip "
+                                    "before ") +
+                            c.skipped + " on tb_kite_feed for each row execute function skip()");
+    EXPECT_EQ(c.failure, c.change()) << c.skipped;
+    EXPECT_EQ(kSeedRows, rows()) << c.skipped;
+    EXPECT_NE(std::string::npos, home->log().find(c.logged)) << c.skipped;
+    home->exec(sqlite ? "drop trigger skip" : "drop trigger skip on tb_kite_feed");
+  }
+  // A writer that waited longer than the busy time-out for the database fails before it changed
+  // anything, even when the database is free again by its next statement. PostgreSQL has no
+  // busy time-out: a writer waits for a lock as long as it is held.
+  if (!sqlite) return;
+  const std::pair<Change, int> waited[] = {
+      {[this]() {
+         return static_cast<int>(
+             KFBlobManager::AddKFBlob(request(1, "5.702.00", *home / "no-such-file", 10)));
+       },
+       ERRC_DB_FAILURE},
+      {rollback, -1}};
+  for (const auto& [change, failure] : waited) {
+    seed();
+    TableHolder holder(*home);
+    const pid_t writer = OrvelTest::startChild([&]() {
+      WaitingClock clock(nullptr, nullptr, &holder);
+      return change() & 0xff;
+    });
+    EXPECT_EQ(failure & 0xff, OrvelTest::waitChild(writer));
+    holder.release();
+    EXPECT_EQ(kSeedRows, rows());
+  }
+  EXPECT_NE(std::string::npos,
+            home->log().find("QxDBAgent::startTransaction: call beginTransaction() failed"));
+}
+
+// A fetch that fails while another process fetches the same path leaves that fetch alone: each
+// writes a temporary file of its own, and neither leaves one behind.
+TEST_P(KFBlobStore, AFailedFetchLeavesAnotherFetchOfThePathAlone) {
+  const std::string pattern = content(16 << 20, 'f');
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(10, "1.234.56", pattern));
+  const std::string stage = *home / "stage";
+  fs::create_directory(stage);
+  const std::string target = stage + "/ksv$pat.576";
+  const int created = ::inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(::inotify_add_watch(created, stage.c_str(), IN_CREATE), 0);
+  const pid_t whole = OrvelTest::startChild([&]() {
+    ::setpriority(PRIO_PROCESS, 0, 19);  // slow, so that it is caught half-way
+    _uiKFData data = request(10, "", target, 0);
+    return KFBlobManager::GetKFBlob(data) == ERRC_SUCCESS ? 0 : 1;
+  });
+  char event[sizeof(inotify_event) + NAME_MAX + 1];
+  ASSERT_TRUE(readableInTime(created) && ::read(created, event, sizeof event) > 0);
+  ::kill(whole, SIGSTOP);
+  int status = 0;
+  ASSERT_EQ(whole, ::waitpid(whole, &status, WUNTRACED));
+  ::close(created);
+  EXPECT_FALSE(fs::exists(target)) << "the fetch was done before it could be stopped half-way";
+  fetch(10, target, ERRC_DB_FAILURE, static_cast<long>(pattern.size()) + 10240);
+  ::kill(whole, SIGCONT);
+  EXPECT_EQ(0, OrvelTest::waitChild(whole));
+  EXPECT_TRUE(readFile(target) == pattern);
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(stage), fs::directory_iterator()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, KFBlobStore, ORVEL_DB_BACKENDS);
+
+// Scanners that log in with roles of their own, members of the installation's scanner group role
+// (which owns the database), on a PostgreSQL server. The roles live for one test.
+class KFBlobScannerRoles : public OrvelTest::PgHomeTest {
+ protected:
+  void SetUp() override {
+    PgHomeTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    const std::string id = std::to_string(::getpid()), owner = home->setting().uid;
+    group = "orvel_t_scanners_" + id;
+    scanners = {"orvel_t_scanner_a_" + id, "orvel_t_scanner_b_" + id};
+    home->exec("create role " + group + " nologin role " + owner);
+    for (const std::string& scanner : scanners)
+      home->exec("create role " + scanner + " login password '" + kPassword + "' in role " + group);
+    // The tables go again, to be created by a scanner of the group.
+    home->exec("alter database " + home->setting().database + " owner to " + group);
+    home->exec("drop owned by " + owner);
+    ini = readFile(*home / "config/orvel.ini");
+    ini.erase(ini.find("user = "));
+    loginAs(0);
+    AdminDBSetting setting;
+    ASSERT_TRUE(OrvelConfigFileManager::getAdminDBSetting(home->path().c_str(), setting));
+    std::string error;
+    ASSERT_EQ(0, ORVEL::createCentralDatabase(setting, home->path().c_str(), error)) << error;
+  }
+  void TearDown() override {
+    const AdminDBSetting server = home ? home->setting() : AdminDBSetting{};
+    PgHomeTest::TearDown();  // drops the database first: the group owns it
+    if (group.empty()) return;
+    ORVEL::QxDBConnection conn;
+    ASSERT_EQ(0, conn.connect(server.dsn.c_str(), server.uid.c_str(), server.passwd.c_str(),
+                              "postgres", 10, 1, 0));
+    const std::string drop = "drop role " + scanners[0] + ", " + scanners[1] + ", " + group;
+    EXPECT_EQ(0, conn.executeScript(drop.c_str())) << conn.lastError();
+  }
+  // The scanner's own [AdminDB] settings: the same server and database, its own role.
+  void loginAs(int scanner) {
+    std::string password;
+    ASSERT_TRUE(ORVEL::NewEncryptStr(kPassword, password));
+    OrvelTest::writeFile(*home / "config/orvel.ini",
+                         ini + "user = " + scanners[scanner] + "\npassword = " + password + "\n");
+    OrvelTest::forgetProcessSettings();
+  }
+
+  static constexpr const char* kPassword = "scanner-secret";
+  std::string group, ini;
+  std::vector<std::string> scanners;
+};
+
+TEST_F(KFBlobScannerRoles, EveryScannerRoleReplacesAndRollsBackTheRowsOfAnother) {
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(1, "5.700.00", "written by A"));
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(1, "5.701.00", "written by A again"));
+  loginAs(1);
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "5.702.00", "written by B"));
+  std::string version;
+  EXPECT_EQ(1, KFBlobManager::RollbackKFBlob(1, version));
+  EXPECT_EQ("5.701.00", version);
+  EXPECT_EQ("written by A again", readFile(fetch(1, *home / "fetched")));
+  loginAs(0);
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "5.703.00", "written by A at last"));
+  EXPECT_EQ("1:5.703.00 101:5.701.00 ", home->componentRows());
+  // One object per row, every one the group's; none left without its row.
+  EXPECT_EQ(2, home->largeObjects());
+  EXPECT_EQ(0, home->scalar("select count(*) as n from pg_largeobject_metadata m where not exists "
+                            "(select 1 from tb_kite_feed f where f.content = m.oid)"));
+  EXPECT_EQ(0, home->scalar("select count(*) as n from pg_largeobject_metadata m, pg_database d "
+                            "where d.datname = current_database() and m.lomowner <> d.datdba"));
+}
