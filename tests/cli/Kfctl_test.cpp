@@ -38,8 +38,9 @@ nlohmann::json record(const Answer& run, const char* component) {
 class Kfctl : public ::testing::TestWithParam<OrvelTest::Backend> {
  protected:
   void SetUp() override {
-    if (!OrvelTest::backendAvailable(GetParam()) ||
-        OrvelEndToEnd::nginxVariable("ORVEL_NGINX_ROOT").empty()) {
+    const bool postgres = GetParam() == OrvelTest::Backend::kPostgres;
+    if ((postgres && !std::getenv("ORVEL_TEST_PG_HOST")) ||
+        OrvelEndToEnd::serverVariable("ORVEL_NGINX_ROOT").empty()) {
       if (OrvelTest::runningUnderCi()) FAIL() << "start the test servers (scripts/servers)";
       GTEST_SKIP() << "no test servers";
     }
@@ -59,11 +60,11 @@ class Kfctl : public ::testing::TestWithParam<OrvelTest::Backend> {
   Answer init() {
     if (GetParam() == OrvelTest::Backend::kSqlite) return kfctl("init");
     if (!m_database) m_database = std::make_unique<OrvelTest::ProductHome>(GetParam(), false);
-    OrvelTest::PgServer server;
-    OrvelTest::pgServer(server);
-    return kfctl("init --pg-host " + server.host + " --pg-port " + server.port + " --pg-database " +
-                     m_database->setting().database + " --pg-user " + server.user,
-                 server.password + "\n");
+    const AdminDBSetting& db = m_database->setting();
+    return kfctl("init --pg-host " + OrvelEndToEnd::serverVariable("ORVEL_TEST_PG_HOST") +
+                     " --pg-port " + OrvelEndToEnd::serverVariable("ORVEL_TEST_PG_PORT") +
+                     " --pg-database " + db.database + " --pg-user " + db.uid,
+                 db.passwd + "\n");
   }
 
   OrvelTest::TempDir m_scratch;

@@ -49,7 +49,7 @@ const Component& component(QxUpdateType type) {
 void EndToEnd::SetUp() {
   PipelineTest::SetUp();
   if (IsSkipped() || HasFatalFailure()) return;
-  if (nginxVariable("ORVEL_NGINX_ROOT").empty()) {
+  if (serverVariable("ORVEL_NGINX_ROOT").empty()) {
     if (OrvelTest::runningUnderCi()) FAIL() << "no nginx: start scripts/servers/nginx";
     GTEST_SKIP() << "no nginx: start scripts/servers/nginx";
   }

@@ -30,7 +30,7 @@ std::string shellQuoted(const std::string& text) { return "'" + text + "'"; }
 
 }  // namespace
 
-std::string nginxVariable(const char* name) {
+std::string serverVariable(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
 }
@@ -38,8 +38,8 @@ std::string nginxVariable(const char* name) {
 Feed::Feed(const std::string& scratch) : m_scratch(scratch) {
   static std::atomic<int> counter{0};
   const std::string name = "e2e-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-  m_folder = nginxVariable("ORVEL_NGINX_ROOT") + "/" + name;
-  m_url = "http://127.0.0.1:" + nginxVariable("ORVEL_NGINX_HTTP_PORT") + "/" + name;
+  m_folder = serverVariable("ORVEL_NGINX_ROOT") + "/" + name;
+  m_url = "http://127.0.0.1:" + serverVariable("ORVEL_NGINX_HTTP_PORT") + "/" + name;
   const std::string keys = m_scratch + "/" + name + "-key";
   const std::string answer = run(std::string(KITEFEED_PUBLISH_EXE) + " keygen " +
                                  shellQuoted(keys) + " " + shellQuoted(keys + ".pub"));
@@ -66,7 +66,7 @@ void Feed::sign() {
 
 int Feed::requests(const std::string& part, int atLeast) const {
   const std::string log =
-      fs::path(nginxVariable("ORVEL_NGINX_ROOT")).parent_path() / "logs/access.log";
+      fs::path(serverVariable("ORVEL_NGINX_ROOT")).parent_path() / "logs/access.log";
   const std::string feed = "/" + fs::path(m_folder).filename().string() + "/";
   int count = 0;
   for (int attempt = 0; attempt < 200; ++attempt) {

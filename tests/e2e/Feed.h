@@ -6,8 +6,8 @@
 
 namespace OrvelEndToEnd {
 
-// A variable the nginx test server's start script exports ("" when it did not run).
-std::string nginxVariable(const char* name);
+// A variable the start scripts of the test servers export ("" when the server did not run).
+std::string serverVariable(const char* name);
 
 // A feed folder below nginx's root, signed with a key of its own.
 class Feed {
