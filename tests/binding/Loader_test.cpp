@@ -1,6 +1,9 @@
 // Loading, reference counting and releasing the update client, every way a load fails, and the
 // loader's path rules: joining, resolving, and folders near the 1024-byte limit.
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 #include <future>
 
 #include "BindingTestSupport.h"
@@ -107,8 +110,10 @@ TEST_F(LoaderTest, FoldersThatDoNotExistOrAreFilesGive1Or2LoadedOrNot) {
 
 TEST_F(LoaderTest, LoadsAndReleasesWaitForTheLoaderLockFolderFailuresDoNot) {
   clientFolder("full");
-  char name[64];
+  char name[64], expected[64];
   cb::loaderLockName(name, sizeof name);
+  std::snprintf(expected, sizeof expected, "QX_KF_///LOADER_%x", static_cast<unsigned>(getpid()));
+  EXPECT_STREQ(expected, name);
   OrvelPlatform::NamedMutex held;
   ASSERT_TRUE(held.acquire(name));
   const std::string bin = m_dir / "bin", missing = m_dir / "missing";

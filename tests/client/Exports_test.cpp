@@ -60,7 +60,7 @@ TEST(ClientProperties, PropertiesAreCheckedReadBackAndBecomeDefaultsProcessWide)
     const char* name;
     std::string value;
     bool accepted;
-    const char* readBack;  // what the context then holds
+    std::string readBack;  // what the context then holds
   } cases[] = {{"SocketTimeoutConnect", "15abc", true, "15"},
                {"SocketTimeout", "0.25", true, "0.250"},
                {"SocketTimeout", "0", false, "0.250"},
@@ -69,7 +69,9 @@ TEST(ClientProperties, PropertiesAreCheckedReadBackAndBecomeDefaultsProcessWide)
                {"RetryCount", "101", false, "0"},
                {"UserAgent", "Kelvo/1.0", true, "Kelvo/1.0"},
                {"UserAgent", std::string(4096, 'a'), false, "Kelvo/1.0"},
+               {"CAFile", std::string(4095, 'c'), true, std::string(4095, 'c')},
                {"OSCodePage", "932", true, "932"},
+               {"OSCodePage", "0", false, "932"},
                {"IndexMaxBytes", "100", false, "4194304"},
                {"NoSuchProperty", "1", false, "<refused>"},
                {"LastBytesFetched", "5", false, "0"}};
@@ -137,9 +139,11 @@ TEST(ClientVersions, VersionValuesAndTexts) {
   EXPECT_EQ(0x5000Cu, value);
   EXPECT_EQ(QXU_OK, QxuMakeVersionString(value, text, sizeof text));
   EXPECT_STREQ("5.12", text);
+  EXPECT_EQ(QXU_OK, QxuMakeVersion("65535.65535", &value));
+  EXPECT_EQ(0xFFFFFFFFu, value);
   for (const char* bad : {"5", "5.12.1", "70000.1", static_cast<const char*>(nullptr)})
     EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuMakeVersion(bad, &value)) << (bad ? bad : "null");
-  EXPECT_EQ(0x5000Cu, value);
+  EXPECT_EQ(0xFFFFFFFFu, value);
 }
 
 class TrustedKeys : public ::testing::Test {

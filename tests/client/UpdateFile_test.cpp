@@ -180,6 +180,10 @@ TEST_F(FileFeed, OnlyADeltaFromTheStagedCurrentPatternIsUsedAndOnlyWhenItApplies
   EXPECT_EQ(whole, bytesFetched());
   EXPECT_EQ(Strings{"ksv$pat.101"}, destFiles());
   EXPECT_EQ(newPattern, readFile(dest("ksv$pat.101")));
+  // A staged base of another size is no base either.
+  writeFile(dest("ksv$pat.100"), oldPattern.substr(0, 1000));
+  EXPECT_EQ(QXU_OK, updatePattern(100));
+  EXPECT_EQ(whole, bytesFetched());
 
   // A delta that does not apply is a merge failure, a corrupt one a digest failure.
   std::string wrongBase = oldPattern;
@@ -350,6 +354,11 @@ TEST_F(FileFeed, BadSourcesAndDestinationsAreRefusedBeforeAnyFileIsWritten) {
     expectFailure(c.code, c.detail, c.text);
   }
   EXPECT_EQ(Strings{"plain-file"}, destFiles());
+  m_items = {item(3, kVirusPattern, number(1))};
+  m_items[0].pDest = nullptr;
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, update(m_items, m_feed->url()));
+  expectFailure(QXU_E_INVALID_ARGUMENT, QXU_DETAIL(QXU_E_INVALID_ARGUMENT, 0),
+                "has no destination");
   // The destination may be written with backslashes.
   std::filesystem::create_directories(m_dest / "ziran");
   std::string windows = m_dest / "ziran";

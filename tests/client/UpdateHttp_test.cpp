@@ -45,6 +45,7 @@ TEST_F(Nginx, DownloadsOverHttpAndAMissingFileOrIndexIsHttp404) {
   fs::remove(m_feed->stored(content));
   EXPECT_EQ(QXU_E_HTTP_STATUS, updatePattern(m_feed->url()));
   expectFailure(QXU_E_HTTP_STATUS, 0x1C0194u, "The server answered HTTP 404");
+  EXPECT_TRUE(m_clock->sleeps().empty()) << "a 404 is not retried";
   EXPECT_TRUE(destFiles().empty());
   EXPECT_EQ(QXU_E_HTTP_STATUS, updatePattern(m_feed->url() + "/nothing-here"));
   expectFailure(QXU_E_HTTP_STATUS, 0x1C0194u, "kitefeed.idx");
