@@ -1,15 +1,15 @@
 // Shared set-up of the binding tests: placing a double as "QxUpdate.dll" in a folder, the current
-// folder and environment changed for one test only, and a fixture that checks after every test
-// that the client is unloaded and that every load was released.
+// folder changed for one scope, the loader's attempts to open a file recorded, and a fixture that
+// checks after every test that the client is unloaded and that every load was released.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <climits>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "ClientProbe.h"
 #include "OrvelKF/QxUpdateClientBinding.h"
@@ -20,6 +20,8 @@
 namespace BindingTest {
 
 namespace cb = ORVEL::clientbinding;
+using Calls = std::vector<std::string>;
+using EnvironmentVariable = OrvelTest::ScopedEnvironment;
 
 // Copies the double of that variant into folder (created when missing) as "QxUpdate.dll".
 inline void installDouble(const std::string& variant, const std::string& folder) {
@@ -41,25 +43,47 @@ inline std::string windowsStyle(std::string path) {
   return path;
 }
 
-inline std::string setProperty(const std::string& name, const std::string& value) {
-  return "QxuSetProperty(" + name + "," + value + ")";
+// The properties a load sets on the client.
+inline Calls loadProperties(const std::string& library, const std::string& working) {
+  return {"QxuSetProperty(KiteFeedLib_FromLoader," + library + ")",
+          "QxuSetProperty(KiteFeedPath_FromLoader," + working + ")"};
 }
 
-// Changes the current folder for one scope.
 class CurrentFolder {
  public:
   explicit CurrentFolder(const std::string& folder) : m_previous(std::filesystem::current_path()) {
     std::filesystem::current_path(folder);
   }
   ~CurrentFolder() { std::filesystem::current_path(m_previous); }
-  CurrentFolder(const CurrentFolder&) = delete;
-  CurrentFolder& operator=(const CurrentFolder&) = delete;
 
  private:
   std::filesystem::path m_previous;
 };
 
-using EnvironmentVariable = OrvelTest::ScopedEnvironment;
+// Puts itself in front of the platform loader for one scope and records every path the loader
+// tries; the first `failures` attempts fail without touching the file.
+class RecordingOpener {
+ public:
+  explicit RecordingOpener(int failures = 0) : m_previous(cb::setLibraryOpener(&open)) {
+    paths().clear();
+    s_failures = failures;
+  }
+  ~RecordingOpener() { cb::setLibraryOpener(m_previous); }
+
+  static Calls& paths() {
+    static Calls s_paths;
+    return s_paths;
+  }
+
+ private:
+  static OrvelPlatform::LibraryHandle open(const char* path) {
+    paths().emplace_back(path);
+    return s_failures-- > 0 ? nullptr : OrvelPlatform::loadLibrary(path);
+  }
+
+  static inline int s_failures = 0;
+  cb::LibraryOpener m_previous;
+};
 
 class ClientBindingTest : public ::testing::Test {
  protected:
@@ -73,17 +97,15 @@ class ClientBindingTest : public ::testing::Test {
     EXPECT_FALSE(cb::clientLoaded()) << "the client is still loaded after the test";
     EXPECT_EQ(0u, cb::referenceCount());
     EXPECT_EQ(0, cb::boundEntryCount());
-    EXPECT_EQ(loadsSinceSetUp(), releasesSinceSetUp()) << "a load was not released";
-    EXPECT_EQ(OrvelProbe::loads(), OrvelProbe::unloads());
+    EXPECT_EQ(loadsSinceSetUp(), OrvelPlatform::libraryReleaseCount() - m_releases)
+        << "a load was not released";
+    EXPECT_EQ(OrvelProbe::record().loads, OrvelProbe::record().unloads);
     // Leave a clean loader to the next test even after a failure.
     while (cb::referenceCount() > 0) releaseUpdateClient();
     unloadUpdateClient();
   }
 
   unsigned long loadsSinceSetUp() const { return OrvelPlatform::libraryLoadCount() - m_loads; }
-  unsigned long releasesSinceSetUp() const {
-    return OrvelPlatform::libraryReleaseCount() - m_releases;
-  }
 
   // A folder holding the double of that variant; its resolved path.
   std::string clientFolder(const std::string& variant, const std::string& name = "bin") {

@@ -6,81 +6,55 @@
 
 namespace {
 
-struct Recorded {
-  std::vector<std::string> calls;
-  std::string lastVariant;
-  int loads = 0, unloads = 0, unloadsDuringCall = 0, running = 0, mostAtOnce = 0;
-};
-
 std::mutex g_lock;
-Recorded g_recorded;
+OrvelProbe::Record g_record;
 std::atomic<unsigned> g_delayMicroseconds{0};
-
-// Runs change on the record under the lock and returns what it returns.
-template <typename Change>
-auto locked(Change change) {
-  std::lock_guard<std::mutex> guard(g_lock);
-  return change(g_recorded);
-}
+using Guard = std::lock_guard<std::mutex>;
 
 }  // namespace
 
 extern "C" {
 
 void orvelProbeLoaded(const char* variant) {
-  locked([variant](Recorded& r) {
-    ++r.loads;
-    r.lastVariant = variant ? variant : "";
-  });
+  Guard guard(g_lock);
+  ++g_record.loads;
+  g_record.lastVariant = variant;
 }
 
 void orvelProbeUnloaded(void) {
-  locked([](Recorded& r) {
-    ++r.unloads;
-    if (r.running > 0) ++r.unloadsDuringCall;
-  });
+  Guard guard(g_lock);
+  ++g_record.unloads;
+  if (g_record.running > 0) ++g_record.unloadsDuringCall;
 }
 
 void orvelProbeEnter(const char* call) {
-  locked([call](Recorded& r) {
-    r.calls.emplace_back(call ? call : "");
-    r.mostAtOnce = std::max(r.mostAtOnce, ++r.running);
-  });
+  Guard guard(g_lock);
+  g_record.calls.emplace_back(call);
+  g_record.mostAtOnce = std::max(g_record.mostAtOnce, ++g_record.running);
 }
 
 void orvelProbeLeave(void) {
-  locked([](Recorded& r) { --r.running; });
+  Guard guard(g_lock);
+  --g_record.running;
 }
 
-unsigned orvelProbeCallDelayMicroseconds(void) { return g_delayMicroseconds.load(); }
+unsigned orvelProbeCallDelayMicroseconds(void) { return g_delayMicroseconds; }
 
 }  // extern "C"
 
 namespace OrvelProbe {
 
+Record record() {
+  Guard guard(g_lock);
+  return g_record;
+}
+
 void reset() {
-  locked([](Recorded& r) { r = Recorded{}; });
+  Guard guard(g_lock);
+  g_record = Record{};
   g_delayMicroseconds = 0;
 }
 
-std::vector<std::string> calls() {
-  return locked([](Recorded& r) { return r.calls; });
-}
-int loads() {
-  return locked([](Recorded& r) { return r.loads; });
-}
-int unloads() {
-  return locked([](Recorded& r) { return r.unloads; });
-}
-std::string lastVariant() {
-  return locked([](Recorded& r) { return r.lastVariant; });
-}
-int unloadsDuringCall() {
-  return locked([](Recorded& r) { return r.unloadsDuringCall; });
-}
-int mostCallsAtOnce() {
-  return locked([](Recorded& r) { return r.mostAtOnce; });
-}
 void setCallDelayMicroseconds(unsigned microseconds) { g_delayMicroseconds = microseconds; }
 
 }  // namespace OrvelProbe

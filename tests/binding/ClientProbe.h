@@ -9,9 +9,6 @@
 #ifdef __cplusplus
 #include <string>
 #include <vector>
-#endif
-
-#ifdef __cplusplus
 extern "C" {
 #endif
 
@@ -27,19 +24,18 @@ unsigned orvelProbeCallDelayMicroseconds(void);
 
 namespace OrvelProbe {
 
+struct Record {
+  std::vector<std::string> calls;  // every call seen, in order, as "Name(arg,arg,...)"
+  std::string lastVariant;         // of the double loaded last
+  int loads = 0, unloads = 0;      // each load runs the double's constructor afresh
+  int unloadsDuringCall = 0;       // must stay 0
+  int running = 0, mostAtOnce = 0;
+};
+
+// A copy of what was recorded since the last reset.
+Record record();
 // Forgets everything recorded and the call delay.
 void reset();
-// Every call seen, in order, as "Name(arg,arg,...)".
-std::vector<std::string> calls();
-// Loads and unloads of doubles (each load runs the double's constructor afresh).
-int loads();
-int unloads();
-// The variant name of the double loaded last.
-std::string lastVariant();
-// Unloads that happened while a call of a double was still running.
-int unloadsDuringCall();
-// The most calls seen running at the same time.
-int mostCallsAtOnce();
 // How long each call of a double takes; lets calls of several threads overlap.
 void setCallDelayMicroseconds(unsigned microseconds);
 

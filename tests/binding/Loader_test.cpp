@@ -1,119 +1,85 @@
-// Loading, reference counting and releasing the update client, and every way a load fails.
+// Loading, reference counting and releasing the update client, every way a load fails, and the
+// loader's path rules: joining, resolving, and folders near the 1024-byte limit.
+#include <unistd.h>
+
 #include <chrono>
-#include <filesystem>
+#include <cstdio>
 #include <future>
-#include <string>
-#include <vector>
 
 #include "BindingTestSupport.h"
 #include "OrvelPlatform/NamedMutex.h"
 
 using namespace BindingTest;
-using Calls = std::vector<std::string>;
 
 namespace {
 
 using LoaderTest = ClientBindingTest;
 
-// Puts itself in front of the platform loader for one test and records every path the loader
-// tries; the first `failures` attempts fail without touching the file.
-class RecordingOpener {
- public:
-  explicit RecordingOpener(int failures) {
-    s_paths.clear();
-    s_failures = failures;
-    m_previous = cb::setLibraryOpener(&open);
+// Makes a folder below base whose resolved path is exactly `length` bytes long.
+std::string folderOfLength(const std::string& base, std::size_t length) {
+  std::string path = resolved(base);
+  while (path.size() < length) {
+    const std::size_t remaining = length - path.size();
+    // Each step adds "/" and a name of 1 to 200 bytes; never leave a single byte over.
+    std::size_t name = remaining <= 201 ? remaining - 1 : (remaining == 202 ? 199 : 200);
+    path += "/" + std::string(name, 'd');
+    std::filesystem::create_directory(path);
   }
-  ~RecordingOpener() { cb::setLibraryOpener(m_previous); }
-  RecordingOpener(const RecordingOpener&) = delete;
-  RecordingOpener& operator=(const RecordingOpener&) = delete;
-
-  const Calls& paths() const { return s_paths; }
-
- private:
-  static OrvelPlatform::LibraryHandle open(const char* path) {
-    s_paths.emplace_back(path);
-    if (s_failures-- > 0) return nullptr;
-    return OrvelPlatform::loadLibrary(path);
-  }
-
-  static Calls s_paths;
-  static int s_failures;
-  cb::LibraryOpener m_previous = nullptr;
-};
-
-Calls RecordingOpener::s_paths;
-int RecordingOpener::s_failures = 0;
-
-// The properties a load sets on the client.
-Calls loadProperties(const std::string& library, const std::string& working) {
-  return {setProperty("KiteFeedLib_FromLoader", library),
-          setProperty("KiteFeedPath_FromLoader", working)};
+  EXPECT_EQ(length, path.size());
+  return path;
 }
 
 }  // namespace
 
-TEST_F(LoaderTest, LoadsBindsEveryEntryPointAndHandsTheClientItsFolders) {
+TEST_F(LoaderTest, LoadsBindsCountsReferencesAndFreesTheClientAtTheLastReleaseOrAtUnload) {
   const std::string bin = clientFolder("full");
   std::filesystem::create_directories(m_dir / "work");
-  RecordingOpener opener(0);
+  std::filesystem::create_directories(m_dir / "empty");
+  releaseUpdateClient();  // without a load: takes nothing away
+  RecordingOpener opener;
   ASSERT_EQ(kUpdateClientLoaded,
             loadUpdateClient((m_dir / "bin").c_str(), (m_dir / "work").c_str()));
-  EXPECT_EQ(1u, cb::referenceCount());
   EXPECT_EQ(45, cb::boundEntryCount());
-  EXPECT_EQ("full", OrvelProbe::lastVariant());
+  EXPECT_EQ("full", OrvelProbe::record().lastVariant);
   // The library path is built the product's way, with "\" throughout.
   EXPECT_EQ(Calls{windowsStyle(bin) + "\\QxUpdate.dll"}, opener.paths());
-  EXPECT_EQ(loadProperties(bin, resolved(m_dir / "work")), OrvelProbe::calls());
+  EXPECT_EQ(loadProperties(bin, resolved(m_dir / "work")), OrvelProbe::record().calls);
+  // A second load only takes a reference: this folder holds no client at all.
+  EXPECT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "empty").c_str(), nullptr));
+  EXPECT_EQ(2u, cb::referenceCount());
+  EXPECT_EQ(1ul, loadsSinceSetUp());
+  EXPECT_EQ(2u, OrvelProbe::record().calls.size()) << "no property is set again";
   releaseUpdateClient();
-  EXPECT_EQ(1, OrvelProbe::unloads());
+  EXPECT_EQ(1u, cb::referenceCount());
+  EXPECT_EQ(45, cb::boundEntryCount());
+  EXPECT_EQ(0, OrvelProbe::record().unloads);
+  releaseUpdateClient();
+  EXPECT_FALSE(cb::clientLoaded());
+  EXPECT_EQ(0, cb::boundEntryCount());
+  EXPECT_EQ(1, OrvelProbe::record().unloads);
+  releaseUpdateClient();  // one too many: the count does not wrap
+  EXPECT_EQ(0u, cb::referenceCount());
 
   // Without a working folder, or through ensureUpdateClient, the library folder serves for both.
   const std::string written = windowsStyle(m_dir / "bin") + "\\";
   for (const char* working : {static_cast<const char*>(nullptr), ""}) {
     OrvelProbe::reset();
     ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient(written.c_str(), working));
-    EXPECT_EQ(loadProperties(bin, bin), OrvelProbe::calls());
+    EXPECT_EQ(loadProperties(bin, bin), OrvelProbe::record().calls);
     releaseUpdateClient();
   }
   OrvelProbe::reset();
   ASSERT_TRUE(ensureUpdateClient((m_dir / "bin").c_str()));
-  EXPECT_EQ(loadProperties(bin, bin), OrvelProbe::calls());
-  releaseUpdateClient();
-  EXPECT_FALSE(ensureUpdateClient((m_dir / "missing").c_str()));
-}
-
-TEST_F(LoaderTest, CountsReferencesAndFreesTheClientAtTheLastReleaseOrAtUnload) {
-  clientFolder("full");
-  std::filesystem::create_directories(m_dir / "empty");
-  releaseUpdateClient();  // without a load: takes nothing away
-  ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "bin").c_str(), nullptr));
-  // A second load only takes a reference: this folder holds no client at all.
-  EXPECT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "empty").c_str(), nullptr));
-  EXPECT_EQ(2u, cb::referenceCount());
-  EXPECT_EQ(1ul, loadsSinceSetUp());
-  EXPECT_EQ(2u, OrvelProbe::calls().size()) << "no property is set again";
-  releaseUpdateClient();
-  EXPECT_TRUE(cb::clientLoaded());
-  EXPECT_EQ(1u, cb::referenceCount());
-  EXPECT_EQ(45, cb::boundEntryCount());
-  EXPECT_EQ(0ul, releasesSinceSetUp());
-  releaseUpdateClient();
-  EXPECT_FALSE(cb::clientLoaded());
-  EXPECT_EQ(0, cb::boundEntryCount());
-  EXPECT_EQ(1, OrvelProbe::unloads());
-  releaseUpdateClient();  // one too many: the count does not wrap
-  EXPECT_EQ(0u, cb::referenceCount());
-
-  ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "bin").c_str(), nullptr));
+  EXPECT_EQ(loadProperties(bin, bin), OrvelProbe::record().calls);
   ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "bin").c_str(), nullptr));
   unloadUpdateClient();
   EXPECT_FALSE(cb::clientLoaded());
   EXPECT_EQ(0, cb::boundEntryCount());
-  EXPECT_EQ(2, OrvelProbe::unloads());
+  EXPECT_EQ(1, OrvelProbe::record().unloads);
   EXPECT_EQ(2u, cb::referenceCount()) << "the count is left to the holders";
   releaseUpdateClient();
   releaseUpdateClient();
+  EXPECT_FALSE(ensureUpdateClient((m_dir / "missing").c_str()));
 }
 
 TEST_F(LoaderTest, FoldersThatDoNotExistOrAreFilesGive1Or2LoadedOrNot) {
@@ -134,7 +100,7 @@ TEST_F(LoaderTest, FoldersThatDoNotExistOrAreFilesGive1Or2LoadedOrNot) {
     for (const auto& c : cases)
       EXPECT_EQ(c.result, loadUpdateClient(c.library.c_str(), c.working.c_str())) << c.library;
     EXPECT_EQ(loaded ? 1u : 0u, cb::referenceCount());
-    EXPECT_EQ(loaded ? 1 : 0, OrvelProbe::loads());
+    EXPECT_EQ(loaded ? 1 : 0, OrvelProbe::record().loads);
     if (!loaded) {
       ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient(bin.c_str(), nullptr));
     }
@@ -144,94 +110,153 @@ TEST_F(LoaderTest, FoldersThatDoNotExistOrAreFilesGive1Or2LoadedOrNot) {
 
 TEST_F(LoaderTest, LoadsAndReleasesWaitForTheLoaderLockFolderFailuresDoNot) {
   clientFolder("full");
-  char name[64];
+  char name[64], expected[64];
   cb::loaderLockName(name, sizeof name);
+  std::snprintf(expected, sizeof expected, "QX_KF_///LOADER_%x", static_cast<unsigned>(getpid()));
+  EXPECT_STREQ(expected, name);
   OrvelPlatform::NamedMutex held;
   ASSERT_TRUE(held.acquire(name));
   const std::string bin = m_dir / "bin", missing = m_dir / "missing";
-  auto badLibrary =
-      std::async(std::launch::async, [&] { return loadUpdateClient(missing.c_str(), nullptr); });
-  auto badWorking = std::async(std::launch::async,
-                               [&] { return loadUpdateClient(bin.c_str(), missing.c_str()); });
+  auto load = [](const std::string& library, const char* working) {
+    return std::async(std::launch::async,
+                      [=] { return loadUpdateClient(library.c_str(), working); });
+  };
+  auto badLibrary = load(missing, nullptr);
+  auto badWorking = load(bin, missing.c_str());
   EXPECT_EQ(std::future_status::ready, badLibrary.wait_for(std::chrono::seconds(20)));
   EXPECT_EQ(std::future_status::ready, badWorking.wait_for(std::chrono::seconds(20)));
-  auto load =
-      std::async(std::launch::async, [&] { return loadUpdateClient(bin.c_str(), nullptr); });
-  EXPECT_EQ(std::future_status::timeout, load.wait_for(std::chrono::milliseconds(100)));
-  EXPECT_EQ(0, OrvelProbe::loads());
+  auto good = load(bin, nullptr);
+  EXPECT_EQ(std::future_status::timeout, good.wait_for(std::chrono::milliseconds(100)));
+  EXPECT_EQ(0, OrvelProbe::record().loads);
   held.release();
   EXPECT_EQ(kUpdateClientBadLibraryFolder, badLibrary.get());
   EXPECT_EQ(kUpdateClientBadWorkingFolder, badWorking.get());
-  EXPECT_EQ(kUpdateClientLoaded, load.get());
+  EXPECT_EQ(kUpdateClientLoaded, good.get());
 
   ASSERT_TRUE(held.acquire(name));
   auto release = std::async(std::launch::async, [] { releaseUpdateClient(); });
   EXPECT_EQ(std::future_status::timeout, release.wait_for(std::chrono::milliseconds(100)));
-  EXPECT_EQ(0, OrvelProbe::unloads());  // the state views take the lock themselves
+  EXPECT_EQ(0, OrvelProbe::record().unloads);  // the state views take the lock themselves
   held.release();
   release.get();
-  EXPECT_EQ(1, OrvelProbe::unloads());
+  EXPECT_EQ(1, OrvelProbe::record().unloads);
 }
 
-TEST_F(LoaderTest, AFolderWithoutALoadableClientGives3AfterExactlyOneRetry) {
-  const std::string bin = clientFolder("full");
-  const std::string path = windowsStyle(bin) + "\\QxUpdate.dll";
-  {
-    RecordingOpener opener(1);
-    ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient(bin.c_str(), nullptr));
-    // The retry appends "\" to the folder: the join adds no separator after it.
-    EXPECT_EQ((Calls{path, path}), opener.paths());
-    releaseUpdateClient();
-  }
+TEST_F(LoaderTest, AClientThatCannotBeOpenedBoundOrGivenItsFoldersLeavesNothingLoaded) {
+  const std::string work = resolved(m_dir.path());
   std::filesystem::create_directories(m_dir / "empty");
   std::filesystem::create_directories(m_dir / "broken");
   OrvelTest::writeFile(m_dir / "broken/QxUpdate.dll", "not a shared object");
-  const std::string emptyPath = windowsStyle(resolved(m_dir / "empty")) + "\\QxUpdate.dll";
-  RecordingOpener opener(0);
-  EXPECT_EQ(kUpdateClientNoLibrary, loadUpdateClient((m_dir / "empty").c_str(), nullptr));
-  EXPECT_EQ((Calls{emptyPath, emptyPath}), opener.paths());
-  EXPECT_EQ(kUpdateClientNoLibrary, loadUpdateClient((m_dir / "broken").c_str(), nullptr));
-  EXPECT_FALSE(cb::clientLoaded());
-  EXPECT_EQ(1ul, loadsSinceSetUp());
-}
-
-TEST_F(LoaderTest, AMissingRequiredEntryPointOrARefusedPropertyLeavesNothingLoaded) {
-  clientFolder("without_get_last_error");
-  const std::string refusesLibrary = clientFolder("refuses_library", "lib");
-  const std::string refusesPath = clientFolder("refuses_path", "path");
-  const std::string work = resolved(m_dir.path());
-  EXPECT_EQ(kUpdateClientMissingEntryPoint, loadUpdateClient((m_dir / "bin").c_str(), nullptr));
-  EXPECT_TRUE(OrvelProbe::calls().empty()) << "no property is set on an incomplete client";
-  EXPECT_EQ(kUpdateClientLibraryRefused, loadUpdateClient(refusesLibrary.c_str(), work.c_str()));
-  EXPECT_EQ(Calls{setProperty("KiteFeedLib_FromLoader", refusesLibrary)}, OrvelProbe::calls());
-  OrvelProbe::reset();
-  EXPECT_EQ(kUpdateClientPathRefused, loadUpdateClient(refusesPath.c_str(), work.c_str()));
-  EXPECT_EQ(loadProperties(refusesPath, work), OrvelProbe::calls());
-  EXPECT_EQ(1, OrvelProbe::unloads());
-  EXPECT_FALSE(cb::clientLoaded());
-  EXPECT_EQ(0, cb::boundEntryCount());
-  EXPECT_EQ(0u, cb::referenceCount());
-
-  // Nothing of the failed loads stays behind.
-  clientFolder("full", "good");
-  ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "good").c_str(), nullptr));
+  const struct {
+    const char* variant;  // the double in the folder, if any
+    const char* folder;
+    int result;
+    std::size_t properties;  // how many of the two were set before the failure
+  } cases[] = {{nullptr, "empty", kUpdateClientNoLibrary, 0},
+               {nullptr, "broken", kUpdateClientNoLibrary, 0},
+               {"without_get_last_error", "incomplete", kUpdateClientMissingEntryPoint, 0},
+               {"refuses_library", "lib", kUpdateClientLibraryRefused, 1},
+               {"refuses_path", "path", kUpdateClientPathRefused, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    if (c.variant) installDouble(c.variant, m_dir / c.folder);
+    const std::string folder = resolved(m_dir / c.folder);
+    const std::string path = windowsStyle(folder) + "\\QxUpdate.dll";
+    OrvelProbe::reset();
+    RecordingOpener opener;
+    EXPECT_EQ(c.result, loadUpdateClient(folder.c_str(), work.c_str()));
+    // One retry, with "\" appended: the join adds no separator after it.
+    EXPECT_EQ(Calls(c.variant ? 1 : 2, path), opener.paths());
+    Calls properties = loadProperties(folder, work);
+    properties.resize(c.properties);
+    EXPECT_EQ(properties, OrvelProbe::record().calls);
+    EXPECT_EQ(c.variant ? 1 : 0, OrvelProbe::record().unloads);
+    EXPECT_FALSE(cb::clientLoaded());
+    EXPECT_EQ(0, cb::boundEntryCount());
+    EXPECT_EQ(0u, cb::referenceCount());
+  }
+  // Nothing of the failed loads stays behind, and a retry that finds the client loads it.
+  const std::string good = clientFolder("full", "good");
+  RecordingOpener opener(1);
+  ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient(good.c_str(), nullptr));
+  EXPECT_EQ(Calls(2, windowsStyle(good) + "\\QxUpdate.dll"), opener.paths());
   EXPECT_EQ(1u, cb::referenceCount());
-  EXPECT_EQ("full", OrvelProbe::lastVariant());
+  EXPECT_EQ("full", OrvelProbe::record().lastVariant);
   releaseUpdateClient();
 }
 
-TEST_F(LoaderTest, AClientWithoutQxuClearCacheExLoads) {
-  clientFolder("without_clear_cache_ex");
-  ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "bin").c_str(), nullptr));
-  EXPECT_EQ(44, cb::boundEntryCount());
-  EXPECT_FALSE(cb::entryBound("QxuClearCacheEx"));
-  EXPECT_TRUE(cb::entryBound("QxuGetLastError"));
-  EXPECT_TRUE(cb::entryBound("QxuUnpublished"));
-  // Its forwarder answers like an unavailable client rather than call through a null pointer.
-  const std::size_t callsBefore = OrvelProbe::calls().size();
-  EXPECT_EQ(kUpdateClientUnavailable, ORVEL::QxuClearCacheEx("http://feed.example"));
-  EXPECT_EQ(callsBefore, OrvelProbe::calls().size());
-  EXPECT_EQ(1u, cb::referenceCount()) << "the forwarder gave its reference back";
-  EXPECT_EQ(1045, ORVEL::QxuUnpublished());
-  releaseUpdateClient();
+TEST_F(LoaderTest, ALibraryPathIsOpenedWholeOrNotAtAllAndLongerFoldersAreRefused) {
+  // 1010 bytes, "\" and "QxUpdate.dll": 1023 bytes and the NUL. One byte more and the path no
+  // longer fits (cut, it would name "QxUpdate.dl"); a folder filling the buffer leaves no room.
+  const struct {
+    std::size_t length;
+    int result;
+    std::size_t attempts;
+  } cases[] = {{1010, kUpdateClientLoaded, 1},
+               {1011, kUpdateClientNoLibrary, 0},
+               {1023, kUpdateClientNoLibrary, 0}};
+  for (const auto& c : cases) {
+    const std::string folder = folderOfLength(m_dir.path(), c.length);
+    installDouble("full", folder);
+    std::filesystem::copy_file(folder + "/QxUpdate.dll", folder + "/QxUpdate.dl");
+    RecordingOpener opener;
+    EXPECT_EQ(c.result, loadUpdateClient(folder.c_str(), nullptr)) << c.length;
+    EXPECT_EQ(c.attempts, opener.paths().size()) << c.length;
+    releaseUpdateClient();
+  }
+  const std::string tooLong = folderOfLength(m_dir.path(), 1025);
+  EXPECT_EQ(kUpdateClientBadLibraryFolder, loadUpdateClient(tooLong.c_str(), nullptr));
+  EXPECT_EQ(kUpdateClientBadWorkingFolder, loadUpdateClient(m_dir.path().c_str(), tooLong.c_str()));
+}
+
+TEST(LoaderPaths, JoinsWithOneSeparatorChosenByTheFolderAndNeverCuts) {
+  const char* const joins[][3] = {
+      {"C:\\Orvel\\bin", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
+      {"C:\\Orvel\\bin\\", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
+      {"C:/Orvel/bin/", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
+      {"/", "QxUpdate.dll", "\\QxUpdate.dll"},
+      {"\\\\server\\share/bin", "QxUpdate.dll", "\\\\server\\share\\bin\\QxUpdate.dll"},
+      {"/opt", "a/b.dll", "\\opt\\a\\b.dll"},  // the name's separators follow the folder's
+      {"http://feed.example/bin", "QxUpdate.dll", "http://feed.example/bin/QxUpdate.dll"},
+      {"https://feed.example\\bin\\", "QxUpdate.dll", "https://feed.example/bin/QxUpdate.dll"},
+      {"ftp://feed.example/", "QxUpdate.dll", "ftp://feed.example/QxUpdate.dll"},
+      {"file:///feed", "QxUpdate.dll",
+       "file:\\\\\\feed\\QxUpdate.dll"}};  // only those three choose "/"
+  for (const auto& join : joins) {
+    char out[cb::kPathCapacity];
+    EXPECT_TRUE(cb::joinPath(join[0], join[1], out, sizeof out)) << join[0];
+    EXPECT_STREQ(join[2], out);
+  }
+  char out[16] = "previous";
+  EXPECT_FALSE(cb::joinPath("/opt/orvel", "QxUpdate.dll", out, sizeof out));
+  EXPECT_STREQ("", out);
+  EXPECT_TRUE(cb::joinPath("/opt", "abcdef.dll", out, sizeof out));
+  EXPECT_STREQ("\\opt\\abcdef.dll", out) << "16 bytes with the NUL";
+  EXPECT_FALSE(cb::joinPath("/opt", "abcdefg.dll", out, sizeof out)) << "17 bytes with the NUL";
+  EXPECT_FALSE(cb::joinPath(nullptr, "x", out, sizeof out));
+  EXPECT_FALSE(cb::joinPath("/opt", "x", out, 0));
+}
+
+TEST(LoaderPaths, ResolvesExistingFoldersOnlyAndNeverCuts) {
+  OrvelTest::TempDir dir;
+  std::filesystem::create_directories(dir / "a/b");
+  OrvelTest::writeFile(dir / "a/file", "x");
+  const std::string b = resolved(dir / "a/b");
+  const std::pair<std::string, std::string> cases[] = {
+      {dir / "a/b", b},
+      {windowsStyle(dir / "a/b") + "\\", b},
+      {dir / "a/b/../b", b},
+      {"/", "/"},
+      {dir / "a/x/../b/", ""},  // a part that does not exist
+      {dir / "a/file", ""},
+      {dir / "a/none", ""},
+      {"", ""}};
+  char out[cb::kPathCapacity];
+  for (const auto& [folder, expected] : cases) {
+    EXPECT_EQ(!expected.empty(), cb::resolveFolder(folder.c_str(), out, sizeof out)) << folder;
+    EXPECT_EQ(expected, out) << folder;
+  }
+  EXPECT_FALSE(cb::resolveFolder(nullptr, out, sizeof out));
+  EXPECT_FALSE(cb::resolveFolder(b.c_str(), out, b.size())) << "no room for the NUL";
+  EXPECT_TRUE(cb::resolveFolder(b.c_str(), out, b.size() + 1));
 }

@@ -1,9 +1,9 @@
-// QxUpdateInit: the client held for a process from ORVEL_HOME, and what it tells the console.
+// QxUpdateInit: the client held for a process from ORVEL_HOME, what it tells the console, and
+// holders coming and going while counted calls run on several threads.
 #include "OrvelKF/QxUpdateInit.h"
 
-#include <filesystem>
-#include <string>
-#include <vector>
+#include <atomic>
+#include <thread>
 
 #include "BindingTestSupport.h"
 
@@ -15,10 +15,28 @@ namespace {
 
 using QxUpdateInitTest = ClientBindingTest;
 
+// Runs counted calls on `threads` threads, `rounds` each; counts wrong answers.
+int runCountedCalls(int threads, int rounds) {
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) {
+    pool.emplace_back([&wrong, rounds, t] {
+      for (int i = 0; i < rounds; ++i) {
+        char text[64];
+        if (ORVEL::QxuGetErrorString(t, text, sizeof text) != 1006) ++wrong;
+        if (ORVEL::QxuClearCache() != 1014) ++wrong;
+      }
+    });
+  }
+  for (std::thread& thread : pool) thread.join();
+  return wrong.load();
+}
+
 }  // namespace
 
-TEST_F(QxUpdateInitTest, HoldsTheClientOfTheHomeBinFolderForItsLifetime) {
+TEST_F(QxUpdateInitTest, HoldsTheClientOfTheHomeBinFolderForItsLifetimeAndInitAddsReferences) {
   const std::string bin = clientFolder("full", "home/bin");
+  std::filesystem::create_directories(m_dir / "other/bin");
   for (const std::string& written : {m_dir / "home", windowsStyle(m_dir / "home") + "\\"}) {
     EnvironmentVariable home("ORVEL_HOME", written.c_str());
     OrvelProbe::reset();
@@ -27,16 +45,24 @@ TEST_F(QxUpdateInitTest, HoldsTheClientOfTheHomeBinFolderForItsLifetime) {
       QxUpdateInit init;
       EXPECT_TRUE(init.ok());
       EXPECT_EQ(1u, cb::referenceCount());
-      EXPECT_EQ((std::vector<std::string>{setProperty("KiteFeedLib_FromLoader", bin),
-                                          setProperty("KiteFeedPath_FromLoader", bin)}),
-                OrvelProbe::calls());
+      EXPECT_EQ(loadProperties(bin, bin), OrvelProbe::record().calls);
       // Counted calls share its reference instead of loading again.
       EXPECT_EQ(1014, ORVEL::QxuClearCache());
-      EXPECT_EQ(1, OrvelProbe::loads());
+      EXPECT_TRUE(init.Init(m_dir / "home"));
+      // While loaded, Init's folder is only checked, not searched for a client.
+      EXPECT_TRUE(init.Init(m_dir / "other"));
+      EXPECT_EQ(3u, cb::referenceCount());
+      EXPECT_EQ("", GetCapturedStdout());
+      CaptureStdout();
+      EXPECT_FALSE(init.Init(m_dir / "missing"));
+      EXPECT_EQ("Load KF Library failed\n", GetCapturedStdout());
+      EXPECT_FALSE(init.ok());
+      EXPECT_EQ(3u, cb::referenceCount());
+      EXPECT_EQ(1, OrvelProbe::record().loads);
     }
-    EXPECT_EQ("", GetCapturedStdout());
     EXPECT_FALSE(cb::clientLoaded());
-    EXPECT_EQ(1, OrvelProbe::unloads());
+    EXPECT_EQ(0u, cb::referenceCount());
+    EXPECT_EQ(1, OrvelProbe::record().unloads);
   }
 }
 
@@ -50,10 +76,7 @@ TEST_F(QxUpdateInitTest, AHomeWithoutAUsableClientSaysSoAndReleasesNothingOfAnot
     const std::string path = folder && *folder ? m_dir / folder : "";
     EnvironmentVariable home("ORVEL_HOME", folder ? path.c_str() : nullptr);
     CaptureStdout();
-    {
-      QxUpdateInit init;
-      EXPECT_FALSE(init.ok()) << (folder ? folder : "(unset)");
-    }
+    EXPECT_FALSE(QxUpdateInit().ok()) << (folder ? folder : "(unset)");
     EXPECT_EQ(said, GetCapturedStdout()) << (folder ? folder : "(unset)");
   };
   for (const char* folder : {"missing", "empty", "refusing"})
@@ -66,28 +89,34 @@ TEST_F(QxUpdateInitTest, AHomeWithoutAUsableClientSaysSoAndReleasesNothingOfAnot
   expectFailure("", "Unable to get ORVEL_HOME");
   expectFailure("missing", "Load KF failed\n");
   EXPECT_EQ(1u, cb::referenceCount()) << "the holder's reference survived them all";
-  EXPECT_EQ(0, OrvelProbe::unloads());
+  EXPECT_EQ(0, OrvelProbe::record().unloads);
 }
 
-TEST_F(QxUpdateInitTest, InitAddsAReferenceAndTheDestructorGivesEveryOneBack) {
+// The client is never freed under a running call.
+TEST_F(QxUpdateInitTest, HoldersComingAndGoingWhileCountedCallsRunOnSeveralThreads) {
   clientFolder("full", "home/bin");
   EnvironmentVariable home("ORVEL_HOME", (m_dir / "home").c_str());
-  {
-    QxUpdateInit init;
-    ASSERT_TRUE(init.ok());
-    EXPECT_TRUE(init.Init(m_dir / "home"));
-    EXPECT_EQ(2u, cb::referenceCount());
-    // While loaded, Init's folder is only checked, not searched for a client.
-    std::filesystem::create_directories(m_dir / "other/bin");
-    EXPECT_TRUE(init.Init(m_dir / "other"));
-    EXPECT_EQ(3u, cb::referenceCount());
-    CaptureStdout();
-    EXPECT_FALSE(init.Init(m_dir / "missing"));
-    EXPECT_EQ("Load KF Library failed\n", GetCapturedStdout());
-    EXPECT_FALSE(init.ok());
-    EXPECT_EQ(3u, cb::referenceCount());
-  }
-  EXPECT_FALSE(cb::clientLoaded());
-  EXPECT_EQ(0u, cb::referenceCount());
-  EXPECT_EQ(1, OrvelProbe::loads());
+  CurrentFolder current(m_dir / "home/bin");
+  OrvelProbe::setCallDelayMicroseconds(50);
+  std::atomic<bool> done{false};
+  std::atomic<int> holderFailures{0};
+  std::thread holders([&] {
+    while (!done) {
+      if (!QxUpdateInit().ok()) ++holderFailures;
+      std::this_thread::yield();
+    }
+  });
+  // Until the client has been freed and loaded again under running calls: how soon depends on
+  // the scheduler.
+  int wrong = 0;
+  for (int round = 0; round < 50 && OrvelProbe::record().loads < 2; ++round)
+    wrong += runCountedCalls(3, 80);
+  done = true;
+  holders.join();
+  EXPECT_EQ(0, wrong);
+  EXPECT_EQ(0, holderFailures.load());
+  const OrvelProbe::Record seen = OrvelProbe::record();
+  EXPECT_GT(seen.mostAtOnce, 1) << "the calls did overlap";
+  EXPECT_GT(seen.loads, 1) << "the client came and went";
+  EXPECT_EQ(0, seen.unloadsDuringCall);
 }

@@ -14,7 +14,8 @@ DOUBLE_OUT  (C, included by UpdateClientDouble.c) one definition per entry point
 CALLS_OUT   (C++, included by Forwarders_test.cpp) for every entry point with an int result, the
             call of its forwarder with arguments that differ by position, and the report the
             double makes of that call, so a forwarder that reaches the wrong entry point or
-            passes an argument in the wrong place shows.
+            passes an argument in the wrong place shows. Pointer arguments point into the
+            test's ForwarderArguments, whose shown() gives their text as the double's %p does.
 """
 import re
 import sys
@@ -53,15 +54,18 @@ def shown(kind, name):
 
 
 def made(kind, position):
+    """The argument the forwarder test passes at position, and how the double's report shows it:
+    ('text', literal) or ('code', a C++ expression giving the text)."""
     if kind == 'const char*':
-        return 'a.text(%d)' % position, 'a.text(%d)' % position
+        return '"t%d"' % position, ('text', 't%d' % position)
     if kind == 'unsigned int':
-        return 'a.number(%d)' % position, 'a.number(%d)' % position
+        return '%du' % (100 + position), ('text', '%d' % (100 + position))
     if kind == 'int':
-        return 'a.integer(%d)' % position, 'a.integer(%d)' % position
+        return '%d' % (-10 - position), ('text', '%d' % (-10 - position))
     if kind == 'QxuProgressCallback':
-        return 'a.callback()', 'a.callbackAddress()'
-    return 'a.pointer<%s>(%d)' % (kind, position), 'a.address(%d)' % position
+        return '&progress', ('code', 'a.shown(reinterpret_cast<const void*>(&progress))')
+    return ('a.pointer<%s>(%d)' % (kind, position),
+            ('code', 'a.shown(a.slots[%d])' % position))
 
 
 def first_text(params):
@@ -91,11 +95,21 @@ def double_definition(number, name, result, params):
 def forwarder_call(number, name, params):
     arguments = [made(kind, position) for position, (kind, _) in enumerate(params)]
     call = ', '.join(argument for argument, _ in arguments)
-    report = ''.join(', ' + value for _, value in arguments)
-    used = 'ForwarderArguments& a' if arguments else 'ForwarderArguments&'
+    pieces, text = [], name + '('
+    for position, (_, (how, shown_as)) in enumerate(arguments):
+        text += ',' if position else ''
+        if how == 'text':
+            text += shown_as
+        else:
+            pieces += ['std::string("%s")' % text, shown_as]
+            text = ''
+    pieces.append('std::string("%s)")' % text)
+    report = ' + '.join(pieces)
+    def parameter(code):
+        return 'ForwarderArguments& a' if 'a.' in code else 'ForwarderArguments&'
     return ('    {"%s", %d, [](%s) { return ORVEL::%s(%s); },\n'
-            '     [](ForwarderArguments& a) { return a.report("%s"%s); }},\n'
-            % (name, number, used, name, call, report_format(name, params), report))
+            '     [](%s) { return %s; }},\n'
+            % (name, number, parameter(call), name, call, parameter(report), report))
 
 
 def main(list_path, header_path, double_out, calls_out):

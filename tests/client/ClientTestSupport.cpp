@@ -1,7 +1,5 @@
 #include "ClientTestSupport.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 #include <filesystem>
 #include <random>
 
+#include "feed/FeedCrypto.h"
 #include "feed/FeedFormat.h"
 #include "feed/FeedSigner.h"
 
@@ -57,15 +56,11 @@ std::string errorString(int code) {
   return buffer;
 }
 
-std::vector<std::string> listFolder(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* e = ::readdir(dir)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(dir);
-  }
+Strings listFolder(const std::string& folder) {
+  Strings names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder, error))
+    names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -89,9 +84,10 @@ TestFeed::TestFeed(std::string folder, std::string url)
     throw std::runtime_error("cannot make a key pair");
 }
 
-void TestFeed::add(std::uint32_t itemClass, std::uint32_t id, const std::string& version,
-                   const std::vector<std::pair<std::string, std::string>>& files,
-                   std::uint32_t platform, std::uint32_t languages) {
+KiteFeed::AddResult TestFeed::add(std::uint32_t itemClass, std::uint32_t id,
+                                  const std::string& version,
+                                  const std::vector<std::pair<std::string, std::string>>& files,
+                                  std::uint32_t platform, std::uint32_t languages) {
   KiteFeed::AddRequest request;
   request.itemClass = itemClass;
   request.id = id;
@@ -99,13 +95,14 @@ void TestFeed::add(std::uint32_t itemClass, std::uint32_t id, const std::string&
   request.languages = languages;
   request.version = version;
   request.level = 3;
+  request.keep = keep;
   const std::string folder = m_scratch / std::to_string(++m_counter);
   fs::create_directories(folder);
   for (const auto& [name, content] : files) {
     OrvelTest::writeFile(folder + "/" + name, content);
     request.files.push_back(folder + "/" + name);
   }
-  KiteFeed::Publisher(m_folder).add(request);
+  return KiteFeed::Publisher(m_folder).add(request);
 }
 
 std::uint64_t TestFeed::sign(std::int64_t validSeconds) {
@@ -121,31 +118,8 @@ void TestFeed::replaceIndex(const std::string& bytes) const {
   OrvelTest::writeFile(m_folder + "/" + KiteFeed::kIndexFileName, bytes);
 }
 
-namespace {
-const KiteFeed::File* fileInIndex(const std::string& index, std::uint32_t id,
-                                  const std::string& name) {
-  static KiteFeed::Body body;  // keeps the answer alive for the caller
-  KiteFeed::Envelope envelope;
-  std::string why;
-  if (!KiteFeed::parseEnvelope(index, &envelope, &why) ||
-      !KiteFeed::parseBody(envelope.body, &body, &why))
-    return nullptr;
-  for (const auto& e : body.entries)
-    if (e.id == id)
-      for (const auto& f : e.files)
-        if (f.name == name) return &f;
-  return nullptr;
-}
-}  // namespace
-
-std::string TestFeed::filePath(std::uint32_t id, const std::string& name) const {
-  const KiteFeed::File* f = fileInIndex(index(), id, name);
-  return f ? m_folder + "/" + f->path : "";
-}
-
-std::string TestFeed::deltaPath(std::uint32_t id, const std::string& name) const {
-  const KiteFeed::File* f = fileInIndex(index(), id, name);
-  return f && !f->deltas.empty() ? m_folder + "/" + f->deltas.front().path : "";
+std::string TestFeed::stored(const std::string& content) const {
+  return m_folder + "/files/" + KiteFeed::sha256Hex(content);
 }
 
 void ClientFixture::SetUp() {
@@ -227,6 +201,23 @@ int ClientFixture::update(std::vector<tag_ItemInfo>& items, const SourceInfo& sr
                           unsigned option) {
   return QxuUpdateEx(items.data(), static_cast<unsigned>(items.size()), &src, option, nullptr,
                      nullptr, m_context->get());
+}
+
+std::string ClientFixture::publishPattern(TestFeed& feed, std::size_t size) {
+  const std::string content = randomBytes(size, 7);
+  feed.add(3, kVirusPattern, "576300", {{kPatternName, content}});
+  feed.sign();
+  return content;
+}
+
+int ClientFixture::updatePattern(const std::string& url, unsigned current, unsigned option) {
+  m_items = {item(3, kVirusPattern, number(current), option)};
+  return update(m_items, url);
+}
+
+int ClientFixture::updatePattern(const SourceInfo& src, unsigned updateOption) {
+  m_items = {item(3, kVirusPattern, number(100000))};
+  return update(m_items, src, updateOption);
 }
 
 }  // namespace ClientTest

@@ -23,6 +23,7 @@ namespace ClientTest {
 constexpr std::uint32_t kVirusPattern = 4;
 constexpr std::uint32_t kSpamPattern = 0x10001;
 const std::string kPatternName = "ksv$pat.763";
+using Strings = std::vector<std::string>;
 
 // A server variable; empty when the test command did not start the server.
 std::string serverVariable(const char* name);
@@ -56,7 +57,7 @@ class ClientContext {
 };
 
 std::string errorString(int code);
-std::vector<std::string> listFolder(const std::string& folder);
+Strings listFolder(const std::string& folder);
 std::string randomBytes(std::size_t size, unsigned seed);
 
 // A feed folder with its own key pair, published in-process.
@@ -74,16 +75,16 @@ class TestFeed {
 
   // Writes each (name, content) into a scratch folder and adds them as a
   // version of the item.
-  void add(std::uint32_t itemClass, std::uint32_t id, const std::string& version,
-           const std::vector<std::pair<std::string, std::string>>& files,
-           std::uint32_t platform = 0x101, std::uint32_t languages = 0xFFFFFFFF);
+  KiteFeed::AddResult add(std::uint32_t itemClass, std::uint32_t id, const std::string& version,
+                          const std::vector<std::pair<std::string, std::string>>& files,
+                          std::uint32_t platform = 0x101, std::uint32_t languages = 0xFFFFFFFF);
   std::uint64_t sign(std::int64_t validSeconds = 3600);
   std::string index() const;
   void replaceIndex(const std::string& bytes) const;
-  // The path below the feed folder of an item file or delta, read from the
-  // signed index (name of the file in the newest version).
-  std::string filePath(std::uint32_t id, const std::string& name) const;
-  std::string deltaPath(std::uint32_t id, const std::string& name) const;
+  // Where the publisher keeps a file with that content.
+  std::string stored(const std::string& content) const;
+
+  unsigned keep = 3;  // versions kept per item by the next add
 
  private:
   std::string m_folder;
@@ -114,13 +115,19 @@ class ClientFixture : public ::testing::Test {
   int update(std::vector<tag_ItemInfo>& items, const std::string& url,
              unsigned option = QXU_OPTION_DEFAULT);
   int update(std::vector<tag_ItemInfo>& items, const SourceInfo& src, unsigned option);
+  // Adds version 576300 of the virus pattern (one file) and signs; its content.
+  std::string publishPattern(TestFeed& feed, std::size_t size = 4096);
+  // Updates the virus pattern from `current` into m_items.
+  int updatePattern(const std::string& url, unsigned current = 100000,
+                    unsigned option = QXU_ITEM_INCREMENTAL);
+  int updatePattern(const SourceInfo& src, unsigned updateOption = QXU_OPTION_DEFAULT);
 
   // The context's last error: its code, detail and a part of its text.
   void expectFailure(int code, unsigned detail, const std::string& textPart) const;
 
   std::string dest(const std::string& name) const { return m_dest / name; }
   // The names in the destination folder, sorted.
-  std::vector<std::string> destFiles() const { return listFolder(m_dest.path()); }
+  Strings destFiles() const { return listFolder(m_dest.path()); }
 
   OrvelTest::TempDir m_work;
   OrvelTest::TempDir m_dest;
@@ -129,7 +136,8 @@ class ClientFixture : public ::testing::Test {
   std::unique_ptr<ClientContext> m_context;
   DestInfo m_destInfo{};
   std::string m_destPath;
-  std::vector<std::string> m_nginxFolders;
+  std::vector<tag_ItemInfo> m_items;
+  Strings m_nginxFolders;
   std::deque<std::string> m_texts;  // backing store of SourceInfo texts
   static int s_feedCounter;
 };

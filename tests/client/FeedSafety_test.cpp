@@ -21,43 +21,16 @@ using OrvelTest::writeFile;
 namespace {
 
 namespace fs = std::filesystem;
-using Strings = std::vector<std::string>;
 
 class FeedSafety : public ClientFixture {
  protected:
-  int updatePattern(const std::string& url, unsigned current = 100000) {
-    m_items = {item(3, kVirusPattern, number(current))};
-    return update(m_items, url);
-  }
-  void expectFailure(int code, unsigned detail, const std::string& textPart) {
-    const QxuErrorInfo error = m_context->lastError();
-    EXPECT_EQ(static_cast<unsigned>(code), error.uiResult);
-    EXPECT_EQ(detail, error.uiDetail);
-    EXPECT_NE(std::string::npos, std::string(error.szText).find(textPart)) << error.szText;
-  }
-  // Adds a version of the virus pattern to the feed folder with the
-  // publisher itself, keeping `keep` versions.
-  void addPattern(const std::string& feedFolder, const std::string& version,
-                  const std::string& content, unsigned keep = 3) {
-    KiteFeed::AddRequest request;
-    request.itemClass = 3;
-    request.id = kVirusPattern;
-    request.version = version;
-    request.keep = keep;
-    request.level = 3;
-    request.files = {m_feeds / ("ksv$pat." + version)};
-    writeFile(request.files[0], content);
-    KiteFeed::Publisher(feedFolder).add(request);
-  }
-  std::vector<std::string> stateFiles() const {
-    std::vector<std::string> files;
+  Strings stateFiles() const {
+    Strings files;
     for (const std::string& name : listFolder(m_work / "kitefeed/state"))
       if (fs::path(name).extension() == ".json")
         files.push_back(m_work / ("kitefeed/state/" + name));
     return files;
   }
-
-  std::vector<tag_ItemInfo> m_items;
 };
 
 TEST_F(FeedSafety, TheSerialIsRememberedPerKeyAndFeedNameWhateverTheUrlSpelling) {
@@ -81,7 +54,7 @@ TEST_F(FeedSafety, TheSerialIsRememberedPerKeyAndFeedNameWhateverTheUrlSpelling)
   // Another feed signed with the same key has a memory of its own, and is
   // refused once the client expects the name of the first.
   const std::string other = m_feeds / "other";
-  addPattern(other, "576300", "other pattern");
+  TestFeed(other, "").add(3, kVirusPattern, "576300", {{kPatternName, "other pattern"}});
   KiteFeed::Publisher(other).sign(feed->privateKeyPem(), "orvel-other", 3600, std::time(nullptr));
   EXPECT_EQ(QXU_OK, updatePattern("file://" + other));
   EXPECT_EQ(2u, stateFiles().size());
@@ -121,7 +94,7 @@ TEST_F(FeedSafety, ADamagedFeedStateIsAnErrorAndStaysUntilTheAdministratorRemove
                 "Cannot read the feed state");
   fs::remove(state);
   EXPECT_EQ(QXU_UP_TO_DATE, updatePattern(feed->url(), 576300)) << "removing it starts over";
-  EXPECT_EQ(std::vector<std::string>{state}, stateFiles());
+  EXPECT_EQ(Strings{state}, stateFiles());
 }
 
 class SlowServer : public FeedSafety {
@@ -133,8 +106,7 @@ class SlowServer : public FeedSafety {
     m_feed->add(3, kVirusPattern, "576300", {{kPatternName, m_content}});
     m_feed->sign();
     m_server = std::make_unique<FaultServer>(m_feeds.path());
-    const std::string file = m_feed->filePath(kVirusPattern, kPatternName);
-    m_server->drip("/served/" + file.substr(m_feed->folder().size() + 1), 30);
+    m_server->drip("/served/" + m_feed->stored(m_content).substr(m_feed->folder().size() + 1), 30);
     ASSERT_TRUE(m_context->set("SocketTimeout", "0.5"));
     ASSERT_TRUE(m_context->set("RetryCount", "0"));
   }
@@ -227,9 +199,10 @@ TEST(KeyFiles, ThePrivateKeyIsCreatedExclusivelyAndNeverThroughALink) {
 
 TEST_F(FeedSafety, PruningKeepsEveryFileTheLiveIndexStillLists) {
   auto feed = fileFeed();
-  addPattern(feed->folder(), "100", "pattern one hundred");
+  feed->add(3, kVirusPattern, "100", {{"ksv$pat.100", "pattern one hundred"}});
   feed->sign();
-  addPattern(feed->folder(), "101", "pattern one hundred and one", 1);
+  feed->keep = 1;
+  feed->add(3, kVirusPattern, "101", {{"ksv$pat.101", "pattern one hundred and one"}});
   EXPECT_EQ(QXU_OK, updatePattern(feed->url(), 1)) << "the live index still lists 100";
   EXPECT_EQ("pattern one hundred", readFile(dest("ksv$pat.100")));
 

@@ -24,46 +24,29 @@ namespace fs = std::filesystem;
 
 class PublisherTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(generateKeyPair(&m_pem, &m_publicHex)); }
-
   void add(const std::string& version,
-           const std::vector<std::pair<std::string, std::string>>& files, unsigned keep = 3,
-           std::uint32_t id = 4) {
-    AddRequest request;
-    request.itemClass = kClassNumbered;
-    request.id = id;
-    request.version = version;
-    request.keep = keep;
-    request.level = 3;
-    const std::string folder = m_input / version;
-    fs::create_directories(folder);
-    for (const auto& [name, content] : files) {
-      writeFile(folder + "/" + name, content);
-      request.files.push_back(folder + "/" + name);
-    }
-    m_last = Publisher(m_feed.path()).add(request);
+           const std::vector<std::pair<std::string, std::string>>& files, std::uint32_t id = 4) {
+    m_last = m_feed.add(kClassNumbered, id, version, files);
   }
-  Body signedBody(std::time_t now = 1700000000, std::int64_t valid = 3600) {
-    Publisher(m_feed.path()).sign(m_pem, "orvel-test", valid, now);
+  // Signs, and reads back what the signature covers.
+  Body signedBody() {
+    m_feed.sign();
     Envelope envelope;
     Body body;
     std::string why, raw;
-    EXPECT_TRUE(parseEnvelope(readFile(m_feed / kIndexFileName), &envelope, &why)) << why;
-    fromHex(m_publicHex, &raw);
+    EXPECT_TRUE(parseEnvelope(m_feed.index(), &envelope, &why)) << why;
+    fromHex(m_feed.publicKeyHex(), &raw);
     EXPECT_EQ(keyIdOf(raw), envelope.keyId);
     EXPECT_TRUE(ed25519Verify(raw, envelope.body, envelope.signature));
     EXPECT_TRUE(parseBody(envelope.body, &body, &why)) << why;
     return body;
   }
   std::size_t filesIn(const char* folder) const {
-    const fs::path dir = fs::path(m_feed.path()) / folder;
-    return fs::exists(dir) ? static_cast<std::size_t>(std::distance(fs::directory_iterator(dir),
-                                                                    fs::directory_iterator()))
-                           : 0;
+    return ClientTest::listFolder(m_feed.folder() + "/" + folder).size();
   }
 
-  OrvelTest::TempDir m_feed, m_input;
-  std::string m_pem, m_publicHex;
+  OrvelTest::TempDir m_dir, m_input;
+  ClientTest::TestFeed m_feed{m_dir / "feed", ""};
   AddResult m_last;
 };
 
@@ -90,7 +73,7 @@ TEST_F(PublisherTest, DeltasComeFromKeptVersionsAndOldOnesArePruned) {
   EXPECT_EQ(sha256Hex(v3), f.deltas[0].baseSha256);
   EXPECT_EQ(2u, f.deltas[1].from.major);
   EXPECT_LT(f.deltas[0].size, 1000u);
-  EXPECT_EQ(3u, Publisher(m_feed.path()).list().size());
+  EXPECT_EQ(3u, Publisher(m_feed.folder()).list().size());
   EXPECT_EQ(3u, filesIn("files")) << "the file of version 1 is gone";
   EXPECT_EQ(3u, filesIn("deltas")) << "2 to 3, 2 to 4, 3 to 4";
 }
@@ -109,7 +92,7 @@ TEST_F(PublisherTest, FilesPairByNameWithoutDigitsAndUnrelatedDataGetsNoDelta) {
 
 TEST_F(PublisherTest, BadRequestsAreRefusedWithTheirReason) {
   add("100", {{"a.100", "x"}});
-  EXPECT_NO_THROW(add("99", {{"a.99", "y"}}, 3, 0x20000400)) << "another item is independent";
+  EXPECT_NO_THROW(add("99", {{"a.99", "y"}}, 0x20000400)) << "another item is independent";
   auto refusal = [this](std::uint32_t itemClass, const char* version,
                         std::vector<std::string> files) {
     AddRequest request;
@@ -118,7 +101,7 @@ TEST_F(PublisherTest, BadRequestsAreRefusedWithTheirReason) {
     request.version = version;
     request.files = std::move(files);
     try {
-      Publisher(m_feed.path()).add(request);
+      Publisher(m_feed.folder()).add(request);
     } catch (const PublishError& e) {
       return std::string(e.what());
     }
@@ -135,10 +118,10 @@ TEST_F(PublisherTest, BadRequestsAreRefusedWithTheirReason) {
   EXPECT_NE("accepted", refusal(kClassNumbered, "101", {"/nonexistent"}));
   EXPECT_NE("accepted", refusal(kClassNumbered, "101", {}));
   EXPECT_NE("accepted", refusal(4, "101", {file}));
-  EXPECT_EQ("x", readFile(m_feed / ("files/" + sha256Hex("x"))));
-  EXPECT_THROW(Publisher(m_feed.path()).sign("not a key", "orvel-test", 60, 0), PublishError);
-  writeFile(m_feed / "catalog.json", "{");
-  EXPECT_THROW(Publisher(m_feed.path()).list(), PublishError);
+  EXPECT_EQ("x", readFile(m_feed.stored("x")));
+  EXPECT_THROW(Publisher(m_feed.folder()).sign("not a key", "orvel-test", 60, 0), PublishError);
+  writeFile(m_feed.folder() + "/catalog.json", "{");
+  EXPECT_THROW(Publisher(m_feed.folder()).list(), PublishError);
 }
 
 // ---- the command line ----

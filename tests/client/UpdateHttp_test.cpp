@@ -17,25 +17,8 @@ using OrvelTest::writeFile;
 namespace {
 
 namespace fs = std::filesystem;
-using Strings = std::vector<std::string>;
 
-class NetworkFixture : public ClientFixture {
- protected:
-  std::string publish(TestFeed& feed, std::size_t size = 100000) {
-    const std::string content = randomBytes(size, 3);
-    feed.add(3, kVirusPattern, "576300", {{kPatternName, content}});
-    feed.sign();
-    return content;
-  }
-  int updatePattern(const SourceInfo& src, unsigned option = QXU_OPTION_DEFAULT) {
-    m_items = {item(3, kVirusPattern, number(100000))};
-    return update(m_items, src, option);
-  }
-  int updatePattern(const std::string& url) { return updatePattern(source(url)); }
-  std::string cacheFolder() const { return m_work / "kitefeed/cache"; }
-
-  std::vector<tag_ItemInfo> m_items;
-};
+using NetworkFixture = ClientFixture;
 
 // ---- nginx ----
 
@@ -51,7 +34,7 @@ class Nginx : public NetworkFixture {
 };
 
 TEST_F(Nginx, DownloadsOverHttpAndAMissingFileOrIndexIsHttp404) {
-  const std::string content = publish(*m_feed);
+  const std::string content = publishPattern(*m_feed);
   EXPECT_EQ(QXU_OK, updatePattern(m_feed->url()));
   EXPECT_EQ(content, readFile(dest(kPatternName)));
   EXPECT_EQ(Strings{kPatternName}, destFiles());
@@ -59,9 +42,10 @@ TEST_F(Nginx, DownloadsOverHttpAndAMissingFileOrIndexIsHttp404) {
   EXPECT_EQ(QXU_OK, QxuGetServer(server, sizeof server));
   EXPECT_EQ(m_feed->url(), server);
   fs::remove(dest(kPatternName));
-  fs::remove(m_feed->filePath(kVirusPattern, kPatternName));
+  fs::remove(m_feed->stored(content));
   EXPECT_EQ(QXU_E_HTTP_STATUS, updatePattern(m_feed->url()));
   expectFailure(QXU_E_HTTP_STATUS, 0x1C0194u, "The server answered HTTP 404");
+  EXPECT_TRUE(m_clock->sleeps().empty()) << "a 404 is not retried";
   EXPECT_TRUE(destFiles().empty());
   EXPECT_EQ(QXU_E_HTTP_STATUS, updatePattern(m_feed->url() + "/nothing-here"));
   expectFailure(QXU_E_HTTP_STATUS, 0x1C0194u, "kitefeed.idx");
@@ -73,7 +57,7 @@ TEST_F(Nginx, DownloadsOverHttpAndAMissingFileOrIndexIsHttp404) {
 
 TEST_F(Nginx, HttpsChecksTheCertificateAgainstTheCaFileOfTheWorkingFolderOrTheProperty) {
   auto feed = nginxFeed(true);
-  const std::string content = publish(*feed);
+  const std::string content = publishPattern(*feed);
   EXPECT_EQ(QXU_E_TLS, updatePattern(feed->url()));
   expectFailure(QXU_E_TLS, QXU_DETAIL(QXU_E_TLS, 60), "SSL peer certificate");
   EXPECT_TRUE(destFiles().empty());
@@ -103,7 +87,7 @@ class BusyUntilSlept : public OrvelTest::FakeClock {
 };
 
 TEST_F(Nginx, RetryAfterIsHonouredThroughTheClockUpToTheCapAndTheRetryCount) {
-  const std::string content = publish(*m_feed);
+  const std::string content = publishPattern(*m_feed);
   const std::string flag = m_feed->folder() + "/kitefeed.idx.busy";
   writeFile(flag, "");
   ASSERT_TRUE(m_context->set("RetryAfterMax", "5"));
@@ -127,27 +111,27 @@ TEST_F(Nginx, RetryAfterIsHonouredThroughTheClockUpToTheCapAndTheRetryCount) {
 }
 
 TEST_F(Nginx, TheIndexIsCachedFetchedConditionallyDroppedWhenDamagedAndCleared) {
-  publish(*m_feed, 1000);
+  publishPattern(*m_feed, 1000);
   const std::uint64_t indexSize = m_feed->index().size();
   auto fetched = [this] { return std::stoull(m_context->get("LastBytesFetched")); };
   m_items = {item(3, kVirusPattern, number(576300))};
   EXPECT_EQ(QXU_UP_TO_DATE, update(m_items, m_feed->url()));
   EXPECT_EQ(indexSize, fetched());
-  EXPECT_EQ(2u, listFolder(cacheFolder()).size());
+  EXPECT_EQ(2u, listFolder(m_work / "kitefeed/cache").size());
   EXPECT_EQ(QXU_UP_TO_DATE, update(m_items, m_feed->url() + "/"));
   EXPECT_EQ(0u, fetched()) << "304 Not Modified";
-  for (const std::string& name : listFolder(cacheFolder()))
+  for (const std::string& name : listFolder(m_work / "kitefeed/cache"))
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".idx") == 0)
-      writeFile(cacheFolder() + "/" + name, "garbage");
+      writeFile(m_work / ("kitefeed/cache/" + name), "garbage");
   EXPECT_EQ(QXU_UP_TO_DATE, update(m_items, m_feed->url()));
   EXPECT_EQ(indexSize, fetched()) << "a damaged cache is dropped";
 
   EXPECT_EQ(QXU_OK, QxuClearCacheEx((m_feed->url() + "/").c_str()));
-  EXPECT_TRUE(listFolder(cacheFolder()).empty());
+  EXPECT_TRUE(listFolder(m_work / "kitefeed/cache").empty());
   EXPECT_EQ(QXU_UP_TO_DATE, update(m_items, m_feed->url()));
   EXPECT_EQ(indexSize, fetched());
   EXPECT_EQ(QXU_OK, QxuClearCache());
-  EXPECT_TRUE(listFolder(cacheFolder()).empty());
+  EXPECT_TRUE(listFolder(m_work / "kitefeed/cache").empty());
 }
 
 // ---- proxies ----
@@ -159,17 +143,15 @@ class Proxies : public NetworkFixture {
     REQUIRE_SERVERS("ORVEL_NGINX_ROOT", "ORVEL_NGINX_HTTP_PORT", "ORVEL_TINYPROXY_PORT",
                     "ORVEL_MICROSOCKS_PORT", "ORVEL_PROXY_USER", "ORVEL_PROXY_PASSWORD");
     m_feed = nginxFeed();
-    m_content = publish(*m_feed);
+    m_content = publishPattern(*m_feed);
   }
+  // The caller keeps user and password alive.
   SourceInfo viaProxy(const char* portVariable, const std::string& user,
                       const std::string& password) {
     SourceInfo src = source(m_feed->url());
-    m_texts.push_back("127.0.0.1");
-    src.proxy = m_texts.back().c_str();
-    m_texts.push_back(user);
-    src.proxy_user = m_texts.back().c_str();
-    m_texts.push_back(password);
-    src.proxy_password = m_texts.back().c_str();
+    src.proxy = "127.0.0.1";
+    src.proxy_user = user.c_str();
+    src.proxy_password = password.c_str();
     src.proxy_enable = 1;
     src.proxy_port = static_cast<unsigned>(std::stoi(serverVariable(portVariable)));
     return src;
@@ -228,10 +210,9 @@ class Faults : public NetworkFixture {
     NetworkFixture::SetUp();
     m_feed = std::make_unique<TestFeed>(m_feeds / "served", "");
     trust(*m_feed);
-    m_content = publish(*m_feed, 300000);
+    m_content = publishPattern(*m_feed, 300000);
     m_server = std::make_unique<FaultServer>(m_feeds.path());
-    m_path = "/served/" +
-             m_feed->filePath(kVirusPattern, kPatternName).substr(m_feed->folder().size() + 1);
+    m_path = "/served/" + m_feed->stored(m_content).substr(m_feed->folder().size() + 1);
   }
   std::string url() const { return m_server->url("/served"); }
 
