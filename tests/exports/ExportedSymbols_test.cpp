@@ -2,10 +2,10 @@
 // what their public headers declare, the engines and the update client their C entry points.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,16 +25,30 @@ std::set<std::string> exportedSymbols(const std::string& path) {
   return names;
 }
 
-// The functions a C header declares with the prefix: the identifier just before the first "(" of
-// a line that begins "type name(" (not comments, macros or typedefs of function pointers).
+// The name a line of a C header declares when it begins "type name(": the identifier just before
+// the first "(" (not comments, macros or typedefs of function pointers); "" for other lines.
+std::string declaredName(const std::string& line) {
+  const std::size_t paren = line.find('(');
+  if (line.empty() || !std::isalpha(static_cast<unsigned char>(line[0])) ||
+      paren == std::string::npos)
+    return "";
+  std::size_t start = paren;
+  while (start > 0 &&
+         (std::isalnum(static_cast<unsigned char>(line[start - 1])) || line[start - 1] == '_'))
+    --start;
+  const bool typed =
+      start > 0 && start < paren && (line[start - 1] == ' ' || line[start - 1] == '*');
+  return typed ? line.substr(start, paren - start) : "";
+}
+
+// The functions a C header declares with the prefix.
 std::set<std::string> declaredFunctions(const std::string& header, const std::string& prefix) {
-  static const std::regex kDeclaration(R"(^[A-Za-z][^(]*[ *](\w+)\()");
   std::set<std::string> names;
   std::ifstream in(std::string(ORVEL_SOURCE_DIR) + "/" + header);
-  std::smatch match;
-  for (std::string line; std::getline(in, line);)
-    if (std::regex_search(line, match, kDeclaration) && match.str(1).rfind(prefix, 0) == 0)
-      names.insert(match.str(1));
+  for (std::string line; std::getline(in, line);) {
+    const std::string name = declaredName(line);
+    if (!name.empty() && name.rfind(prefix, 0) == 0) names.insert(name);
+  }
   return names;
 }
 
