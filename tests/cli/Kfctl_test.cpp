@@ -2,6 +2,7 @@
 // the status, the rollback, events, settings and secrets, and the main failures with their exit
 // codes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -219,6 +220,35 @@ TEST_P(KfctlAnyBackend, SettingsSecretsAndRefusals) {
     EXPECT_EQ(r.exit, run.exit) << r.arguments;
     EXPECT_NE(std::string::npos, run.err.find(r.says)) << r.arguments << ": " << run.err;
   }
+  // Nothing is due without a schedule; service requests go to systemctl (a stand-in that keeps
+  // each unit as the last request left it, and knows no unit "Gone").
+  Answer scheduled = kfctl("scheduled");
+  EXPECT_EQ(3, scheduled.exit) << scheduled.out << scheduled.err;
+  EXPECT_NE(std::string::npos, scheduled.out.find("virus-pattern      not-due")) << scheduled.out;
+  const std::string systemctl = m_scratch / "systemctl";
+  OrvelTest::writeFile(systemctl,
+                       "#!/bin/sh\nstate='" + m_scratch.path() + "'/" + R"sh($(eval echo \${$#})
+case "$1 $(eval echo \${$#})" in
+  'show Gone.service') echo LoadState=not-found ;;
+  show*) echo LoadState=loaded; echo ActiveState=$(cat "$state" 2>/dev/null || echo active) ;;
+  stop*) echo inactive > "$state" ;;
+  start*) echo active > "$state" ;;
+esac
+)sh");
+  ::chmod(systemctl.c_str(), 0755);
+  ::setenv("ORVEL_SYSTEMCTL", systemctl.c_str(), 1);
+  EXPECT_EQ(0, kfctl("service stop QxOrvelScan").exit);
+  EXPECT_EQ("inactive\n", readFile(m_scratch / "QxOrvelScan.service"));
+  EXPECT_EQ(0, kfctl("service start QxOrvelScan").exit);
+  EXPECT_EQ(1, kfctl("service stop Gone").exit);
+  ::unsetenv("ORVEL_SYSTEMCTL");
+  // A central database that cannot be opened.
+  fs::remove(m_home + "/lib/orveladmin.db");
+  fs::create_directory(m_home + "/lib/orveladmin.db");
+  Answer status = kfctl("status");
+  EXPECT_EQ(1, status.exit);
+  EXPECT_NE(std::string::npos, status.err.find("cannot read the central component table"));
+
   Answer help = kfctl("rollback --help");
   EXPECT_EQ(0, help.exit);
   EXPECT_NE(std::string::npos, help.out.find("\n  rollback COMPONENT [--scanner-id N]\n"));
