@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "OrvelCommon/ConfigFileOnDisk.h"
 #include "OrvelCommon/LockFileLock.h"
 #include "OrvelEngines/EngineFiles.h"
+#include "OrvelKF/KFBlobManager.h"
 #include "ProductHome.h"
 
 namespace fs = std::filesystem;
@@ -176,6 +178,19 @@ TEST_P(Kfctl, FromInitToAnUpdatedPatternAndBack) {
   Answer rollback = kfctl("--json rollback virus-pattern");
   EXPECT_EQ(4, rollback.exit);
   EXPECT_EQ("5.764.00", record(rollback, "virus-pattern")["central"]);
+  // A later upload of another scanner, rolled back: the earlier one is current again.
+  ::setenv("ORVEL_HOME", m_home.c_str(), 1);
+  OrvelTest::forgetProcessSettings();
+  OrvelTest::writeFile(m_scratch / "later", "a later virus pattern");
+  _uiKFData later{VIRUS_PATTERN, 0, "5.765.00", 21, "ksv$pat.765", 0, ""};
+  std::snprintf(later.file_path, sizeof later.file_path, "%s", (m_scratch / "later").c_str());
+  ASSERT_EQ(ERRC_SUCCESS, KFBlobManager::AddKFBlob(later));
+  ::unsetenv("ORVEL_HOME");
+  rollback = kfctl("--json rollback virus-pattern --scanner-id 3");
+  EXPECT_EQ(0, rollback.exit) << rollback.out << rollback.err;
+  EXPECT_EQ("done", record(rollback, "virus-pattern")["result"]);
+  EXPECT_EQ("5.764.00", record(rollback, "virus-pattern")["central"]);
+  EXPECT_EQ("", record(rollback, "virus-pattern")["backup"]);
 
   // Another download holds the lock: refused at once with --no-wait.
   LockFileLock held((m_home + "/lib/.kfdownload.lck").c_str(), false, false);
