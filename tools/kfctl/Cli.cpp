@@ -102,6 +102,10 @@ std::vector<QxUpdateType> components(const std::vector<std::string>& words, bool
   return chosen;
 }
 
+bool isEngine(int type) {
+  return type == SCAN_ENGINE || type == QXASE_ENGINE || type == QXUFE_ENGINE || type == DEXA_ENGINE;
+}
+
 const char* componentWord(int type) { return kfIsKnownType(type) ? kWords[type] : "?"; }
 
 }  // namespace Kfctl

@@ -59,5 +59,7 @@ class Arguments {
 // only where it may stand alone (withPatch).
 std::vector<QxUpdateType> components(const std::vector<std::string>& words, bool withPatch);
 const char* componentWord(int type);
+// The four scan engines (the others are patterns).
+bool isEngine(int type);
 
 }  // namespace Kfctl

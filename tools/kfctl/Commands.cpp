@@ -211,10 +211,8 @@ int runApply(const Arguments& args, Streams io) {
   if (!row.current()) {
     const std::string folder = std::string(std::getenv("ORVEL_HOME")) + "/temp/kf/apply";
     std::string path, name;
-    const bool engine =
-        type == SCAN_ENGINE || type == QXASE_ENGINE || type == QXUFE_ENGINE || type == DEXA_ENGINE;
     const bool applied = fetchCurrent(type, folder, path, name, io.err) &&
-                         update.applyToLocal(type, path, row.central, engine ? name : "");
+                         update.applyToLocal(type, path, row.central, isEngine(type) ? name : "");
     std::error_code ignored;
     fs::remove_all(folder, ignored);
     record["result"] = applied ? "done" : "failed";

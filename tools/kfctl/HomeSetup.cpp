@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "OrvelCommon/CentralDatabase.h"
 #include "OrvelCommon/OrvelConfigFileManager.h"
 #include "OrvelCommon/PasswordCipher.h"
+#include "Report.h"
 
 namespace fs = std::filesystem;
 
@@ -65,22 +65,6 @@ bool copyTree(const std::string& from, const fs::path& to, std::string& error) {
   return !failed;
 }
 
-bool writeWhole(const fs::path& file, const std::string& text, std::string& error) {
-  const fs::path part = file.string() + ".new";
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
-      error = "cannot write " + part.string();
-      return false;
-    }
-  }
-  std::error_code failed;
-  fs::rename(part, file, failed);
-  if (failed) error = "cannot write " + file.string() + ": " + failed.message();
-  return !failed;
-}
-
 }  // namespace
 
 int createHome(const std::string& home, const DatabaseChoice& database, std::string& error) {
@@ -109,7 +93,7 @@ int createHome(const std::string& home, const DatabaseChoice& database, std::str
   // The settings go in last, and whole; set aside when the database cannot be made, so that the
   // administrator may run init again.
   AdminDBSetting setting;
-  if (!writeWhole(ini, section, error)) return -1;
+  if (!writeWhole(ini.string(), section, error)) return -1;
   if (!OrvelConfigFileManager::getAdminDBSetting(root.c_str(), setting)) {
     error = "cannot read back " + ini.string();
     return -1;

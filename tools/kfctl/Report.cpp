@@ -1,6 +1,10 @@
 #include "Report.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <ostream>
 
 #include "Cli.h"
@@ -51,6 +55,19 @@ std::string oneLine(const std::string& text) {
   for (char& c : line)
     if (c == '\n') c = ' ';
   return line;
+}
+
+bool writeWhole(const std::string& file, const std::string& text, std::string& error) {
+  const std::string part = file + ".tmp" + std::to_string(::getpid());
+  std::ofstream out(part, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out || std::rename(part.c_str(), file.c_str()) != 0) {
+    error = "cannot write " + file;
+    std::remove(part.c_str());
+    return false;
+  }
+  return true;
 }
 
 std::string localTime(long seconds) {

@@ -27,6 +27,9 @@ class Report {
 nlohmann::json componentRecord(int type);
 // A library message as one line: its line breaks become spaces, the last one goes.
 std::string oneLine(const std::string& text);
+// Writes a file whole: beside it under a name of this process, then renamed over it, so that no
+// reader (a collector, the next kfctl) ever sees half of it. false with error when it cannot.
+bool writeWhole(const std::string& file, const std::string& text, std::string& error);
 // Seconds since 1970 as local "YYYY-MM-DD HH:MM:SS"; "" for 0.
 std::string localTime(long seconds);
 

@@ -1,12 +1,9 @@
 #include "Status.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <sstream>
 
 #include "OrvelKF/KFBlobManager.h"
@@ -59,28 +56,13 @@ std::string prometheusText(const std::vector<ComponentStatus>& rows, long now) {
   return text.str();
 }
 
-// A collector must never read a half-written file: written beside it, then renamed over it.
-bool writeWhole(const std::string& file, const std::string& text, std::ostream& err) {
-  const std::string part = file + ".tmp" + std::to_string(::getpid());
-  std::ofstream out(part, std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out || std::rename(part.c_str(), file.c_str()) != 0) {
-    err << "kfctl: cannot write " << file << "\n";
-    std::remove(part.c_str());
-    return false;
-  }
-  return true;
-}
-
 // The anti-spam engine tells its version with the minor number as it is (7.3.1120) while the
 // store keeps the scaled form of every engine (7.300.1120): compared in the scaled form.
 std::string scaledEngineVersion(int type, const std::string& text) {
   unsigned major = 0, minor = 0, build = 0;
   char rest = 0;
-  const bool engine =
-      type == SCAN_ENGINE || type == QXASE_ENGINE || type == QXUFE_ENGINE || type == DEXA_ENGINE;
-  if (!engine || std::sscanf(text.c_str(), "%u.%u.%u%c", &major, &minor, &build, &rest) != 3)
+  if (!isEngine(type) ||
+      std::sscanf(text.c_str(), "%u.%u.%u%c", &major, &minor, &build, &rest) != 3)
     return text;
   return std::to_string(major) + "." + std::to_string(kfScaleMinorVersion(minor)) + "." +
          std::to_string(build);
@@ -129,10 +111,12 @@ int runStatus(const Arguments& args, Streams io) {
   if (!readStatus(update, rows, io.err)) return kExitFailed;
   if (args.has("--prometheus")) {
     const std::string text = prometheusText(rows, std::time(nullptr));
-    if (args.value("--prometheus") != "-")
-      return writeWhole(args.value("--prometheus"), text, io.err) ? kExitOk : kExitFailed;
-    io.out << text;
-    return kExitOk;
+    std::string error;
+    if (args.value("--prometheus") == "-")
+      io.out << text;
+    else if (!writeWhole(args.value("--prometheus"), text, error))
+      io.err << "kfctl: " << error << "\n";
+    return error.empty() ? kExitOk : kExitFailed;
   }
   std::vector<std::string> columns = {"title",   "installed", "installed_at",
                                       "adopted", "central",   "backup"};
