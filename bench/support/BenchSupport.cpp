@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,6 +87,43 @@ void printLoad() {
   std::getline(load, text);
   std::printf("load average at start: %s (this machine: %u processors)\n\n", text.c_str(),
               std::thread::hardware_concurrency());
+}
+
+namespace {
+
+// Enough digits to compare, none that the noise of a run would make up.
+std::string shortNumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, value >= 100 ? "%.0f" : value >= 10 ? "%.1f" : "%.3f", value);
+  return text;
+}
+
+}  // namespace
+
+void figure(const std::string& name, double ours, double peer, const std::string& unit) {
+  std::printf("%s: ours %s %s | peer %s %s | ratio %.2f\n", name.c_str(), shortNumber(ours).c_str(),
+              unit.c_str(), shortNumber(peer).c_str(), unit.c_str(), peer > 0 ? ours / peer : 0.0);
+  std::fflush(stdout);
+}
+
+ChildRun measured(const std::string& command) {
+  return measured([&] {
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    return 127;
+  });
+}
+
+ChildRun measured(const std::function<int()>& work) {
+  std::fflush(stdout);
+  const auto start = Clock::now();
+  const pid_t child = ::fork();
+  if (child < 0) die("cannot start a child process");
+  if (child == 0) ::_exit(work());
+  int status = 0;
+  rusage usage{};
+  if (::wait4(child, &status, 0, &usage) != child) die("lost a child process");
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, secondsSince(start),
+          static_cast<double>(usage.ru_maxrss) / 1024.0};
 }
 
 Nginx::Nginx(const std::string& state) : m_state(state), m_port(freePort()) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,24 @@ long positiveNumberAfter(int argc, char** argv, int& i);
 // "load average at start: ..." with the processor count, so that figures of a busy machine show
 // as such.
 void printLoad();
+
+// One figure of scripts/bench, on a line of its own:
+//   "<name>: ours <value> <unit> | peer <value> <unit> | ratio <ours / peer>"
+// Both values are in the one unit, so the ratio reads the same way for every figure: above 1 is
+// more of the unit (faster for MiB/s, slower for s, larger for bytes and MiB).
+void figure(const std::string& name, double ours, double peer, const std::string& unit);
+
+// How a run in a child process of its own went: exit status (-1 when it did not exit), wall time
+// and the peak resident memory of the child and everything it waited for.
+struct ChildRun {
+  int status;
+  double seconds;
+  double peakMiB;
+};
+// A shell command.
+ChildRun measured(const std::string& command);
+// A piece of this program, whose return value is the child's exit status.
+ChildRun measured(const std::function<int()>& work);
 
 // nginx serving one folder on loopback for the length of the benchmark (nginx must be installed).
 class Nginx {
