@@ -21,11 +21,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "OrvelKF/OrvelFileOpUtil.h"
 
 extern char** environ;
 
 namespace {
+
+using OrvelBench::median;
 
 struct Options {
   std::string baseDir;
@@ -84,12 +87,6 @@ double timedSeconds(CopyFn copyFn, bool* ok) {
   const auto start = std::chrono::steady_clock::now();
   *ok = copyFn();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 void report(const char* name, const std::vector<double>& seconds, double mib) {
@@ -153,6 +150,8 @@ int main(int argc, char** argv) {
                 *std::min_element(cpSeconds.begin(), cpSeconds.end()) /
                     *std::min_element(oursSeconds.begin(), oursSeconds.end()),
                 median(cpSeconds) / median(oursSeconds));
+    OrvelBench::figure("OrvelFileOpUtil::copy of " + std::to_string(options.sizeMib) + " MiB",
+                       mib / median(oursSeconds), mib / median(cpSeconds), "MiB/s");
   }
   std::error_code ignored;
   std::filesystem::remove_all(scratch, ignored);
