@@ -27,6 +27,14 @@ int windowLogFor(std::size_t base, std::size_t target) {
   return log;
 }
 
+// The long-distance matcher finds the unchanged stretches of the base, however far back they lie;
+// the regular match finder only has to bridge the short gaps between changes, where the previous
+// offset into the base almost always matches again. Tables sized by the level for the whole base
+// would make loading a base of tens of MiB take minutes and make the delta no smaller.
+constexpr int kMatchFinderHashLog = 16;
+constexpr int kMatchFinderChainLog = 12;
+constexpr int kMatchFinderSearchLog = 1;
+
 bool zstdOk(std::size_t code, std::string* why) {
   if (!ZSTD_isError(code)) return true;
   *why = ZSTD_getErrorName(code);
@@ -44,6 +52,9 @@ bool makeDelta(const std::string& base, const std::string& target, int level, st
                                      windowLogFor(base.size(), target.size())),
               why) ||
       !zstdOk(ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_enableLongDistanceMatching, 1), why) ||
+      !zstdOk(ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_hashLog, kMatchFinderHashLog), why) ||
+      !zstdOk(ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_chainLog, kMatchFinderChainLog), why) ||
+      !zstdOk(ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_searchLog, kMatchFinderSearchLog), why) ||
       !zstdOk(ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_checksumFlag, 1), why) ||
       !zstdOk(ZSTD_CCtx_refPrefix(ctx.get(), base.data(), base.size()), why))
     return false;
