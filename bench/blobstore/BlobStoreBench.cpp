@@ -177,13 +177,14 @@ void endPostgresRun() {
   PostgresRun& run = postgresRun();
   if (run.owner != ::getpid()) return;
   run.owner = 0;
-  if (!run.database.empty())
-    shell(psql("postgres") + " -q -c " +
-          shellQuoted("DROP DATABASE IF EXISTS " + run.database + " WITH (FORCE)") +
-          " >/dev/null 2>&1");
+  // A server of the run goes whole with its data; on the caller's server the database goes.
   if (!run.state.empty())
     shell(std::string(ORVEL_SOURCE_DIR) + "/scripts/servers/postgres stop " +
           shellQuoted(run.state) + " >/dev/null 2>&1");
+  else if (!run.database.empty())
+    shell(psql("postgres") + " -q -c " +
+          shellQuoted("DROP DATABASE IF EXISTS " + run.database + " WITH (FORCE)") +
+          " >/dev/null 2>&1");
 }
 
 // Takes the variables of "export A=1 B=2", the one line the script prints.
