@@ -1,0 +1,139 @@
+// Faults injected into whole runs: several processes after the same component at once, and a disk
+// that fills up in the middle of a console update. After each, what must hold: nothing lost, one
+// current and one backup row, whole files under every final name, and a next run that succeeds.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include "../common/ChildProcess.h"
+#include "EndToEnd.h"
+#include "OrvelPlatform/Clock.h"
+
+namespace fs = std::filesystem;
+using namespace OrvelEndToEnd;
+
+namespace {
+
+// Runs each body in a process of its own, all released at once; their exit codes.
+std::vector<int> atOnce(const std::vector<std::function<int()>>& bodies) {
+  int gate[2];
+  if (::pipe(gate) != 0) return {};
+  std::vector<pid_t> children;
+  for (const auto& body : bodies)
+    children.push_back(OrvelTest::startChild([&] {
+      ::close(gate[1]);
+      char byte;
+      return ::read(gate[0], &byte, 1) == 0 ? body() : 99;  // end of file: everyone goes
+    }));
+  ::close(gate[0]);
+  ::close(gate[1]);
+  std::vector<int> codes;
+  for (pid_t child : children) codes.push_back(OrvelTest::waitChild(child));
+  return codes;
+}
+
+std::set<std::string> namesIn(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
+  return names;
+}
+
+}  // namespace
+
+class Faults : public EndToEnd {
+ protected:
+  void SetUp() override {
+    EndToEnd::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    m_feed = std::make_unique<Feed>(m_scratch.path());
+    publishNewComponents(*m_feed);
+    seedInstallation(m_feed->url());
+  }
+
+  int consoleUpdate(QxUpdateType type, bool block) {
+    QxUpdate console(CONSOLE_UPDATE);
+    std::string msg;
+    return console.download(type, m_feed->url(), 0, msg, block);
+  }
+
+  std::unique_ptr<Feed> m_feed;
+};
+
+TEST_P(Faults, ProcessesAfterTheSameComponentAreSerialisedAndLoseNothing) {
+  const Component& virus = component(VIRUS_PATTERN);
+  const std::string ziran = *home / "lib/pattern/ziran";
+  // Four console downloads of the virus pattern: the lock lets one through at a time, and those
+  // after the first find it installed and stored.
+  const auto update = [&] { return consoleUpdate(VIRUS_PATTERN, true); };
+  for (int code : atOnce({update, update, update, update}))
+    EXPECT_TRUE(code == SUCCESS || code == UP_TO_DATE) << code;
+  EXPECT_EQ(virus.newVersion, centralVersion(VIRUS_PATTERN));
+  EXPECT_EQ(virus.oldVersion, centralVersion(VIRUS_PATTERN + 100));
+  EXPECT_EQ(virus.newVersion, scannerInfo("virus_pattern_version"));
+  EXPECT_EQ(content(newFiles() + "/" + virus.files[0]), content(ziran + "/" + virus.files[0]));
+  EXPECT_EQ((std::set<std::string>{"ksv$pat.763", "ksv$pat.764"}), [&] {
+    std::set<std::string> virusFiles;
+    for (const std::string& name : namesIn(ziran))
+      if (name.rfind("ksv$pat", 0) == 0) virusFiles.insert(name);
+    return virusFiles;
+  }());
+
+  // Eight uploads of newer versions at once: each is stored or refused as older than the stored
+  // one, never lost half-way; the newest is current, an upload before it the backup. They wait
+  // for each other's locks for real: a few milliseconds each.
+  std::vector<std::function<int()>> uploads;
+  for (int i = 0; i < 8; ++i)
+    uploads.push_back([this, i] {
+      OrvelPlatform::setClock(nullptr);
+      OrvelTest::forgetProcessSettings();
+      const OrvelErrC stored = home->upload(VIRUS_PATTERN, "5.8" + std::to_string(10 + i) + ".00",
+                                            "upload " + std::to_string(i), "ksv$pat.8");
+      return stored == ERRC_SUCCESS ? 0 : stored == ERRC_DB_UP_TO_DATE ? 1 : 2;
+    });
+  int stored = 0;
+  for (int code : atOnce(uploads)) {
+    EXPECT_TRUE(code == 0 || code == 1) << code;
+    stored += code == 0;
+  }
+  EXPECT_GE(stored, 1);
+  EXPECT_EQ("5.817.00", centralVersion(VIRUS_PATTERN));
+  const std::string backup = centralVersion(VIRUS_PATTERN + 100);
+  EXPECT_TRUE(stored == 1 ? backup == virus.newVersion : backup.rfind("5.81", 0) == 0) << backup;
+  EXPECT_EQ(2, home->scalar("select count(*) as n from tb_kite_feed where type in (1, 101)"));
+  _uiKFData row{};
+  row.type = VIRUS_PATTERN;
+  std::snprintf(row.file_path, sizeof row.file_path, "%s/", m_scratch.path().c_str());
+  ASSERT_EQ(ERRC_SUCCESS, KFBlobManager::GetKFBlob(row));
+  EXPECT_EQ("upload 7", content(row.file_path));
+}
+
+// The file-size limit stands for a full disk: whichever write meets it first (the download, the
+// staging copy, the installation, the database, the log), the update fails as a whole.
+TEST_P(Faults, ADiskThatFillsUpDuringAConsoleUpdateLeavesTheScannerAsItWas) {
+  const std::string bin = *home / "bin", engine = bin + "/ziran32.dll";
+  const std::string before = content(engine);
+  const std::set<std::string> binBefore = namesIn(bin);
+  ASSERT_GT(before.size(), 4096u);
+  const int limited = OrvelTest::runInChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    return consoleUpdate(SCAN_ENGINE, false);
+  });
+  EXPECT_EQ(FAIL, limited);
+  EXPECT_EQ(before, content(engine));
+  EXPECT_EQ(binBefore, namesIn(bin));
+  EXPECT_EQ(component(SCAN_ENGINE).oldVersion, centralVersion(SCAN_ENGINE));
+  EXPECT_EQ("", centralVersion(SCAN_ENGINE + 100));
+
+  EXPECT_EQ(SUCCESS, consoleUpdate(SCAN_ENGINE, false));
+  EXPECT_EQ(content(newFiles() + "/ziran32.dll"), content(engine));
+  EXPECT_EQ(before, content(engine + ".bak"));
+  EXPECT_EQ(component(SCAN_ENGINE).newVersion, centralVersion(SCAN_ENGINE));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Faults, ORVEL_DB_BACKENDS);
