@@ -201,8 +201,9 @@ bool acceptableSection(const char* section) {
 bool acceptableKey(const char* key) {
   if (!key || !*key || hasLineEnd(key) || hasSurroundingBlanks(key)) return false;
   std::string_view k(key);
+  // On a file's first line a leading byte order mark is read as the file's own.
   return k.find('=') == std::string_view::npos && k.front() != '[' && k.front() != ';' &&
-         k.front() != '#';
+         k.front() != '#' && k.substr(0, kByteOrderMark.size()) != kByteOrderMark;
 }
 
 bool acceptableValue(const char* value) { return value && !hasLineEnd(value); }

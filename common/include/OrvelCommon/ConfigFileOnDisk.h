@@ -42,7 +42,8 @@ class ConfigFileOnDisk {
   virtual bool getparam(const char* section, const char* key, std::string& value);
   // True when the file on disk holds the value afterwards. Refused (false): null arguments, an
   // empty key, a key or section name with surrounding blanks or a line end, a key containing "="
-  // or beginning with "[", ";" or "#", a section name containing "]", a value with a line end.
+  // or beginning with "[", ";", "#" or a byte order mark, a section name containing "]", a value
+  // with a line end.
   // Blanks around the value are not kept (reading drops them).
   virtual bool setparam(const char* section, const char* key, const char* value);
 
