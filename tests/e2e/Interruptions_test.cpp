@@ -27,6 +27,7 @@ const char* const kKillPoints[] = {
     "QxUpdate::_downloadUtil download virus pattern now",
     "QxUpdate::verifyByZIRAN PatternCheck start",
     "QxUpdate::_processPattern: verifyByZIRAN returned",
+    "enter function _KFBlob",  // the upload into the central store
 };
 
 // Waits until the log holds text after offset, reading only what was added; false after about
