@@ -1,13 +1,18 @@
-// Faults injected into whole runs: several processes after the same component at once, and a disk
-// that fills up in the middle of a console update. After each, what must hold: nothing lost, one
-// current and one backup row, whole files under every final name, and a next run that succeeds.
+// Faults injected into whole runs: several processes after the same component at once, a disk that
+// fills up in the middle of a console update, a database server that stops during an upload. After
+// each, what must hold: nothing lost, one current and one backup row, whole files under every
+// final name, and a next run that succeeds.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <set>
+#include <sstream>
+#include <thread>
 
 #include "../common/ChildProcess.h"
 #include "EndToEnd.h"
@@ -137,3 +142,67 @@ TEST_P(Faults, ADiskThatFillsUpDuringAConsoleUpdateLeavesTheScannerAsItWas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Faults, ORVEL_DB_BACKENDS);
+
+// A PostgreSQL server of the test's own, which it stops and starts again.
+class ServerStops : public Faults {
+ protected:
+  OrvelTest::Backend backend() const override { return OrvelTest::Backend::kPostgres; }
+  void SetUp() override {
+    fs::create_directories(m_state);
+    std::istringstream exports(server("start"));
+    std::string word;
+    while (exports >> word) {
+      const std::size_t eq = word.find('=');
+      if (eq == std::string::npos) continue;
+      m_environment.push_back(std::make_unique<OrvelTest::ScopedEnvironment>(
+          word.substr(0, eq).c_str(), word.substr(eq + 1).c_str()));
+    }
+    ASSERT_EQ(4u, m_environment.size()) << "the server did not start";
+    Faults::SetUp();
+  }
+  void TearDown() override {
+    Faults::TearDown();
+    server("stop");
+  }
+  // What the server script prints for the command.
+  std::string server(const char* command) {
+    const std::string line = std::string(ORVEL_SOURCE_DIR) + "/scripts/servers/postgres " +
+                             command + " '" + m_state + "'";
+    std::string out;
+    if (FILE* pipe = ::popen(line.c_str(), "r")) {
+      char buffer[512];
+      while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+      EXPECT_EQ(0, ::pclose(pipe)) << line;
+    }
+    return out;
+  }
+
+  const std::string m_state = m_scratch / "postgres";
+  std::vector<std::unique_ptr<OrvelTest::ScopedEnvironment>> m_environment;
+};
+
+TEST_F(ServerStops, AnUploadWhoseServerStopsFailsAndLeavesTheRowsAsTheyWere) {
+  const std::string rows = home->componentRows();
+  const std::int64_t objects = home->largeObjects();
+  const pid_t uploader = OrvelTest::startChild([&] {
+    OrvelTest::forgetProcessSettings();
+    return home->upload(VIRUS_PATTERN, "5.900.00", std::string(64 << 20, 'p'));
+  });
+  // The upload has begun once another session of the database holds a transaction id.
+  const std::string writing =
+      "select count(*) as n from pg_stat_activity where datname = current_database() and "
+      "backend_xid is not null and pid <> pg_backend_pid()";
+  bool caught = false;
+  for (int i = 0; i < 5000 && !caught; ++i) {
+    caught = home->scalar(writing) > 0;
+    if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_TRUE(caught) << "the upload was not seen under way";
+  server("stop");
+  EXPECT_EQ(ERRC_DB_FAILURE & 0xff, OrvelTest::waitChild(uploader));
+  server("restart");
+  EXPECT_EQ(rows, home->componentRows());
+  EXPECT_EQ(objects, home->largeObjects());
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(VIRUS_PATTERN, "5.900.00", "whole"));
+  EXPECT_EQ("5.900.00", centralVersion(VIRUS_PATTERN));
+}
