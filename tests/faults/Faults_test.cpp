@@ -41,6 +41,16 @@ std::vector<int> atOnce(const std::vector<std::function<int()>>& bodies) {
   return codes;
 }
 
+// Runs body in a process whose files may not grow beyond 4 KiB, as on a full disk; its exit code.
+int underFileSizeLimit(const std::function<int()>& body) {
+  return OrvelTest::runInChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    return body() & 0xff;
+  });
+}
+
 std::set<std::string> namesIn(const std::string& folder) {
   std::set<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
@@ -123,17 +133,23 @@ TEST_P(Faults, ADiskThatFillsUpDuringAConsoleUpdateLeavesTheScannerAsItWas) {
   const std::string before = content(engine);
   const std::set<std::string> binBefore = namesIn(bin);
   ASSERT_GT(before.size(), 4096u);
-  const int limited = OrvelTest::runInChild([&] {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{4096, 4096};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    return consoleUpdate(SCAN_ENGINE, false);
-  });
+  const int limited = underFileSizeLimit([&] { return consoleUpdate(SCAN_ENGINE, false); });
   EXPECT_EQ(FAIL, limited);
   EXPECT_EQ(before, content(engine));
   EXPECT_EQ(binBefore, namesIn(bin));
   EXPECT_EQ(component(SCAN_ENGINE).oldVersion, centralVersion(SCAN_ENGINE));
   EXPECT_EQ("", centralVersion(SCAN_ENGINE + 100));
+
+  // A fetch from the central store, as another scanner takes a component.
+  const std::string taken = m_scratch / "taken";
+  fs::create_directories(taken);
+  EXPECT_EQ(ERRC_DB_FAILURE & 0xff, underFileSizeLimit([&] {
+              _uiKFData row{};
+              row.type = SCAN_ENGINE;
+              std::snprintf(row.file_path, sizeof row.file_path, "%s/", taken.c_str());
+              return static_cast<int>(KFBlobManager::GetKFBlob(row));
+            }));
+  EXPECT_TRUE(fs::is_empty(taken));
 
   EXPECT_EQ(SUCCESS, consoleUpdate(SCAN_ENGINE, false));
   EXPECT_EQ(content(newFiles() + "/ziran32.dll"), content(engine));
