@@ -22,6 +22,7 @@ TEST(QxUpdateLifecycle, WithoutAHomeTheObjectIsNotOkAndSpeaksUsEnglish) {
   QxUpdate update;
   EXPECT_EQ("Unable to get ORVEL_HOME\n", testing::internal::GetCapturedStdout());
   EXPECT_FALSE(update.ok());
+  EXPECT_FALSE(update.logKFEvent(1, VIRUS_PATTERN, SUCCESS)) << "no texts, no event";
   std::string locale;
   A::forgetStatics();
   EXPECT_TRUE(QxUpdate::getLocale(locale));
