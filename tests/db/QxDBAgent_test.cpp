@@ -75,6 +75,14 @@ TEST_P(QxDBAgentTest, FormatsStatementsIntoTheBufferAndReadsRowsColumnsAndLocalT
   agent.getString("version", version);
   EXPECT_EQ(nullptr, version) << "a NULL version";
   EXPECT_EQ(5, agent.fetchNextRow());
+  // A new statement ends the one before, and with it that statement's view of the rows.
+  agent.excuteQuery(sql);
+  ASSERT_EQ(0, agent.fetchNextRow());
+  home->exec("update tb_kite_feed set version = '5.765.00' where type = 1");
+  agent.excuteQuery("select version from tb_kite_feed where type = 1");
+  ASSERT_EQ(0, agent.fetchNextRow());
+  agent.getString("version", version);
+  EXPECT_STREQ("5.765.00", version);
   agent.closeStatement();
   EXPECT_EQ("QxDBAgent::fetchNextRow:  can not get the result set",
             thrownBy([&] { agent.fetchNextRow(); }));
