@@ -51,13 +51,13 @@ class ConfigFileOnDiskTest : public ::testing::Test {
 TEST_F(ConfigFileOnDiskTest, ReadsValuesExactlyAsWrittenWhateverSurroundsThem) {
   writeFile(m_path,
             "\xEF\xBB\xBF[general]\r\nearly = before\r\n[update]\r\n"
-            "virus_pattern_version = 1.234.00 \r\n  url =  http://host/p?a=b&c=d  \r\n"
+            "version = 1.234.00 \r\n  url =  http://host/p?a=b&c=d  \r\n"
             "# hash = comment\r\n; semi = comment\r\nno equals sign here\r\nCase=upper\r\n"
             "case=lower\r\nempty=\r\n[ spaced ]\r\nk=v\r\n[last]\nfinal=no line end");
   ConfigFileOnDisk file(m_path.c_str());
   EXPECT_TRUE(file.m_readable);
   const char* const found[][3] = {{"general", "early", "before"},
-                                  {"update", "virus_pattern_version", "1.234.00"},
+                                  {"update", "version", "1.234.00"},
                                   {"update", "url", "http://host/p?a=b&c=d"},
                                   {"update", "Case", "upper"},
                                   {"update", "case", "lower"},

@@ -1,7 +1,6 @@
 #include "OrvelCommon/LockFileLock.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,18 +12,7 @@
 
 namespace {
 
-// A one-way signal from a child: "I hold the lock" or "I got it". True when a byte arrived in time.
-struct Pipe {
-  Pipe() { EXPECT_EQ(::pipe(fds), 0); }
-  ~Pipe() { ::close(fds[0]), ::close(fds[1]); }
-  void send() { EXPECT_EQ(::write(fds[1], "x", 1), 1); }
-  bool receive(int milliseconds) {
-    pollfd p{fds[0], POLLIN, 0};
-    char c;
-    return ::poll(&p, 1, milliseconds) == 1 && ::read(fds[0], &c, 1) == 1;
-  }
-  int fds[2] = {-1, -1};
-};
+using OrvelTest::Pipe;
 
 class LockFileLockTest : public ::testing::Test {
  protected:
@@ -97,10 +85,10 @@ TEST_F(LockFileLockTest, ChildHoldsTheLockUntilItEndsAndAWaiterGetsItThroughASig
       LockFileLock lock(m_path.c_str(), false, false);
       if (!lock.lock()) return 1;
       holding.send();
-      finish.receive(10000);
+      finish.receive();
       ::_exit(0);
     });
-    ASSERT_TRUE(holding.receive(10000));
+    ASSERT_TRUE(holding.receive());
     LockFileLock parent(m_path.c_str(), false, false);
     EXPECT_FALSE(parent.lock());
     killIt ? (void)::kill(child, SIGKILL) : finish.send();
@@ -122,7 +110,7 @@ TEST_F(LockFileLockTest, ChildHoldsTheLockUntilItEndsAndAWaiterGetsItThroughASig
   });
   EXPECT_FALSE(acquired.receive(200)) << "the waiter must block while the parent holds the lock";
   parent.unlock();
-  EXPECT_TRUE(acquired.receive(10000));
+  EXPECT_TRUE(acquired.receive());
   EXPECT_EQ(OrvelTest::waitChild(child), 0);
 }
 

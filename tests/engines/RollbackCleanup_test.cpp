@@ -43,8 +43,9 @@ class QxUpdateRollback : public OrvelTest::SqliteHomeTest {
     fs::create_directories(m_ziran);
     fs::create_directories(m_rules);
   }
-  void upload(int type, const char* version) {
-    ASSERT_EQ(ERRC_SUCCESS, home->upload(type, version, std::string("content of ") + version));
+  void upload(int type, std::initializer_list<const char*> versions) {
+    for (const char* version : versions)
+      ASSERT_EQ(ERRC_SUCCESS, home->upload(type, version, std::string("content of ") + version));
   }
   std::string adopted(int type) {
     ORVEL::GlobalSettingIF settings;
@@ -74,8 +75,7 @@ class QxUpdateRollback : public OrvelTest::SqliteHomeTest {
 };
 
 TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNothing) {
-  upload(VIRUS_PATTERN, "5.763.00");
-  upload(VIRUS_PATTERN, "5.765.00");
+  upload(VIRUS_PATTERN, {"5.763.00", "5.765.00"});
   home->setting("VersionVirusPattern", "5.765.00");
   QxUpdate update;
   ASSERT_TRUE(update.ok());
@@ -105,10 +105,8 @@ TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNot
 }
 
 TEST_F(QxUpdateRollback, AHeldDownloadLockFailsAndOnlyAScannerGetsEvents) {
-  upload(DEXA_ENGINE, "2.000.1003");
-  upload(DEXA_ENGINE, "2.120.1100");
-  upload(QXASE_ENGINE, "7.2.1050");
-  upload(QXASE_ENGINE, "7.3.1120");
+  upload(DEXA_ENGINE, {"2.000.1003", "2.120.1100"});
+  upload(QXASE_ENGINE, {"7.2.1050", "7.3.1120"});
   QxUpdate update;
   LockFileLock download(m_lockPath.c_str(), false, false);
   ASSERT_TRUE(download.lock());
@@ -129,21 +127,17 @@ TEST_F(QxUpdateRollback, AHeldDownloadLockFailsAndOnlyAScannerGetsEvents) {
 
 TEST_F(QxUpdateRollback, MissingTextsWriteNoEvent) {
   home->useResources("  KF_LOCK_FAIL { \"busy\" }\n");
-  upload(SPYWARE_PATTERN, "1.000.00");
-  upload(SPYWARE_PATTERN, "1.100.00");
+  upload(SPYWARE_PATTERN, {"1.000.00", "1.100.00"});
   QxUpdate update;
   EXPECT_EQ(SUCCESS, update.rollback(SPYWARE_PATTERN, 4));
   LockFileLock download(m_lockPath.c_str(), false, false);
   ASSERT_TRUE(download.lock());
   EXPECT_EQ(FAIL, update.rollback(SPYWARE_PATTERN, 4));
   EXPECT_EQ(Lines{}, home->events());
-  EXPECT_TRUE(
-      logHas("QxUpdate::rollback: retrieve string [KF_ROLLBACK_SPYWARE_PATTERN_SUCCESS] "
-             "from resource file failed"));
-  EXPECT_TRUE(
-      logHas("QxUpdate::rollback: retrieve string KF_ROLLBACK_SPYWARE_PATTERN_FAILED from "
-             "resource file failed"));
-  EXPECT_TRUE(logHas("QxUpdate::rollback: busy"));
+  for (const char* line : {"retrieve string [KF_ROLLBACK_SPYWARE_PATTERN_SUCCESS] from resource",
+                           "retrieve string KF_ROLLBACK_SPYWARE_PATTERN_FAILED from resource",
+                           "QxUpdate::rollback: busy"})
+    EXPECT_TRUE(logHas(line)) << line;
 }
 
 TEST_F(QxUpdateRollback, CleanupKeepsTheNewestOfEachKindAndSoundRuleSets) {
@@ -154,9 +148,8 @@ TEST_F(QxUpdateRollback, CleanupKeepsTheNewestOfEachKindAndSoundRuleSets) {
   writePatterns(m_ziran, PatternKind::kLureboxException, {300000, 300100, 300200, 300300, 300400});
   flipByte(m_ziran + "/qxwhite.3004", 100);  // damaged newest: kept, not counted among the three
   writePatterns(m_ziran, PatternKind::kCloudsift, {40000, 40100, 40200, 40300});
-  for (unsigned base : {17458u, 17459u, 17460u})
-    ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, base, 1, 32));
-  ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, 17461, 3, 32));
+  for (unsigned base : {17458u, 17459u, 17460u, 17461u})
+    ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, base, base == 17461 ? 3 : 1, 32));
   // A newer base still arriving is neither kept in the count nor removed.
   ASSERT_EQ(FileCheck::kOk,
             OrvelEngines::writeRuleFile(m_rules, OrvelEngines::RuleKind::kBase, 17462, 0, 32));
@@ -174,22 +167,23 @@ TEST_F(QxUpdateRollback, CleanupKeepsTheNewestOfEachKindAndSoundRuleSets) {
                    "qx017461-003.rul", "qx017461.exp", "qx017461.hsh", "qx017461.phi",
                    "qx017461.rul", "qx017461.sig", "qx017462.rul"}),
             filesIn(m_rules));
-  const std::string function = "<3> QxUpdate [QxUpdateRollback.cpp]: ";
-  EXPECT_EQ((Lines{function + "enter function _doZIRANPatternCleanup",
-                   function + "leave function _doZIRANPatternCleanup",
-                   function + "enter function _doZIRANPatternCleanup",
-                   function + "leave function _doZIRANPatternCleanup",
-                   function + "enter function _doQXASEPatternCleanup",
-                   function + "leave function _doQXASEPatternCleanup retcode=12"}),
-            linesOf("PatternCleanup"));
-  EXPECT_ALL_RELEASED(counter, 3u);
+  Lines traced;
+  for (const char* step :
+       {"enter function _doZIRANPatternCleanup", "leave function _doZIRANPatternCleanup",
+        "enter function _doZIRANPatternCleanup", "leave function _doZIRANPatternCleanup",
+        "enter function _doQXASEPatternCleanup",
+        "leave function _doQXASEPatternCleanup retcode=12"})
+    traced.push_back(std::string("<3> QxUpdate [QxUpdateRollback.cpp]: ") + step);
+  EXPECT_EQ(traced, linesOf("PatternCleanup"));
+  EXPECT_EQ(6, A::qxaseCleanup(update, 1)) << "one sound set is enough";
+  EXPECT_ALL_RELEASED(counter, 4u);
 }
 
 // No engine is an error; an engine that cannot clean up is not.
 TEST_F(QxUpdateRollback, CleanupWithoutEngineOrExport) {
   writePatterns(m_ziran, PatternKind::kVirus, {100000, 100100, 100200});
-  ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, 17460, 0, 32));
-  ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, 17461, 0, 32));
+  for (unsigned base : {17460u, 17461u})
+    ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, base, 0, 32));
   QxUpdate update;
   LoadCounter counter;
   EXPECT_EQ(-1, A::ziranCleanup(update, 1));
