@@ -65,33 +65,26 @@ class CurrentFolder {
 class RecordingOpener {
  public:
   explicit RecordingOpener(int failures = 0) : m_previous(cb::setLibraryOpener(&open)) {
-    paths().clear();
+    s_paths.clear();
     s_failures = failures;
   }
   ~RecordingOpener() { cb::setLibraryOpener(m_previous); }
-
-  static Calls& paths() {
-    static Calls s_paths;
-    return s_paths;
-  }
+  const Calls& paths() const { return s_paths; }
 
  private:
   static OrvelPlatform::LibraryHandle open(const char* path) {
-    paths().emplace_back(path);
+    s_paths.emplace_back(path);
     return s_failures-- > 0 ? nullptr : OrvelPlatform::loadLibrary(path);
   }
 
+  static inline Calls s_paths;
   static inline int s_failures = 0;
   cb::LibraryOpener m_previous;
 };
 
 class ClientBindingTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    OrvelProbe::reset();
-    m_loads = OrvelPlatform::libraryLoadCount();
-    m_releases = OrvelPlatform::libraryReleaseCount();
-  }
+  void SetUp() override { OrvelProbe::reset(); }
 
   void TearDown() override {
     EXPECT_FALSE(cb::clientLoaded()) << "the client is still loaded after the test";
@@ -116,8 +109,8 @@ class ClientBindingTest : public ::testing::Test {
   OrvelTest::TempDir m_dir;
 
  private:
-  unsigned long m_loads = 0;
-  unsigned long m_releases = 0;
+  const unsigned long m_loads = OrvelPlatform::libraryLoadCount();
+  const unsigned long m_releases = OrvelPlatform::libraryReleaseCount();
 };
 
 }  // namespace BindingTest

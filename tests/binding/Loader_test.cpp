@@ -21,11 +21,10 @@ std::string folderOfLength(const std::string& base, std::size_t length) {
   while (path.size() < length) {
     const std::size_t remaining = length - path.size();
     // Each step adds "/" and a name of 1 to 200 bytes; never leave a single byte over.
-    std::size_t name = remaining <= 201 ? remaining - 1 : (remaining == 202 ? 199 : 200);
-    path += "/" + std::string(name, 'd');
+    path +=
+        "/" + std::string(remaining <= 201 ? remaining - 1 : (remaining == 202 ? 199 : 200), 'd');
     std::filesystem::create_directory(path);
   }
-  EXPECT_EQ(length, path.size());
   return path;
 }
 
@@ -135,10 +134,14 @@ TEST_F(LoaderTest, LoadsAndReleasesWaitForTheLoaderLockFolderFailuresDoNot) {
 
   ASSERT_TRUE(held.acquire(name));
   auto release = std::async(std::launch::async, [] { releaseUpdateClient(); });
+  auto view = std::async(std::launch::async, [] { return cb::clientLoaded(); });
   EXPECT_EQ(std::future_status::timeout, release.wait_for(std::chrono::milliseconds(100)));
-  EXPECT_EQ(0, OrvelProbe::record().unloads);  // the state views take the lock themselves
+  EXPECT_EQ(std::future_status::timeout, view.wait_for(std::chrono::milliseconds(0)))
+      << "the state views take the lock themselves";
+  EXPECT_EQ(0, OrvelProbe::record().unloads);
   held.release();
   release.get();
+  view.get();
   EXPECT_EQ(1, OrvelProbe::record().unloads);
 }
 
@@ -161,12 +164,11 @@ TEST_F(LoaderTest, AClientThatCannotBeOpenedBoundOrGivenItsFoldersLeavesNothingL
     SCOPED_TRACE(c.folder);
     if (c.variant) installDouble(c.variant, m_dir / c.folder);
     const std::string folder = resolved(m_dir / c.folder);
-    const std::string path = windowsStyle(folder) + "\\QxUpdate.dll";
     OrvelProbe::reset();
     RecordingOpener opener;
     EXPECT_EQ(c.result, loadUpdateClient(folder.c_str(), work.c_str()));
     // One retry, with "\" appended: the join adds no separator after it.
-    EXPECT_EQ(Calls(c.variant ? 1 : 2, path), opener.paths());
+    EXPECT_EQ(Calls(c.variant ? 1 : 2, windowsStyle(folder) + "\\QxUpdate.dll"), opener.paths());
     Calls properties = loadProperties(folder, work);
     properties.resize(c.properties);
     EXPECT_EQ(properties, OrvelProbe::record().calls);
@@ -197,6 +199,7 @@ TEST_F(LoaderTest, ALibraryPathIsOpenedWholeOrNotAtAllAndLongerFoldersAreRefused
                {1023, kUpdateClientNoLibrary, 0}};
   for (const auto& c : cases) {
     const std::string folder = folderOfLength(m_dir.path(), c.length);
+    ASSERT_EQ(c.length, folder.size());
     installDouble("full", folder);
     std::filesystem::copy_file(folder + "/QxUpdate.dll", folder + "/QxUpdate.dl");
     RecordingOpener opener;
@@ -209,7 +212,7 @@ TEST_F(LoaderTest, ALibraryPathIsOpenedWholeOrNotAtAllAndLongerFoldersAreRefused
   EXPECT_EQ(kUpdateClientBadWorkingFolder, loadUpdateClient(m_dir.path().c_str(), tooLong.c_str()));
 }
 
-TEST(LoaderPaths, JoinsWithOneSeparatorChosenByTheFolderAndNeverCuts) {
+TEST(LoaderPaths, JoinsWithOneSeparatorChosenByTheFolderResolvesExistingFoldersAndNeverCuts) {
   const char* const joins[][3] = {
       {"C:\\Orvel\\bin", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
       {"C:\\Orvel\\bin\\", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
@@ -222,27 +225,26 @@ TEST(LoaderPaths, JoinsWithOneSeparatorChosenByTheFolderAndNeverCuts) {
       {"ftp://feed.example/", "QxUpdate.dll", "ftp://feed.example/QxUpdate.dll"},
       {"file:///feed", "QxUpdate.dll",
        "file:\\\\\\feed\\QxUpdate.dll"}};  // only those three choose "/"
+  char out[cb::kPathCapacity];
   for (const auto& join : joins) {
-    char out[cb::kPathCapacity];
     EXPECT_TRUE(cb::joinPath(join[0], join[1], out, sizeof out)) << join[0];
     EXPECT_STREQ(join[2], out);
   }
-  char out[16] = "previous";
-  EXPECT_FALSE(cb::joinPath("/opt/orvel", "QxUpdate.dll", out, sizeof out));
-  EXPECT_STREQ("", out);
-  EXPECT_TRUE(cb::joinPath("/opt", "abcdef.dll", out, sizeof out));
-  EXPECT_STREQ("\\opt\\abcdef.dll", out) << "16 bytes with the NUL";
-  EXPECT_FALSE(cb::joinPath("/opt", "abcdefg.dll", out, sizeof out)) << "17 bytes with the NUL";
-  EXPECT_FALSE(cb::joinPath(nullptr, "x", out, sizeof out));
-  EXPECT_FALSE(cb::joinPath("/opt", "x", out, 0));
-}
+  char small[16] = "previous";
+  EXPECT_FALSE(cb::joinPath("/opt/orvel", "QxUpdate.dll", small, sizeof small));
+  EXPECT_STREQ("", small);
+  EXPECT_TRUE(cb::joinPath("/opt", "abcdef.dll", small, sizeof small));
+  EXPECT_STREQ("\\opt\\abcdef.dll", small) << "16 bytes with the NUL";
+  EXPECT_FALSE(cb::joinPath("/opt", "abcdefg.dll", small, sizeof small)) << "17 bytes with the NUL";
+  EXPECT_FALSE(cb::joinPath(nullptr, "x", small, sizeof small));
+  EXPECT_FALSE(cb::joinPath("/opt", "x", small, 0));
+  EXPECT_FALSE(cb::joinPath("/opt", "x", nullptr, sizeof small));
 
-TEST(LoaderPaths, ResolvesExistingFoldersOnlyAndNeverCuts) {
   OrvelTest::TempDir dir;
   std::filesystem::create_directories(dir / "a/b");
   OrvelTest::writeFile(dir / "a/file", "x");
   const std::string b = resolved(dir / "a/b");
-  const std::pair<std::string, std::string> cases[] = {
+  const std::pair<std::string, std::string> folders[] = {
       {dir / "a/b", b},
       {windowsStyle(dir / "a/b") + "\\", b},
       {dir / "a/b/../b", b},
@@ -251,12 +253,12 @@ TEST(LoaderPaths, ResolvesExistingFoldersOnlyAndNeverCuts) {
       {dir / "a/file", ""},
       {dir / "a/none", ""},
       {"", ""}};
-  char out[cb::kPathCapacity];
-  for (const auto& [folder, expected] : cases) {
+  for (const auto& [folder, expected] : folders) {
     EXPECT_EQ(!expected.empty(), cb::resolveFolder(folder.c_str(), out, sizeof out)) << folder;
     EXPECT_EQ(expected, out) << folder;
   }
   EXPECT_FALSE(cb::resolveFolder(nullptr, out, sizeof out));
+  EXPECT_FALSE(cb::resolveFolder(b.c_str(), out, 0));
   EXPECT_FALSE(cb::resolveFolder(b.c_str(), out, b.size())) << "no room for the NUL";
   EXPECT_TRUE(cb::resolveFolder(b.c_str(), out, b.size() + 1));
 }

@@ -11,28 +11,7 @@ using namespace BindingTest;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-namespace {
-
 using QxUpdateInitTest = ClientBindingTest;
-
-// Runs counted calls on `threads` threads, `rounds` each; counts wrong answers.
-int runCountedCalls(int threads, int rounds) {
-  std::atomic<int> wrong{0};
-  std::vector<std::thread> pool;
-  for (int t = 0; t < threads; ++t) {
-    pool.emplace_back([&wrong, rounds, t] {
-      for (int i = 0; i < rounds; ++i) {
-        char text[64];
-        if (ORVEL::QxuGetErrorString(t, text, sizeof text) != 1006) ++wrong;
-        if (ORVEL::QxuClearCache() != 1014) ++wrong;
-      }
-    });
-  }
-  for (std::thread& thread : pool) thread.join();
-  return wrong.load();
-}
-
-}  // namespace
 
 TEST_F(QxUpdateInitTest, HoldsTheClientOfTheHomeBinFolderForItsLifetimeAndInitAddsReferences) {
   const std::string bin = clientFolder("full", "home/bin");
@@ -106,14 +85,24 @@ TEST_F(QxUpdateInitTest, HoldersComingAndGoingWhileCountedCallsRunOnSeveralThrea
       std::this_thread::yield();
     }
   });
-  // Until the client has been freed and loaded again under running calls: how soon depends on
-  // the scheduler.
-  int wrong = 0;
-  for (int round = 0; round < 50 && OrvelProbe::record().loads < 2; ++round)
-    wrong += runCountedCalls(3, 80);
+  // Counted calls on three threads until the client has been freed and loaded again under
+  // running calls: how soon depends on the scheduler.
+  std::atomic<int> wrong{0};
+  for (int round = 0; round < 50 && OrvelProbe::record().loads < 2; ++round) {
+    std::vector<std::thread> pool;
+    for (int t = 0; t < 3; ++t)
+      pool.emplace_back([&wrong, t] {
+        for (int i = 0; i < 80; ++i) {
+          char text[64];
+          wrong += ORVEL::QxuGetErrorString(t, text, sizeof text) != 1006;
+          wrong += ORVEL::QxuClearCache() != 1014;
+        }
+      });
+    for (std::thread& thread : pool) thread.join();
+  }
   done = true;
   holders.join();
-  EXPECT_EQ(0, wrong);
+  EXPECT_EQ(0, wrong.load());
   EXPECT_EQ(0, holderFailures.load());
   const OrvelProbe::Record seen = OrvelProbe::record();
   EXPECT_GT(seen.mostAtOnce, 1) << "the calls did overlap";

@@ -4,47 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "ClientTestSupport.h"
+#include "feed/FeedCrypto.h"
+
 using namespace KiteFeed;
 
 namespace {
-
-Body sampleBody() {
-  Body body;
-  body.feed = "orvel-test";
-  body.serial = 42;
-  body.issued = 1700000000;
-  body.expires = 1700003600;
-  Entry e;
-  e.itemClass = kClassVersioned;
-  e.id = 0x20000;
-  e.platform = 0x101;
-  e.languages = 5;
-  e.version = Version{8, 700, 1004};
-  File f;
-  f.name = "ziran32.dll";
-  f.size = 10;
-  f.sha256 = std::string(64, 'a');
-  f.path = "files/" + std::string(64, 'a');
-  Delta d;
-  d.from = Version{8, 650, 1000};
-  d.baseName = "ziran32.dll";
-  d.baseSize = 9;
-  d.baseSha256 = std::string(64, 'b');
-  d.path = "deltas/x";
-  d.size = 3;
-  d.sha256 = std::string(64, 'c');
-  f.deltas.push_back(d);
-  e.files.push_back(f);
-  body.entries.push_back(e);
-  return body;
-}
-
-std::string bodyWith(const std::string& from, const std::string& to) {
-  std::string text = writeBody(sampleBody());
-  const std::size_t at = text.find(from);
-  EXPECT_NE(std::string::npos, at) << from;
-  return text.replace(at, from.size(), to);
-}
 
 TEST(FeedVersions, TextsAreStrictAndOrderedWordByWord) {
   Version v;
@@ -74,23 +39,47 @@ TEST(FeedNames, PlainNamesAndFeedPaths) {
 }
 
 TEST(FeedBody, MalformedBodiesAreRefusedWithAReason) {
+  // The body the publisher signs for an engine with a delta from its previous version.
+  OrvelTest::TempDir dir;
+  ClientTest::TestFeed feed(dir / "feed", "");
+  const std::string v1 = ClientTest::randomBytes(20000, 1);
+  std::string v2 = v1;
+  v2[5] ^= 1;
+  feed.add(kClassVersioned, 0x20000, "8.650.1000", {{"ziran32.dll", v1}});
+  feed.add(kClassVersioned, 0x20000, "8.700.1004", {{"ziran32.dll", v2}});
+  feed.sign();
+  Envelope envelope;
   Body back;
   std::string why;
-  ASSERT_TRUE(parseBody(writeBody(sampleBody()), &back, &why)) << why;
+  ASSERT_TRUE(parseEnvelope(feed.index(), &envelope, &why)) << why;
+  ASSERT_TRUE(parseBody(envelope.body, &back, &why)) << why;
   EXPECT_EQ((Version{8, 650, 1000}), back.entries.at(0).files.at(0).deltas.at(0).from);
+  auto bodyWith = [&](const std::string& from, const std::string& to) {
+    std::string text = envelope.body;
+    const std::size_t at = text.find(from);
+    EXPECT_NE(std::string::npos, at) << from;
+    return text.replace(at, from.size(), to);
+  };
   EXPECT_FALSE(parseBody("{", &back, &why));
   EXPECT_EQ(0u, why.find("the index body is not valid JSON"));
-  EXPECT_FALSE(parseBody(bodyWith("\"format\": 1", "\"format\": 2"), &back, &why));
-  EXPECT_EQ("the index body is malformed: unknown format version", why);
-  EXPECT_FALSE(parseBody(bodyWith("\"class\": 2", "\"class\": 5"), &back, &why));
-  EXPECT_FALSE(parseBody(bodyWith("\"deltas/x\"", "\"../x\""), &back, &why));
-  EXPECT_NE(std::string::npos, why.find("is not a feed path: ../x"));
-  EXPECT_FALSE(parseBody(bodyWith("\"name\": \"ziran32.dll\"", "\"name\": \"../x\""), &back, &why));
-  EXPECT_FALSE(parseBody(bodyWith("\"8.700.1004\"", "\"8.700\""), &back, &why));
-  EXPECT_FALSE(parseBody(bodyWith("\"size\": 10", "\"size\": -10"), &back, &why));
-  EXPECT_FALSE(parseBody(bodyWith("\"serial\": 42", "\"serial\": \"42\""), &back, &why));
-  EXPECT_FALSE(parseBody(bodyWith(std::string(64, 'c'), std::string(63, 'c')), &back, &why));
-  EXPECT_FALSE(parseBody(bodyWith("\"files\": [", "\"files\": [], \"x\": ["), &back, &why));
+  // What is changed, into what, and a part of the reason ("" where it is not the point).
+  const std::string malformed[][3] = {
+      {"\"format\": 1", "\"format\": 2", "the index body is malformed: unknown format version"},
+      {"\"deltas/", "\"../", "is not a feed path: ../"},
+      {"\"feed\": \"orvel-test\"", "\"feed\": 7", "field \"feed\" is not a text"},
+      {"\"deltas\": [", "\"deltas\": \"none\", \"x\": [", "field \"deltas\" is not a list"},
+      {"\"serial\": 1", "\"serial\": -1", "field \"serial\" is not a non-negative integer"},
+      {"\"serial\": 1", "\"serial\": \"1\"", ""},
+      {"\"class\": 2", "\"class\": 5", ""},
+      {"\"name\": \"ziran32.dll\"", "\"name\": \"../x\"", ""},
+      {"\"8.700.1004\"", "\"8.700\"", ""},
+      {"\"size\": ", "\"size\": -", ""},
+      {"\"sha256\": \"" + sha256Hex(v2), "\"sha256\": \"" + sha256Hex(v2).substr(1), ""},
+      {"\"files\": [", "\"files\": [], \"x\": [", ""}};
+  for (const auto& [from, to, reason] : malformed) {
+    EXPECT_FALSE(parseBody(bodyWith(from, to), &back, &why)) << to;
+    EXPECT_NE(std::string::npos, why.find(reason)) << why;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// kitefeed-publish: the publisher's rules (newer versions only, kept versions, deltas) in-process,
-// and the command line as an administrator runs it. What a signed index holds shows in the
-// client's tests, which read the indexes this publisher makes.
+// kitefeed-publish: the publisher's rules (newer versions only, kept versions, deltas, pruning,
+// key files) in-process, and the command line as an administrator runs it. What a signed index
+// holds shows in the client's tests, which read the indexes this publisher makes.
 #include "Publisher.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +12,9 @@
 #include "ClientTestSupport.h"
 #include "feed/FeedCrypto.h"
 #include "feed/FeedFormat.h"
-#include "feed/FeedSigner.h"
 
 using namespace KiteFeed;
+using ClientTest::randomBytes;
 using OrvelTest::readFile;
 using OrvelTest::writeFile;
 
@@ -24,20 +24,16 @@ namespace fs = std::filesystem;
 
 class PublisherTest : public ::testing::Test {
  protected:
-  void add(const std::string& version,
-           const std::vector<std::pair<std::string, std::string>>& files, std::uint32_t id = 4) {
+  void add(const std::string& version, const ClientTest::Files& files, std::uint32_t id = 4) {
     m_last = m_feed.add(kClassNumbered, id, version, files);
   }
-  // Signs, and reads back what the signature covers.
+  // Signs, and reads back what the signature covers (the client's tests check the signature).
   Body signedBody() {
     m_feed.sign();
     Envelope envelope;
     Body body;
-    std::string why, raw;
+    std::string why;
     EXPECT_TRUE(parseEnvelope(m_feed.index(), &envelope, &why)) << why;
-    fromHex(m_feed.publicKeyHex(), &raw);
-    EXPECT_EQ(keyIdOf(raw), envelope.keyId);
-    EXPECT_TRUE(ed25519Verify(raw, envelope.body, envelope.signature));
     EXPECT_TRUE(parseBody(envelope.body, &body, &why)) << why;
     return body;
   }
@@ -50,27 +46,29 @@ class PublisherTest : public ::testing::Test {
   AddResult m_last;
 };
 
-TEST_F(PublisherTest, DeltasComeFromKeptVersionsAndOldOnesArePruned) {
-  const std::string v1 = ClientTest::randomBytes(100000, 1);
-  std::string v2 = v1, v3 = v1, v4 = v1;
-  v2[10] ^= 1;
-  v3[20] ^= 1;
-  v4[30] ^= 1;
-  add("1", {{"p.1", v1}});
+TEST_F(PublisherTest, DeltasComeFromKeptVersionsAndOldOnesArePrunedOnceNoLiveIndexNamesThem) {
+  std::string v[5];
+  v[0] = randomBytes(100000, 1);
+  for (int i = 1; i < 5; ++i) (v[i] = v[0])[10 * i] ^= 1;
+  add("1", {{"p.1", v[1]}});
   EXPECT_EQ(0u, m_last.deltas);
-  add("2", {{"p.2", v2}});
+  m_feed.sign();
+  add("2", {{"p.2", v[2]}});
   EXPECT_EQ(1u, m_last.deltas);
-  add("3", {{"p.3", v3}});
+  add("3", {{"p.3", v[3]}});
   EXPECT_EQ(2u, m_last.deltas);
-  add("4", {{"p.4", v4}});
+  // While the live index cannot be read, no file is known to be unused.
+  m_feed.replaceIndex("damaged");
+  add("4", {{"p.4", v[4]}});
   EXPECT_EQ(2u, m_last.deltas) << "from the two versions that stay";
   EXPECT_EQ(std::vector<std::string>{"1"}, m_last.pruned);
+  EXPECT_EQ(4u, filesIn("files"));
   const Body body = signedBody();
   const File& f = body.entries[0].files[0];
   ASSERT_EQ(2u, f.deltas.size());
   EXPECT_EQ(3u, f.deltas[0].from.major);
   EXPECT_EQ("p.3", f.deltas[0].baseName);
-  EXPECT_EQ(sha256Hex(v3), f.deltas[0].baseSha256);
+  EXPECT_EQ(sha256Hex(v[3]), f.deltas[0].baseSha256);
   EXPECT_EQ(2u, f.deltas[1].from.major);
   EXPECT_LT(f.deltas[0].size, 1000u);
   EXPECT_EQ(3u, Publisher(m_feed.folder()).list().size());
@@ -79,11 +77,11 @@ TEST_F(PublisherTest, DeltasComeFromKeptVersionsAndOldOnesArePruned) {
 }
 
 TEST_F(PublisherTest, FilesPairByNameWithoutDigitsAndUnrelatedDataGetsNoDelta) {
-  const std::string rules = ClientTest::randomBytes(50000, 5);
+  const std::string rules = randomBytes(50000, 5);
   std::string rules2 = rules;
   rules2[7] ^= 1;
-  add("15000", {{"qx015000.rul", rules}, {"qx015000.sig", ClientTest::randomBytes(5000, 6)}});
-  add("15001", {{"qx015001.rul", rules2}, {"qx015001.sig", ClientTest::randomBytes(5000, 7)}});
+  add("15000", {{"qx015000.rul", rules}, {"qx015000.sig", randomBytes(5000, 6)}});
+  add("15001", {{"qx015001.rul", rules2}, {"qx015001.sig", randomBytes(5000, 7)}});
   EXPECT_EQ(1u, m_last.deltas) << "the new signature file shares nothing with the old";
   const Body body = signedBody();
   EXPECT_EQ("qx015000.rul", body.entries[0].files[0].deltas.at(0).baseName);
@@ -95,13 +93,8 @@ TEST_F(PublisherTest, BadRequestsAreRefusedWithTheirReason) {
   EXPECT_NO_THROW(add("99", {{"a.99", "y"}}, 0x20000400)) << "another item is independent";
   auto refusal = [this](std::uint32_t itemClass, const char* version,
                         std::vector<std::string> files) {
-    AddRequest request;
-    request.itemClass = itemClass;
-    request.id = 4;
-    request.version = version;
-    request.files = std::move(files);
     try {
-      Publisher(m_feed.folder()).add(request);
+      Publisher(m_feed.folder()).add({itemClass, 4, 0x101, 0xFFFFFFFF, version, files});
     } catch (const PublishError& e) {
       return std::string(e.what());
     }
@@ -124,56 +117,81 @@ TEST_F(PublisherTest, BadRequestsAreRefusedWithTheirReason) {
   EXPECT_THROW(Publisher(m_feed.folder()).list(), PublishError);
 }
 
+TEST(KeyFiles, ThePrivateKeyIsCreatedExclusivelyNeverThroughALinkAndNeverWithoutItsPublicHalf) {
+  OrvelTest::TempDir dir;
+  writeFile(dir / "victim", "victim");
+  fs::create_symlink(dir / "victim", dir / "feed.pem.tmp");
+  std::string publicHex, why;
+  ASSERT_TRUE(makeKeyFiles(dir / "feed.pem", dir / "feed.pub", &publicHex, &why)) << why;
+  EXPECT_EQ("victim", readFile(dir / "victim"));
+  struct stat st;
+  ASSERT_EQ(0, ::lstat((dir / "feed.pem").c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+  const std::string pem = readFile(dir / "feed.pem");
+  fs::create_symlink(dir / "victim", dir / "planted.pem");
+  for (const std::string& taken : {dir / "planted.pem", dir / "feed.pem"}) {
+    EXPECT_FALSE(makeKeyFiles(taken, dir / "other.pub", &publicHex, &why)) << taken;
+    EXPECT_EQ("cannot create " + taken + ": File exists (a key file is never replaced)", why);
+  }
+  EXPECT_EQ("victim", readFile(dir / "victim"));
+  EXPECT_EQ(pem, readFile(dir / "feed.pem"));
+  EXPECT_FALSE(OrvelTest::fileExists(dir / "other.pub"));
+  EXPECT_FALSE(makeKeyFiles(dir / "new.pem", dir / "missing/new.pub", &publicHex, &why));
+  EXPECT_EQ("cannot write " + (dir / "missing/new.pub") + ": No such file or directory", why);
+  EXPECT_FALSE(OrvelTest::fileExists(dir / "new.pem"));
+}
+
 // ---- the command line ----
 
-int run(const std::string& arguments, std::string* output = nullptr) {
+int run(const std::string& arguments, std::string* output) {
   const std::string command = std::string(KITEFEED_PUBLISH_EXE) + " " + arguments + " 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
-  std::string text;
   char buffer[512];
-  while (pipe && std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
+  for (output->clear(); pipe && std::fgets(buffer, sizeof buffer, pipe);) *output += buffer;
   const int status = pipe ? ::pclose(pipe) : -1;
-  if (output) *output = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(PublisherCommand, KeygenAddSignAndList) {
+TEST(PublisherCommand, KeygenAddSignListAndUsageErrors) {
   OrvelTest::TempDir dir;
   std::string out;
   ASSERT_EQ(0, run("keygen " + (dir / "feed.pem") + " " + (dir / "feed.pub"), &out)) << out;
   const std::string publicHex = readFile(dir / "feed.pub").substr(0, 64);
   EXPECT_TRUE(isHexOfLength(publicHex, 64));
   EXPECT_EQ("public key " + publicHex + "\n", out);
-  struct stat st;
-  ASSERT_EQ(0, ::stat((dir / "feed.pem").c_str(), &st));
-  EXPECT_EQ(0600u, st.st_mode & 0777);
 
+  const std::string feed = dir / "feed", add = "add " + feed + " --class 2 --id 0x20000 ";
   writeFile(dir / "ziran32.dll", "engine bytes");
-  const std::string feed = dir / "feed";
-  ASSERT_EQ(0, run("add " + feed + " --class 2 --id 0x20000 --version 8.700.1004 " +
-                       (dir / "ziran32.dll"),
-                   &out))
-      << out;
+  ASSERT_EQ(0, run(add + "--version 8.700.1004 " + (dir / "ziran32.dll"), &out)) << out;
   EXPECT_EQ("added version 8.700.1004 with 1 files and 0 deltas\n", out);
+  writeFile(dir / "ziran32.dll", "engine bytes, new");
+  ASSERT_EQ(0, run(add + "--version 8.700.1005 --keep 1 --level 1 " + (dir / "ziran32.dll"), &out));
+  EXPECT_EQ("added version 8.700.1005 with 1 files and 0 deltas\ndropped version 8.700.1004\n",
+            out);
   ASSERT_EQ(0, run("sign " + feed + " --key " + (dir / "feed.pem") +
                        " --name orvel-test --valid-seconds 60",
                    &out));
   EXPECT_EQ("signed index serial 1\n", out);
   ASSERT_EQ(0, run("list " + feed, &out));
   EXPECT_EQ(
-      "class 2 id 0x20000 platform 0x101 languages 0xffffffff version 8.700.1004 | "
-      "ziran32.dll 12 bytes, 0 deltas\n",
+      "class 2 id 0x20000 platform 0x101 languages 0xffffffff version 8.700.1005 | "
+      "ziran32.dll 17 bytes, 0 deltas\n",
       out);
 
-  EXPECT_EQ(1, run("add " + feed + " --class 2 --id 0x20000 --version 8.700.1003 " +
-                       (dir / "ziran32.dll"),
-                   &out));
+  EXPECT_EQ(1, run(add + "--version 8.700.1003 " + (dir / "ziran32.dll"), &out));
   EXPECT_NE(std::string::npos, out.find("refusing to publish version 8.700.1003"));
-  EXPECT_EQ(2, run("add " + feed + " --class 2", &out));
-  EXPECT_NE(std::string::npos, out.find("usage:"));
-  EXPECT_EQ(2, run("frobnicate " + feed, &out));
-  EXPECT_EQ(2, run("add " + feed + " --class x --id 1 --version 1 f", &out));
-  EXPECT_NE(std::string::npos, out.find("--class needs a number, not \"x\""));
+  const std::pair<std::string, std::string> usageErrors[] = {
+      {"add " + feed + " --class 2", "add needs --class, --id and --version"},
+      {add + (dir / "ziran32.dll"), "add needs --class, --id and --version"},
+      {"frobnicate " + feed, "unknown command frobnicate"},
+      {"add " + feed + " --class x --id 1 --version 1 f", "--class needs a number, not \"x\""},
+      {add + "--version 8.700.1006 --keep", "--keep needs a value"},
+      {add + "--version 8.700.1006 --level high f", "--level needs a number, not \"high\""}};
+  for (const auto& [arguments, why] : usageErrors) {
+    EXPECT_EQ(2, run(arguments, &out)) << arguments;
+    EXPECT_EQ(0u, out.find("kitefeed-publish: " + why + "\nusage:\n")) << out;
+  }
 }
 
 }  // namespace
