@@ -9,6 +9,7 @@
 
 #include "OrvelFileOpInternal.h"
 #include "OrvelKF/OrvelFileOpUtil.h"
+#include "OrvelPlatform/Path.h"
 
 namespace OrvelFileOpUtil {
 
@@ -174,10 +175,18 @@ int Copier::copyOneFile(const std::string& source, const std::string& destinatio
   const bool reportsProgress = m_callback != nullptr && m_entry != nullptr;
   const bool mayCopyInKernel =
       !reportsProgress && isRegularFile(in.get()) && isRegularFile(out.get());
-  const int copied = copyContents(in.get(), out.get(), mayCopyInKernel);
-  if (copied != kOk) return copied;
+  const bool toRegularFile = isRegularFile(out.get());
+  int copied = copyContents(in.get(), out.get(), mayCopyInKernel);
   // The last write may only fail when the file is closed (a full disk on some file systems).
-  if (!out.close()) return kErrWrite;
+  if (!out.close() && copied == kOk) copied = kErrWrite;
+  if (copied != kOk) {
+    // A copy cut short by a full disk or a failing read would pass for the whole file under its
+    // name, and later steps take it as the file itself.
+    const int fault = errno;  // the caller reports the fault, not the clean-up
+    if (toRegularFile) ::unlink(OrvelPlatform::toOsPath(destination).c_str());
+    errno = fault;
+    return copied;
+  }
   reportDone(m_callback, m_entry);
   return kOk;
 }

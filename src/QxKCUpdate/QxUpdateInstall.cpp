@@ -68,9 +68,10 @@ bool isOnDisk(const std::string& path) {
 
 // The copy, whole and on disk, under the staged name; nothing left there when it fails.
 bool stageCopy(const std::string& source, const std::string& staged) {
-  if (OrvelFileOpUtil::copy(source.c_str(), staged.c_str(), true) == OrvelFileOpUtil::kOk &&
-      isOnDisk(staged))
-    return true;
+  // A copy that fails removes what it wrote itself, and leaves errno to the caller's log line.
+  if (OrvelFileOpUtil::copy(source.c_str(), staged.c_str(), true) != OrvelFileOpUtil::kOk)
+    return false;
+  if (isOnDisk(staged)) return true;
   ::unlink(OrvelPlatform::toOsPath(staged).c_str());
   return false;
 }

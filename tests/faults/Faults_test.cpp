@@ -3,13 +3,17 @@
 // each, what must hold: nothing lost, one current and one backup row, whole files under every
 // final name, and a next run that succeeds.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -48,6 +52,33 @@ int underFileSizeLimit(const std::function<int()>& body) {
     const rlimit limit{4096, 4096};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     return body() & 0xff;
+  });
+}
+
+// Runs body in a process of its own in which folder is a small file system holding what the folder
+// held and room for `pages` more pages of 4 KiB, as a disk that fills up there; its exit code. What
+// the folder holds at the end is copied to left. The file system goes with the process.
+int withFullFolder(const std::string& folder, std::uintmax_t pages, const std::string& left,
+                   const std::function<int()>& body) {
+  return OrvelTest::runInChild([&] {
+    const std::string held = left + ".held", filler = folder + "/filler";
+    fs::remove_all(held);
+    fs::copy(folder, held, fs::copy_options::recursive);
+    pages += 1;  // the filler's: a file system of no pages would have no bound at all
+    for (const auto& entry : fs::recursive_directory_iterator(held))
+      if (entry.is_regular_file()) pages += (entry.file_size() + 4095) / 4096;
+    const std::string options = "size=" + std::to_string(pages * 4096);
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0)
+      return 97;  // no full disk to show: never a result the body could give
+    fs::copy(held, folder, fs::copy_options::recursive);
+    fs::create_directory(filler);
+    std::ofstream(filler + "/page") << '.';
+    const int code = body();
+    fs::remove_all(filler);
+    fs::copy(folder, left, fs::copy_options::recursive);
+    return code & 0xff;
   });
 }
 
@@ -126,21 +157,58 @@ TEST_P(Faults, ProcessesAfterTheSameComponentAreSerialisedAndLoseNothing) {
   EXPECT_EQ("upload 7", content(row.file_path));
 }
 
-// The file-size limit stands for a full disk: whichever write meets it first (the download, the
-// staging copy, the installation, the database, the log), the update fails as a whole.
-TEST_P(Faults, ADiskThatFillsUpDuringAConsoleUpdateLeavesTheScannerAsItWas) {
-  const std::string bin = *home / "bin", engine = bin + "/ziran32.dll";
-  const std::string before = content(engine);
-  const std::set<std::string> binBefore = namesIn(bin);
-  ASSERT_GT(before.size(), 4096u);
-  const int limited = underFileSizeLimit([&] { return consoleUpdate(SCAN_ENGINE, false); });
-  EXPECT_EQ(FAIL, limited);
-  EXPECT_EQ(before, content(engine));
-  EXPECT_EQ(binBefore, namesIn(bin));
-  EXPECT_EQ(component(SCAN_ENGINE).oldVersion, centralVersion(SCAN_ENGINE));
-  EXPECT_EQ("", centralVersion(SCAN_ENGINE + 100));
+// A disk that fills up at one step of a console update: the update fails as a whole, and what the
+// full folder holds afterwards is whole or gone, never cut short under a final name.
+TEST_P(Faults, ADiskThatFillsUpAtAnyStepLeavesTheScannerAsItWas) {
+  const std::string ziran = "lib/pattern/ziran", temp = "temp/kf/ziran";
+  fs::create_directories(*home / temp);
+  const struct {
+    const char* step;
+    QxUpdateType type;
+    std::string folder;
+    std::uintmax_t pages;  // what the folder may still take
+  } steps[] = {
+      {"staging of the installed pattern", VIRUS_PATTERN, temp, 0},
+      {"download of the pattern", VIRUS_PATTERN, temp, 1},
+      {"installation of the pattern", VIRUS_PATTERN, ziran, 0},
+      {"download of the engine", SCAN_ENGINE, temp, 0},
+      {"installation of the engine", SCAN_ENGINE, "bin", 0},
+  };
+  const std::string rows = home->componentRows();
+  const std::string engine = content(*home / "bin/ziran32.dll");
+  const auto installedFiles = [&] {
+    std::map<std::string, std::string> files;
+    for (const std::string& folder : {*home / ziran, *home / "bin"})
+      for (const auto& entry : fs::directory_iterator(folder))
+        files[entry.path()] = content(entry.path());
+    return files;
+  };
+  const auto installed = installedFiles();
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.step);
+    const std::string left = m_scratch / "left";
+    fs::remove_all(left);
+    EXPECT_EQ(FAIL, withFullFolder(*home / step.folder, step.pages, left,
+                                   [&] { return consoleUpdate(step.type, false); }));
+    // Under a name the scanner has or the feed gives, a file is one of those versions whole.
+    for (const auto& entry : fs::recursive_directory_iterator(left)) {
+      const std::string name = entry.path().filename(), now = content(entry.path());
+      bool named = false, whole = false;
+      for (const std::string& folder : {left + ".held", *home / ziran, *home / "bin", newFiles()})
+        if (entry.is_regular_file() && fs::exists(folder + "/" + name)) {
+          named = true;
+          whole = whole || now == content(folder + "/" + name);
+        }
+      EXPECT_TRUE(!named || whole) << name << " is cut short";
+    }
+    EXPECT_EQ(rows, home->componentRows());
+    EXPECT_EQ(installed, installedFiles());
+  }
 
-  // A fetch from the central store, as another scanner takes a component.
+  // A file-size limit stands for a full disk wherever the next write goes, the database and the
+  // log included; then a fetch from the central store, as another scanner takes a component.
+  EXPECT_EQ(FAIL, underFileSizeLimit([&] { return consoleUpdate(SCAN_ENGINE, false); }));
+  EXPECT_EQ(engine, content(*home / "bin/ziran32.dll"));
   const std::string taken = m_scratch / "taken";
   fs::create_directories(taken);
   EXPECT_EQ(ERRC_DB_FAILURE & 0xff, underFileSizeLimit([&] {
@@ -151,10 +219,15 @@ TEST_P(Faults, ADiskThatFillsUpDuringAConsoleUpdateLeavesTheScannerAsItWas) {
             }));
   EXPECT_TRUE(fs::is_empty(taken));
 
-  EXPECT_EQ(SUCCESS, consoleUpdate(SCAN_ENGINE, false));
-  EXPECT_EQ(content(newFiles() + "/ziran32.dll"), content(engine));
-  EXPECT_EQ(before, content(engine + ".bak"));
+  // With room again, the next run of each succeeds.
+  EXPECT_EQ(rows, home->componentRows());
+  for (QxUpdateType type : {VIRUS_PATTERN, SCAN_ENGINE})
+    EXPECT_EQ(SUCCESS, consoleUpdate(type, false)) << type;
+  EXPECT_EQ(content(newFiles() + "/ziran32.dll"), content(*home / "bin/ziran32.dll"));
+  EXPECT_EQ(engine, content(*home / "bin/ziran32.dll.bak"));
+  EXPECT_EQ(content(newFiles() + "/ksv$pat.764"), content(*home / (ziran + "/ksv$pat.764")));
   EXPECT_EQ(component(SCAN_ENGINE).newVersion, centralVersion(SCAN_ENGINE));
+  EXPECT_EQ(component(VIRUS_PATTERN).newVersion, centralVersion(VIRUS_PATTERN));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Faults, ORVEL_DB_BACKENDS);
