@@ -16,6 +16,9 @@
 // scanners fetch one component from PostgreSQL at once, each into a file of its own, beside as
 // many psql \lo_export of its large object at once.
 //
+// GetKFBlob reports a fetch only once the file is on the disk, so every peer's written file is
+// synced too (coreutils sync FILE), inside its measured time: the figures compare equal work.
+//
 // Every fetched or exported file is compared with the component byte for byte, and every stored
 // content has the component's length; a file that is not whole ends the run with a failure.
 //
@@ -87,6 +90,11 @@ std::string shellQuoted(const std::string& text) {
   std::string out = "'";
   for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
+}
+
+// The command, and then its file written through to the disk.
+std::string durably(const std::string& command, const std::string& file) {
+  return command + " && sync " + shellQuoted(file);
 }
 
 // What a command wrote to its standard output, without the line end; the command must succeed.
@@ -339,11 +347,12 @@ void sqliteStore(const std::string& work, const Component& component) {
       outputOf("sqlite3 " + shellQuoted(peerDatabase) + " " + shellQuoted(lengthQuery)), component,
       "sqlite3 readfile()");
   const std::string exported = work + "/exported";
-  fetch.peer = measured(
-      "sqlite3 " + shellQuoted(peerDatabase) + " " +
-      shellQuoted("select writefile('" + exported +
-                  "', content) from tb_kite_feed where type = " + std::to_string(component.type)) +
-      " >/dev/null");
+  fetch.peer = measured(durably("sqlite3 " + shellQuoted(peerDatabase) + " " +
+                                    shellQuoted("select writefile('" + exported +
+                                                "', content) from tb_kite_feed where type = " +
+                                                std::to_string(component.type)) +
+                                    " >/dev/null",
+                                exported));
   checkRun(fetch.peer, "sqlite3 writefile()");
   checkWhole(exported, component, "sqlite3 writefile()");
   fs::remove(exported);
@@ -376,7 +385,8 @@ std::string importedObject(const std::string& output, const Component& component
 }
 
 std::string exportCommand(const std::string& oid, const std::string& file) {
-  return psql(postgresRun().database) + " -q -c \"\\lo_export " + oid + " '" + file + "'\"";
+  return durably(psql(postgresRun().database) + " -q -c \"\\lo_export " + oid + " '" + file + "'\"",
+                 file);
 }
 
 void postgresStore(const std::string& work, const Component& component) {
