@@ -16,7 +16,9 @@ namespace OrvelEndToEnd {
 
 namespace {
 
-std::string run(const std::string& command) {
+// Runs kitefeed-publish with the arguments; what it printed.
+std::string publish(const std::string& arguments) {
+  const std::string command = std::string(KITEFEED_PUBLISH_EXE) + " " + arguments;
   std::string output;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return output;
@@ -26,7 +28,7 @@ std::string run(const std::string& command) {
   return output;
 }
 
-std::string shellQuoted(const std::string& text) { return "'" + text + "'"; }
+std::string inQuotes(const std::string& text) { return "'" + text + "'"; }
 
 }  // namespace
 
@@ -35,14 +37,13 @@ std::string serverVariable(const char* name) {
   return value ? value : "";
 }
 
-Feed::Feed(const std::string& scratch) : m_scratch(scratch) {
+Feed::Feed(const std::string& scratch) {
   static std::atomic<int> counter{0};
   const std::string name = "e2e-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
   m_folder = serverVariable("ORVEL_NGINX_ROOT") + "/" + name;
   m_url = "http://127.0.0.1:" + serverVariable("ORVEL_NGINX_HTTP_PORT") + "/" + name;
-  const std::string keys = m_scratch + "/" + name + "-key";
-  const std::string answer = run(std::string(KITEFEED_PUBLISH_EXE) + " keygen " +
-                                 shellQuoted(keys) + " " + shellQuoted(keys + ".pub"));
+  m_key = scratch + "/" + name + "-key";
+  const std::string answer = publish("keygen " + inQuotes(m_key) + " " + inQuotes(m_key + ".pub"));
   const std::size_t at = answer.find("public key ");
   if (at != std::string::npos) m_publicKey = answer.substr(at + 11, 64);
 }
@@ -51,17 +52,14 @@ Feed::~Feed() { fs::remove_all(m_folder); }
 
 void Feed::add(unsigned itemClass, unsigned id, const std::string& version,
                const std::string& folder, const std::vector<std::string>& files) {
-  std::string command = std::string(KITEFEED_PUBLISH_EXE) + " add " + shellQuoted(m_folder) +
-                        " --class " + std::to_string(itemClass) + " --id " + std::to_string(id) +
-                        " --version " + version + " --level 3";
-  for (const std::string& file : files) command += " " + shellQuoted(folder + "/" + file);
-  run(command);
+  std::string arguments = "add " + inQuotes(m_folder) + " --class " + std::to_string(itemClass) +
+                          " --id " + std::to_string(id) + " --version " + version + " --level 3";
+  for (const std::string& file : files) arguments += " " + inQuotes(folder + "/" + file);
+  publish(arguments);
 }
 
 void Feed::sign() {
-  const std::string name = fs::path(m_folder).filename();
-  run(std::string(KITEFEED_PUBLISH_EXE) + " sign " + shellQuoted(m_folder) + " --key " +
-      shellQuoted(m_scratch + "/" + name + "-key") + " --name orvel-e2e");
+  publish("sign " + inQuotes(m_folder) + " --key " + inQuotes(m_key) + " --name orvel-e2e");
 }
 
 int Feed::requests(const std::string& part, int atLeast) const {
@@ -73,7 +71,7 @@ int Feed::requests(const std::string& part, int atLeast) const {
     std::ifstream in(log);
     count = 0;
     for (std::string line; std::getline(in, line);)
-      if (line.find(feed) != std::string::npos && line.find(part) != std::string::npos) ++count;
+      count += line.find(feed) != std::string::npos && line.find(part) != std::string::npos;
     if (count >= atLeast) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

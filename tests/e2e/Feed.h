@@ -31,7 +31,7 @@ class Feed {
   void show();
 
  private:
-  std::string m_scratch, m_folder, m_url, m_publicKey;
+  std::string m_folder, m_url, m_key, m_publicKey;
 };
 
 }  // namespace OrvelEndToEnd

@@ -1,19 +1,77 @@
 #include "PipelineTest.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <stdexcept>
 
+#include "OrvelCommon/ConfigFileOnDisk.h"
 #include "OrvelCommon/PasswordCipher.h"
 #include "OrvelKF/QxUpdateClientBinding.h"
 
 namespace fs = std::filesystem;
+using OrvelEngines::PatternKind;
 
 namespace OrvelPipelineTest {
+
+const std::vector<Component>& components() {
+  // clang-format off
+  static const std::vector<Component> all = {
+      {SCAN_ENGINE, 2, 0x20000, "9.500.1001", "9.750.1042", "9.750.1042", "Scan engine", {"ziran32.dll"}},
+      {DEXA_ENGINE, 2, 0x48000125, "2.000.1003", "2.120.1100", "2.120.1100", "Dexa deep-scan engine", {"dexa32.dll"}},
+      {QXUFE_ENGINE, 2, 0x20000000, "3.100.1004", "3.123.1200", "3.123.1200", "URL filtering engine", {"qxufeng.dll"}},
+      {QXASE_ENGINE, 2, 0x10000001, "7.2.1050", "7.300.1120", "7.3.1120", "Anti-spam engine", {"qxaseng.dll"}},
+      {VIRUS_PATTERN, 3, 4, "5.763.00", "5.764.00", "576400", "Virus pattern", {"ksv$pat.764"}},
+      {SPYWARE_PATTERN, 3, 0x20000400, "1.234.00", "1.235.00", "123500", "Spyware pattern", {"spyxdb.235"}},
+      {LUREBOX_PATTERN, 3, 0x20000040, "2.101.00", "2.102.00", "210200", "Lurebox Pattern", {"qxblack.102"}},
+      {LUREBOX_EXCEPTION, 3, 0x20000020, "3.202.00", "3.203.00", "320300", "Lurebox Exception", {"qxwhite.203"}},
+      {CLOUDSIFT_AGENT_PATTERN, 3, 0x48020000, "4.303.00", "4.304.00", "430400", "Cloudsift agent pattern", {"cldx$agt.304"}},
+      {QXASE_PATTERN, 3, 0x10001, "17461.005", "17462.002", "17462", "Spam pattern",
+       {"qx017462.rul", "qx017462.exp", "qx017462.sig", "qx017462.hsh", "qx017462.phi"}},
+  };
+  // clang-format on
+  return all;
+}
+
+const Component& component(QxUpdateType type) {
+  for (const Component& c : components())
+    if (c.type == type) return c;
+  throw std::logic_error("no such component");
+}
+
+void writeZiranPatterns(const std::string& folder, bool newer) {
+  for (auto [type, kind] : {std::pair{VIRUS_PATTERN, PatternKind::kVirus},
+                            {SPYWARE_PATTERN, PatternKind::kSpyware},
+                            {LUREBOX_PATTERN, PatternKind::kLurebox},
+                            {LUREBOX_EXCEPTION, PatternKind::kLureboxException},
+                            {CLOUDSIFT_AGENT_PATTERN, PatternKind::kCloudsift}}) {
+    std::string version = newer ? component(type).newVersion : component(type).oldVersion;
+    version.erase(std::remove(version.begin(), version.end(), '.'), version.end());
+    const auto internal = static_cast<std::uint32_t>(std::stoul(version));
+    ASSERT_EQ(OrvelEngines::FileCheck::kOk,
+              OrvelEngines::writePatternFile(
+                  folder, kind, internal, static_cast<std::uint16_t>(internal / 100 % 1000), 1000));
+  }
+}
+
+std::string oldPatternFile(const Component& c) {
+  return c.files[0].substr(0, c.files[0].rfind('.') + 1) + std::string(c.oldVersion).substr(2, 3);
+}
+
+std::string content(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
 
 void PipelineTest::SetUp() {
   HomeTest::SetUp();
   if (IsSkipped() || HasFatalFailure()) return;
   m_log = std::make_unique<OrvelEngineTest::LogReader>(*home / "log/orvel.log");
+  for (const char* service : {"QxOrvelScan", "QxOrvelPolicy"})
+    m_services.services[service].states = {OrvelPlatform::kServiceRunning};
 }
 
 void PipelineTest::TearDown() {
@@ -46,28 +104,13 @@ void PipelineTest::settings(const std::string& list) {
   }
 }
 
-void writePattern(const std::string& folder, OrvelEngines::PatternKind kind,
-                  std::uint32_t internal) {
-  ASSERT_EQ(OrvelEngines::FileCheck::kOk,
-            OrvelEngines::writePatternFile(
-                folder, kind, internal, static_cast<std::uint16_t>(internal / 100 % 1000), 1000));
-}
-
 void PipelineTest::installComponents() {
-  for (const char* engine : {"ziran32.dll", "dexa32.dll", "qxufeng.dll", "qxaseng.dll"}) {
-    fs::copy_file(OrvelEngineTest::engines("v1") + "/" + engine,
-                  *home / ("bin/" + std::string(engine)));
-  }
+  for (const char* engine : {"ziran32.dll", "dexa32.dll", "qxufeng.dll", "qxaseng.dll"})
+    fs::copy_file(OrvelEngineTest::engines("v1") + "/" + engine, *home / "bin/" + engine);
   const std::string ziran = *home / "lib/pattern/ziran", rules = *home / "lib/pattern/qxase/rules";
   fs::create_directories(ziran);
   fs::create_directories(rules);
-  using OrvelEngines::PatternKind;
-  for (auto [kind, internal] : {std::pair{PatternKind::kVirus, 576300u},
-                                {PatternKind::kSpyware, 123400u},
-                                {PatternKind::kLurebox, 210100u},
-                                {PatternKind::kLureboxException, 320200u},
-                                {PatternKind::kCloudsift, 430300u}})
-    writePattern(ziran, kind, internal);
+  writeZiranPatterns(ziran, false);
   ASSERT_EQ(OrvelEngines::FileCheck::kOk, OrvelEngines::writeRuleSet(rules, 17461, 5, 200));
 }
 
@@ -89,6 +132,12 @@ Lines PipelineTest::logLines(std::initializer_list<std::string> prefixes) {
     }
   }
   return kept;
+}
+
+std::string PipelineTest::scannerInfo(const char* key) {
+  std::string value;
+  ORVEL::ConfigFileOnDisk((*home / "config/scanner.info").c_str()).getparam("update", key, value);
+  return value;
 }
 
 }  // namespace OrvelPipelineTest

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "OrvelCommon/BoundedCopy.h"
 #include "PipelineTest.h"
 
 namespace fs = std::filesystem;
@@ -30,16 +29,7 @@ tag_ItemInfo item(unsigned cls, unsigned id, QxuVersionBuild before, QxuVersionB
 
 }  // namespace
 
-class VersionQueries : public PipelineTest {
- protected:
-  void upload(int type, const char* version) {
-    OrvelTest::writeFile(*home / "upload.bin", version);
-    _uiKFData data{type, 0, "", static_cast<int>(std::strlen(version)), "upload.bin", 0, ""};
-    ORVEL::boundedCopy(data.version, sizeof data.version, version);
-    ORVEL::boundedCopy(data.file_path, sizeof data.file_path, (*home / "upload.bin").c_str());
-    ASSERT_EQ(ERRC_SUCCESS, KFBlobManager::AddKFBlob(data));
-  }
-};
+class VersionQueries : public PipelineTest {};
 
 TEST_P(VersionQueries, LocalVersionsAreWhatTheInstalledEnginesSay) {
   installComponents();
@@ -82,8 +72,8 @@ TEST_P(VersionQueries, LocalVersionsAreWhatTheInstalledEnginesSay) {
 
 TEST_P(VersionQueries, AdoptedVersionsFollowTheCentralTableReadOncePerObject) {
   settings("VersionVirusPattern=5.763.00|VersionQXASEPatch=17461005");
-  upload(SPYWARE_PATTERN, "9.999.00");
-  upload(VIRUS_PATTERN, "5.765.00");
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(SPYWARE_PATTERN, "9.999.00", "s"));
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(VIRUS_PATTERN, "5.765.00", "v"));
   std::string version, msg, verified;
   const auto verify = [&](int type, const char* key) {
     return A::verifyDB(update(), type, key, version) ? version : "false";
@@ -92,7 +82,7 @@ TEST_P(VersionQueries, AdoptedVersionsFollowTheCentralTableReadOncePerObject) {
   msg = "earlier";
   EXPECT_EQ(0, update().getDBVersion(VIRUS_PATTERN, msg, version, false));
   verified += " " + version + msg;  // adopted, and no message
-  upload(VIRUS_PATTERN, "5.767.00");
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(VIRUS_PATTERN, "5.767.00", "v"));
   verified += " " + verify(VIRUS_PATTERN, "VersionVirusPattern");  // the rows read before
   verified += " " + verify(QXASE_PATCH, "VersionQXASEPatch");
   verified += " " + verify(LUREBOX_PATTERN, "VersionLureboxPattern");
