@@ -36,6 +36,15 @@ nlohmann::json record(const Answer& run, const char* component) {
   return nlohmann::json();
 }
 
+// The exit code and the fields of the component's record, as "exit field|field...".
+std::string fields(const Answer& run, const char* component,
+                   std::initializer_list<const char*> keys) {
+  std::string text = std::to_string(run.exit) + " ";
+  const nlohmann::json r = record(run, component);
+  for (const char* key : keys) text += (r.contains(key) ? r[key].get<std::string>() : "-") + "|";
+  return text;
+}
+
 }  // namespace
 
 class Kfctl : public ::testing::TestWithParam<OrvelTest::Backend> {
@@ -107,16 +116,15 @@ TEST_P(Kfctl, FromInitToAnUpdatedPatternAndBack) {
   ASSERT_EQ(0, kfctl("trust " + feed.publicKey()).exit);
 
   const std::string server = " --server " + feed.url();
-  Answer check = kfctl("--json check virus-pattern" + server);
-  EXPECT_EQ(0, check.exit) << check.out << check.err;
-  EXPECT_EQ("5.764.00", record(check, "virus-pattern")["version"]);
+  EXPECT_EQ("0 5.764.00|",
+            fields(kfctl("--json check virus-pattern" + server), "virus-pattern", {"version"}));
 
   Answer update = kfctl("--json update virus-pattern lurebox-pattern" + server);
-  EXPECT_EQ(5, update.exit) << update.out << update.err;  // the feed has no Lurebox pattern
-  EXPECT_EQ("done", record(update, "virus-pattern")["result"]);
-  EXPECT_EQ("Virus pattern was updated successfully to version 5.764.00.",
-            record(update, "virus-pattern")["message"]);
-  EXPECT_EQ("not-found", record(update, "lurebox-pattern")["result"]);
+  // The feed has no Lurebox pattern.
+  EXPECT_EQ("5 done|Virus pattern was updated successfully to version 5.764.00.|",
+            fields(update, "virus-pattern", {"result", "message"}))
+      << update.out << update.err;
+  EXPECT_EQ("5 not-found|", fields(update, "lurebox-pattern", {"result"}));
   EXPECT_EQ(  // what it did, as it went, when the output is no terminal
       "virus-pattern: checking\nvirus-pattern: downloading\nvirus-pattern: verifying\n"
       "virus-pattern: installing\nvirus-pattern: uploading\nlurebox-pattern: checking\n"
@@ -124,10 +132,8 @@ TEST_P(Kfctl, FromInitToAnUpdatedPatternAndBack) {
       update.err);
   EXPECT_EQ(readFile(newer + "/ksv$pat.764"), readFile(ziran + "/ksv$pat.764"));
   status = kfctl("--json status");
-  const nlohmann::json virus = record(status, "virus-pattern");
-  EXPECT_EQ("5.764.00", virus["installed"]);
-  EXPECT_EQ("5.764.00", virus["central"]);
-  EXPECT_FALSE(virus["installed_at"].get<std::string>().empty());
+  EXPECT_EQ("0 5.764.00|5.764.00|", fields(status, "virus-pattern", {"installed", "central"}));
+  EXPECT_FALSE(record(status, "virus-pattern")["installed_at"].get<std::string>().empty());
   update = kfctl("update virus-pattern" + server);
   EXPECT_EQ(0, update.exit);
   EXPECT_NE(std::string::npos, update.out.find("up-to-date")) << update.out;
@@ -165,19 +171,17 @@ TEST_P(Kfctl, FromInitToAnUpdatedPatternAndBack) {
   EXPECT_EQ(10002, events[0]["event"]);
   EXPECT_NE(std::string::npos, events[0]["description"].get<std::string>().find("1.235.00"));
   // A scanner that does not download takes what the store holds.
-  Answer apply = kfctl("--json apply spyware-pattern");
-  EXPECT_EQ(0, apply.exit) << apply.out << apply.err;
-  EXPECT_EQ("done", record(apply, "spyware-pattern")["result"]);
+  EXPECT_EQ("0 done|",
+            fields(kfctl("--json apply spyware-pattern"), "spyware-pattern", {"result"}));
   EXPECT_EQ(readFile(newer + "/spyxdb.235"), readFile(ziran + "/spyxdb.235"));
-  EXPECT_EQ("up-to-date",
-            record(kfctl("--json apply spyware-pattern"), "spyware-pattern")["result"]);
-  apply = kfctl("apply lurebox-pattern");
+  EXPECT_EQ("0 up-to-date|",
+            fields(kfctl("--json apply spyware-pattern"), "spyware-pattern", {"result"}));
+  Answer apply = kfctl("apply lurebox-pattern");
   EXPECT_EQ(1, apply.exit);
   EXPECT_NE(std::string::npos, apply.err.find("the central store holds no Lurebox Pattern"));
   // Nothing to roll back to: the store had no earlier upload.
-  Answer rollback = kfctl("--json rollback virus-pattern");
-  EXPECT_EQ(4, rollback.exit);
-  EXPECT_EQ("5.764.00", record(rollback, "virus-pattern")["central"]);
+  EXPECT_EQ("4 5.764.00|",
+            fields(kfctl("--json rollback virus-pattern"), "virus-pattern", {"central"}));
   // A later upload of another scanner, rolled back: the earlier one is current again.
   ::setenv("ORVEL_HOME", m_home.c_str(), 1);
   OrvelTest::forgetProcessSettings();
@@ -186,18 +190,14 @@ TEST_P(Kfctl, FromInitToAnUpdatedPatternAndBack) {
   std::snprintf(later.file_path, sizeof later.file_path, "%s", (m_scratch / "later").c_str());
   ASSERT_EQ(ERRC_SUCCESS, KFBlobManager::AddKFBlob(later));
   ::unsetenv("ORVEL_HOME");
-  rollback = kfctl("--json rollback virus-pattern --scanner-id 3");
-  EXPECT_EQ(0, rollback.exit) << rollback.out << rollback.err;
-  EXPECT_EQ("done", record(rollback, "virus-pattern")["result"]);
-  EXPECT_EQ("5.764.00", record(rollback, "virus-pattern")["central"]);
-  EXPECT_EQ("", record(rollback, "virus-pattern")["backup"]);
+  EXPECT_EQ("0 done|5.764.00||", fields(kfctl("--json rollback virus-pattern --scanner-id 3"),
+                                        "virus-pattern", {"result", "central", "backup"}));
 
   // Another download holds the lock: refused at once with --no-wait.
   LockFileLock held((m_home + "/lib/.kfdownload.lck").c_str(), false, false);
   ASSERT_TRUE(held.lock());
-  update = kfctl("--json update virus-pattern --no-wait" + server);
-  EXPECT_EQ(1, update.exit);
-  EXPECT_EQ("failed", record(update, "virus-pattern")["result"]);
+  EXPECT_EQ("1 failed|", fields(kfctl("--json update virus-pattern --no-wait" + server),
+                                "virus-pattern", {"result"}));
   held.unlock();
   // A server that is down.
   update = kfctl("--json check virus-pattern --server http://127.0.0.1:" +

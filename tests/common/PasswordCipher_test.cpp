@@ -137,7 +137,7 @@ TEST_F(PasswordCipherTest, UndecipherableValuesBecomeEmptyAndAreNeverLogged) {
   const std::string log = logText();
   for (const char* reason :
        {"<1> NewDecryptStr: stored value not deciphered: altered value or another key",
-        "not an enciphered value", "empty value"})
+        "not an enciphered value", "empty value", "value not terminated in its buffer"})
     EXPECT_NE(log.find(reason), std::string::npos) << reason;
   for (const std::string& secretPart : {secret, stored.substr(5, 16), std::string(32, 'k')})
     EXPECT_EQ(log.find(secretPart), std::string::npos) << secretPart;

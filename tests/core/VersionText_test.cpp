@@ -8,16 +8,6 @@
 #include "OrvelKF/KFBlobManager.h"
 #include "VersionTokens.h"
 
-namespace {
-
-std::string patternVersion(unsigned number) {
-  std::string out = "stale";
-  formatPatternVersion(number, out);
-  return out;
-}
-
-}  // namespace
-
 // The minor is scaled and the build padded; letters, empty parts and huge numbers survive. Only
 // the first 63 characters count: a third part beyond them leaves too few.
 TEST(VersionText, ReformatEngineVersionScalesTheMinorAndPadsTheBuild) {
@@ -70,23 +60,22 @@ TEST(VersionText, FormatPatternVersionPlacesTheDots) {
   const std::pair<unsigned, const char*> cases[] = {
       {576300, "5.763.00"}, {12345, "0.123.45"},          {42, "0.42"}, {7, "7"}, {0, "0"},
       {1234, "12.34"},      {4294967295u, "42949.672.95"}};
-  for (const auto& [number, text] : cases) EXPECT_EQ(text, patternVersion(number)) << number;
+  for (const auto& [number, text] : cases) {
+    std::string out = "stale";
+    formatPatternVersion(number, out);
+    EXPECT_EQ(text, out) << number;
+  }
 }
 
+// An empty format, or a result that does not fit 256 characters, falls back to the default one.
 TEST(VersionText, GetcurtimeFormatsTheClocksLocalTime) {
   OrvelTest::FakeClock clock(1700000000);  // 2023-11-14 22:13:20 UTC
-  std::string text = "%Y-%m-%d %H:%M:%S";
-  EXPECT_EQ(0, getcurtime(text));
-  EXPECT_EQ("2023-11-14 22:13:20", text);
-
-  text.clear();
-  EXPECT_EQ(0, getcurtime(text));
-  EXPECT_EQ("11/14/2023 22:13:20", text);
-
-  // A result that does not fit 256 characters falls back as well.
-  text = std::string(300, 'x');
-  EXPECT_EQ(0, getcurtime(text));
-  EXPECT_EQ("11/14/2023 22:13:20", text);
+  for (const std::string& format :
+       {std::string("%Y-%m-%d %H:%M:%S"), std::string(), std::string(300, 'x')}) {
+    std::string text = format;
+    EXPECT_EQ(0, getcurtime(text));
+    EXPECT_EQ(format.size() == 17 ? "2023-11-14 22:13:20" : "11/14/2023 22:13:20", text) << format;
+  }
 }
 
 // Equal leading numbers: what follows the first "." decides; spam patterns compare base and

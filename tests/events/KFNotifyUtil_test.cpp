@@ -4,55 +4,44 @@
 
 using ORVEL::KFNotifyUtil;
 
-TEST(KFNotifyUtil, ReplaceTokenReplacesEveryOccurrenceOnce) {
-  std::string text = "a %X% b %X%";
-  EXPECT_TRUE(KFNotifyUtil::replaceToken(text, "%X%", "1"));
-  EXPECT_EQ("a 1 b 1", text);
-
-  EXPECT_FALSE(KFNotifyUtil::replaceToken(text, "%Y%", "2"));
-  EXPECT_EQ("a 1 b 1", text);
-
-  // A value that holds the token is not scanned again.
-  text = "%X%-%X%";
-  EXPECT_TRUE(KFNotifyUtil::replaceToken(text, "%X%", "[%X%]"));
-  EXPECT_EQ("[%X%]-[%X%]", text);
-
-  EXPECT_FALSE(KFNotifyUtil::replaceToken(text, "%X%", nullptr));
-  EXPECT_FALSE(KFNotifyUtil::replaceToken(text, "", "x"));
-  EXPECT_EQ("[%X%]-[%X%]", text);
-}
-
-TEST(KFNotifyUtil, AppendTokenGrowsAndClosesAList) {
-  std::string text = "Components: %UPDATECOMPONENT%";
-  EXPECT_FALSE(KFNotifyUtil::appendToken(text, "%UPDATECOMPONENT%", "Virus Pattern"));
-  EXPECT_EQ("Components: Virus Pattern, %UPDATECOMPONENT%", text);
-  EXPECT_FALSE(KFNotifyUtil::appendToken(text, "%UPDATECOMPONENT%", "Spam Pattern"));
-  EXPECT_EQ("Components: Virus Pattern, Spam Pattern, %UPDATECOMPONENT%", text);
-  EXPECT_FALSE(KFNotifyUtil::appendToken(text, "%UPDATECOMPONENT%", nullptr));
-  EXPECT_EQ("Components: Virus Pattern, Spam Pattern", text);
-
-  text = "%UPDATECOMPONENT%";
-  KFNotifyUtil::appendToken(text, "%UPDATECOMPONENT%", nullptr);
-  EXPECT_EQ("", text);
-
-  text = "x %UPDATECOMPONENT% y";  // no ", " before it: the token alone goes
-  KFNotifyUtil::appendToken(text, "%UPDATECOMPONENT%", nullptr);
-  EXPECT_EQ("x  y", text);
-
-  text = "nothing here";
-  KFNotifyUtil::appendToken(text, "%UPDATECOMPONENT%", "Virus Pattern");
-  EXPECT_EQ("nothing here", text);
+// Each token is replaced once wherever it stands (a value holding the token is not scanned again);
+// an appended list grows before its token and a null value closes it with its ", ".
+TEST(KFNotifyUtil, ReplaceAndAppendTokens) {
+  const char* const kList = "%UPDATECOMPONENT%";
+  const struct {
+    bool append;
+    const char *before, *token, *value, *after;
+    bool replaced;
+  } cases[] = {{false, "a %X% b %X%", "%X%", "1", "a 1 b 1", true},
+               {false, "a 1 b 1", "%Y%", "2", "a 1 b 1", false},
+               {false, "%X%-%X%", "%X%", "[%X%]", "[%X%]-[%X%]", true},
+               {false, "%X%", "%X%", nullptr, "%X%", false},
+               {false, "%X%", "", "x", "%X%", false},
+               {true, "C: %UPDATECOMPONENT%", kList, "Virus", "C: Virus, %UPDATECOMPONENT%", false},
+               {true, "C: a, %UPDATECOMPONENT%", kList, nullptr, "C: a", false},
+               {true, ", %UPDATECOMPONENT%", kList, nullptr, "", false},
+               {true, "x %UPDATECOMPONENT% y", kList, nullptr, "x  y", false},
+               {true, "nothing here", kList, "Virus", "nothing here", false},
+               {true, "%X%", "", "x", "%X%", false}};
+  for (const auto& c : cases) {
+    std::string text = c.before;
+    EXPECT_EQ(c.replaced, c.append ? KFNotifyUtil::appendToken(text, c.token, c.value)
+                                   : KFNotifyUtil::replaceToken(text, c.token, c.value))
+        << c.before;
+    EXPECT_EQ(c.after, text) << c.before;
+  }
 }
 
 TEST(KFNotifyUtil, MessagesAreFilledAndAppendedAfterALineEnd) {
   std::string out;
-  KFNotifyUtil::addKFMonitorMsg(out, "%UPDATECOMPONENT% %DOWNLOADVERSION% %UPDATEERROR% %UPDATERESULT%",
+  KFNotifyUtil::addKFMonitorMsg(out,
+                                "%UPDATECOMPONENT% %DOWNLOADVERSION% %UPDATEERROR% %UPDATERESULT%",
                                 "Virus Pattern", "5.763.00", "none");
-  EXPECT_EQ("\r\nVirus Pattern 5.763.00 none %UPDATERESULT%", out);
-
-  KFNotifyUtil::addSchedKFMsg(out, "[%DATE&TIME%] %UPDATECOMPONENT% %DOWNLOADVERSION%: %UPDATERESULT% (%UPDATEERROR%)",
-                              "Success", "Spam Pattern", "17461.002", "", "03/05/2024 07:08:09");
-  EXPECT_EQ("\r\nVirus Pattern 5.763.00 none %UPDATERESULT%"
-            "\r\n[03/05/2024 07:08:09] Spam Pattern 17461.002: Success ()",
-            out);
+  KFNotifyUtil::addSchedKFMsg(
+      out, "[%DATE&TIME%] %UPDATECOMPONENT% %DOWNLOADVERSION%: %UPDATERESULT% (%UPDATEERROR%)",
+      "Success", "Spam Pattern", "17461.002", "", "03/05/2024 07:08:09");
+  EXPECT_EQ(
+      "\r\nVirus Pattern 5.763.00 none %UPDATERESULT%"
+      "\r\n[03/05/2024 07:08:09] Spam Pattern 17461.002: Success ()",
+      out);
 }

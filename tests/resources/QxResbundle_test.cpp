@@ -46,6 +46,17 @@ int highestArgument(const std::string& text) {
   return highest;
 }
 
+// The text of the key, formatted with the arguments; "<failed>" when there is none.
+template <typename Argument>
+std::string textOf(QxResbundle& bundle, const char* key, const std::vector<Argument>& arguments) {
+  std::string text;
+  return bundle.format(key, arguments, text) ? text : "<failed>";
+}
+std::string textOf(QxResbundle& bundle, const char* key) {
+  std::string text;
+  return bundle.lookup(key, text) ? text : "<failed>";
+}
+
 struct Bundle {
   QxResbundle bundle;
   bool ok;
@@ -61,9 +72,8 @@ TEST(QxResbundle, EveryKeyExistsInEnglishAndJapaneseWithTheCallersArguments) {
     Bundle b(locale);
     ASSERT_TRUE(b.ok) << locale;
     for (const auto& [key, count] : counts) {
-      std::string text;
-      ASSERT_TRUE(b.bundle.lookup(key.c_str(), text)) << locale << " " << key;
-      EXPECT_FALSE(text.empty()) << locale << " " << key;
+      const std::string text = textOf(b.bundle, key.c_str());
+      EXPECT_TRUE(text != "<failed>" && !text.empty()) << locale << " " << key;
       EXPECT_LT(highestArgument(text), count) << locale << " " << key << ": " << text;
     }
   }
@@ -72,43 +82,31 @@ TEST(QxResbundle, EveryKeyExistsInEnglishAndJapaneseWithTheCallersArguments) {
 TEST(QxResbundle, FormatsAndFallsBackThroughParentsToRootButNeverToTheProcessLocale) {
   Bundle en("en_US");
   ASSERT_TRUE(en.ok);
-  std::string out = "kept";
-  ASSERT_TRUE(en.bundle.format("KF_MANUAL_ZIRAN_PATTERN_SUCCESS",
-                               std::vector<std::string>{"5.763.00"}, out));
-  EXPECT_EQ("Manual update of the virus pattern succeeded. Version: 5.763.00", out);
-
+  EXPECT_EQ(
+      "Manual update of the virus pattern succeeded. Version: 5.763.00",
+      textOf(en.bundle, "KF_MANUAL_ZIRAN_PATTERN_SUCCESS", std::vector<std::string>{"5.763.00"}));
   std::vector<icu::Formattable> args{icu::Formattable(icu::UnicodeString("spam pattern")),
                                      icu::Formattable(icu::UnicodeString("0"))};
-  ASSERT_TRUE(en.bundle.format("KF_UPTODATE", args, out));
-  EXPECT_EQ("The spam pattern is up to date.", out);
-
-  ASSERT_TRUE(
-      en.bundle.format("KF_VERIFY_ERR", std::vector<icu::Formattable>{icu::Formattable(0)}, out));
-  EXPECT_EQ("The component could not be verified by the scan engine.", out);
-
+  EXPECT_EQ("The spam pattern is up to date.", textOf(en.bundle, "KF_UPTODATE", args));
+  EXPECT_EQ("The component could not be verified by the scan engine.",
+            textOf(en.bundle, "KF_VERIFY_ERR", std::vector<icu::Formattable>{icu::Formattable(0)}));
   Bundle ja("ja");
   ASSERT_TRUE(ja.ok);
-  ASSERT_TRUE(ja.bundle.format("KF_SCHEDULE_QXASE_PATTERN_SUCCESS",
-                               std::vector<std::string>{"17461.002"}, out));
   EXPECT_EQ(
       "迷惑メールパターンファイルの予約アップデートに成功しました。バージ"
       "ョン: 17461.002",
-      out);
-  ASSERT_TRUE(ja.bundle.lookup("KF_NOTIFY_TIMEFORMAT", out));
-  EXPECT_EQ("%Y/%m/%d %T", out);
+      textOf(ja.bundle, "KF_SCHEDULE_QXASE_PATTERN_SUCCESS",
+             std::vector<std::string>{"17461.002"}));
+  EXPECT_EQ("%Y/%m/%d %T", textOf(ja.bundle, "KF_NOTIFY_TIMEFORMAT"));
 
   // Fallback through parents to the root, but never to the process locale: a
   // Japanese environment must not turn an unknown product locale Japanese.
   OrvelTest::ScopedEnvironment lang("LANG", "ja_JP.UTF-8"), all("LC_ALL", "ja_JP.UTF-8");
-  Bundle unknown("fr_FR");
-  ASSERT_TRUE(unknown.ok);
-  ASSERT_TRUE(unknown.bundle.lookup("KF_LOCK_FAIL", out));
-  EXPECT_EQ("Another update is in progress. Please try again later.", out);
-
-  Bundle regional("ja_JP");
-  ASSERT_TRUE(regional.ok);
-  ASSERT_TRUE(regional.bundle.lookup("KF_CPNT_TITLE_VIRUS_PATTERN", out));
-  EXPECT_EQ("ウイルスパターンファイル", out);
+  Bundle unknown("fr_FR"), regional("ja_JP");
+  ASSERT_TRUE(unknown.ok && regional.ok);
+  EXPECT_EQ("Another update is in progress. Please try again later.",
+            textOf(unknown.bundle, "KF_LOCK_FAIL"));
+  EXPECT_EQ("ウイルスパターンファイル", textOf(regional.bundle, "KF_CPNT_TITLE_VIRUS_PATTERN"));
 }
 
 TEST(QxResbundle, MissingKeysBundlesAndFoldersFailWithoutTouchingTheOutput) {

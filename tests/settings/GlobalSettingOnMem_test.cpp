@@ -8,50 +8,45 @@
 
 using ORVEL::GlobalSettingOnMem;
 
+namespace {
+
+GlobalSettingOnMem* instance(const char* path) {
+  return GlobalSettingOnMem::Instance(path, true, nullptr, nullptr, nullptr, nullptr, true);
+}
+
+// The value read, or "<none>" with the code when the read fails.
+std::string read(GlobalSettingOnMem& settings, const char* key, const char* section,
+                 const char* fileName = nullptr) {
+  std::string value = "<none>";
+  const int rc = settings.readSetting(key, value, section, fileName);
+  return rc == 0 ? value : value + " " + std::to_string(rc);
+}
+
+}  // namespace
+
 TEST(GlobalSettingOnMem, OneObjectPerFileThatSeesChangesOnDisk) {
   OrvelTest::TempDir home;
   const std::string path = home / "orvel.ini";
   OrvelTest::writeFile(path, "[general]\nlocale = ja\n[Update]\nFrequency=Hourly\n");
-
-  GlobalSettingOnMem* settings = GlobalSettingOnMem::Instance(path.c_str(), true, nullptr, nullptr,
-                                                              nullptr, nullptr, true);
+  GlobalSettingOnMem* settings = instance(path.c_str());
   ASSERT_NE(nullptr, settings);
   EXPECT_TRUE(settings->m_ready);
-  EXPECT_EQ(settings, GlobalSettingOnMem::Instance(path.c_str(), true, nullptr, nullptr, nullptr,
-                                                   nullptr, true));
-
-  std::string value = "kept";
-  EXPECT_EQ(0, settings->readSetting("locale", value, "general", nullptr));
-  EXPECT_EQ("ja", value);
-  EXPECT_EQ(0, settings->readSetting("Frequency", value, "Update", "orvel.ini"));
-  EXPECT_EQ("Hourly", value);
-  value = "kept";
-  EXPECT_NE(0, settings->readSetting("Locale", value, "general", nullptr));  // case counts
-  EXPECT_NE(0, settings->readSetting("locale", value, "General", nullptr));
-  EXPECT_NE(0, settings->readSetting("locale", value, "general", "other.ini"));
-  EXPECT_NE(0, settings->readSetting(nullptr, value, "general", nullptr));
-  EXPECT_EQ("kept", value);
-
-  // Another process rewrites the file: the next read sees it.
-  OrvelTest::writeFile(path, "[general]\nlocale = en_US\n");
-  EXPECT_EQ(0, settings->readSetting("locale", value, "general", nullptr));
-  EXPECT_EQ("en_US", value);
-
+  EXPECT_EQ(settings, instance(path.c_str()));
+  EXPECT_EQ("ja|Hourly|<none> -1|<none> -1|<none> -1|<none> -1",
+            read(*settings, "locale", "general") + "|" +
+                read(*settings, "Frequency", "Update", "orvel.ini") + "|" +
+                read(*settings, "Locale", "general") + "|" + read(*settings, "locale", "General") +
+                "|" + read(*settings, "locale", "general", "other.ini") + "|" +
+                read(*settings, nullptr, "general"));
+  OrvelTest::writeFile(path, "[general]\nlocale = en_US\n");  // another process rewrites it
+  EXPECT_EQ("en_US", read(*settings, "locale", "general"));
   EXPECT_EQ(0, settings->writeSetting("Frequency", "30", "Update", nullptr));
-  EXPECT_NE(std::string::npos, OrvelTest::readFile(path).find("Frequency=30"));
-}
+  EXPECT_EQ("[general]\nlocale = en_US\n[Update]\nFrequency=30\n", OrvelTest::readFile(path));
 
-TEST(GlobalSettingOnMem, AFileThatCannotBeReadIsNotReady) {
-  OrvelTest::TempDir home;
-  const std::string path = home / "missing/orvel.ini";
-  GlobalSettingOnMem* settings =
-      GlobalSettingOnMem::Instance(path.c_str(), true, nullptr, nullptr, nullptr, nullptr, true);
-  ASSERT_NE(nullptr, settings);
-  EXPECT_FALSE(settings->m_ready);
-  std::string value;
-  EXPECT_NE(0, settings->readSetting("locale", value, "general", nullptr));
-  EXPECT_NE(0, settings->writeSetting("locale", "ja", "general", nullptr));  // no such folder
-
-  EXPECT_EQ(nullptr, GlobalSettingOnMem::Instance(nullptr, true, nullptr, nullptr, nullptr, nullptr, true));
-  EXPECT_EQ(nullptr, GlobalSettingOnMem::Instance("", true, nullptr, nullptr, nullptr, nullptr, true));
+  GlobalSettingOnMem* missing = instance((home / "missing/orvel.ini").c_str());
+  ASSERT_NE(nullptr, missing);
+  EXPECT_FALSE(missing->m_ready);
+  EXPECT_EQ("<none> -1", read(*missing, "locale", "general"));
+  EXPECT_NE(0, missing->writeSetting("locale", "ja", "general", nullptr));  // no such folder
+  EXPECT_TRUE(instance(nullptr) == nullptr && instance("") == nullptr);
 }
