@@ -91,7 +91,7 @@ TEST_P(DbClassesTest,
   EXPECT_EQ(-1, conn->prepareStatement(nullptr, stmt));
   // A "?" inside a literal or a comment is no parameter.
   ASSERT_EQ(0, conn->prepareStatement("select 42 as i /* ? */, 7 / 2 as d, 3000000000 as big, ? "
-                                      "as p, '?' as q, 'soon' as bad, null as missing",
+                                      "as p, '?' as q, 'soon' as bad, null as missing, '' as empty",
                                       stmt));
   // Out of range, a NUL inside a text, no text, a negative length; a blob streams only into an
   // inserted row.
@@ -114,6 +114,7 @@ TEST_P(DbClassesTest,
   EXPECT_EQ("42 3.000000 3000000000 bound ?", std::to_string(i) + " " + std::to_string(d) + " " +
                                                   std::to_string(big) + " " + p + " " + q);
   EXPECT_EQ(-1, rs->getInt("big", i)) << "beyond the range of int";
+  EXPECT_EQ(-1, rs->getDouble("empty", d)) << "an empty text is no number";
   QxDBTimestamp t;
   EXPECT_EQ(-2, rs->getTimestamp("bad", t) + rs->getTimestamp("missing", t));
   conn->closeStatement(stmt);
