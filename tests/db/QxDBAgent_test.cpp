@@ -172,17 +172,15 @@ INSTANTIATE_TEST_SUITE_P(Backends, QxDBAgentTest, ORVEL_DB_BACKENDS);
 // An agent that cannot connect: not OK, no connection, every operation fails, nothing escapes
 // but the texts it throws.
 void expectUnusable(QxDBAgent& agent) {
-  EXPECT_FALSE(agent.isOK());
-  EXPECT_EQ(nullptr, agent.getConnection());
-  EXPECT_FALSE(agent.startTransaction());
-  EXPECT_FALSE(agent.commitTransaction());
+  EXPECT_FALSE(agent.isOK() || agent.getConnection() || agent.startTransaction() ||
+               agent.commitTransaction());
   agent.rollbackTransaction();
-  EXPECT_EQ("QxDBAgent::excuteUpdate:  prepareStatement failed",
-            thrownBy([&] { agent.excuteUpdate("delete from tb_kite_feed"); }));
-  EXPECT_EQ("QxDBAgent::excuteQuery:  prepareStatement failed",
-            thrownBy([&] { agent.excuteQuery("select 1"); }));
-  EXPECT_EQ("QxDBAgent::fetchNextRow:  can not get the result set",
-            thrownBy([&] { agent.fetchNextRow(); }));
+  EXPECT_EQ(
+      "QxDBAgent::excuteUpdate:  prepareStatement failed|QxDBAgent::excuteQuery:  "
+      "prepareStatement failed|QxDBAgent::fetchNextRow:  can not get the result set",
+      thrownBy([&] { agent.excuteUpdate("delete from tb_kite_feed"); }) + "|" +
+          thrownBy([&] { agent.excuteQuery("select 1"); }) + "|" +
+          thrownBy([&] { agent.fetchNextRow(); }));
   agent.closeStatement();
 }
 

@@ -36,7 +36,17 @@ void baseRuleFile(const std::string& folder, unsigned base, std::size_t size) {
             OrvelEngines::writeRuleFile(folder, OrvelEngines::RuleKind::kBase, base, 0, size));
 }
 
-class VerifyTest : public EngineTest {
+// Every library an adapter loads is released before it returns.
+class AdapterTest : public EngineTest {
+ protected:
+  void TearDown() override {
+    EXPECT_EQ(m_counter.loads(), m_counter.releases());
+    EngineTest::TearDown();
+  }
+  LoadCounter m_counter;
+};
+
+class VerifyTest : public AdapterTest {
  protected:
   bool verify(std::string engineFolder, std::string patternFolder, int type) {
     return QxUpdate::verifyByZIRAN(engineFolder.data(), patternFolder.data(),
@@ -78,7 +88,6 @@ class VerifyTest : public EngineTest {
 };
 
 TEST_F(VerifyTest, ZiranEnginesReportTheirVersionsAndPatternsTheirNewest) {
-  LoadCounter counter;
   const std::string patterns = dir("ptn");
   const std::string ok = "<1> QxUpdate::verifyByZIRAN: the downloaded engine/pattern verified OK";
   ASSERT_TRUE(verify(engines("v1"), patterns, SCAN_ENGINE));
@@ -104,41 +113,29 @@ TEST_F(VerifyTest, ZiranEnginesReportTheirVersionsAndPatternsTheirNewest) {
   ASSERT_TRUE(verify(engines("v1"), small, VIRUS_PATTERN)) << m_msg;
   EXPECT_EQ("42|4200|42.00", version());
   EXPECT_EQ("", m_msg);
-  EXPECT_ALL_RELEASED(counter, 8u);
+  EXPECT_EQ(8u, m_counter.loads());
 }
 
 // Which damage the engine finds is its own business: the adapter reports the engine's reason.
-TEST_F(VerifyTest, ZiranRefusesDamagedOrMissingPatternsWithTheEnginesReason) {
-  for (const bool truncated : {true, false}) {
-    LoadCounter counter;
-    const std::string patterns = dir(truncated ? "truncated" : "missing");
-    writePatterns(patterns, PatternKind::kVirus, {576300});
-    const std::string file = patterns + "/ksv$pat.5763";
-    truncated ? fs::resize_file(file, fs::file_size(file) - 10) : (void)fs::remove(file);
-    const int code = static_cast<int>(truncated ? FileCheck::kTruncated : FileCheck::kMissing);
-    m_msg = "earlier text. ";
-    logLines();
-    EXPECT_FALSE(verify(engines("v1"), patterns, VIRUS_PATTERN));
-    EXPECT_EQ(std::string("earlier text. ") + kPatternReadErr, m_msg);
-    EXPECT_EQ("0|0|", version());
-    EXPECT_EQ(plus(opening(engines("v1"), patterns, VIRUS_PATTERN),
-                   {"<1> QxUpdate::verifyByZIRAN: the downloaded pattern " + patterns +
-                        " ksv$pat. verify result=-" + std::to_string(code),
-                    reason(kPatternReadErr)}),
-              logLines());
-    EXPECT_ALL_RELEASED(counter, 1u);
-  }
-}
-
-TEST_F(VerifyTest, ZiranEnginesThatCannotServeAndArgumentsRefusedBeforeAnyLoad) {
-  const std::string patterns = dir("ptn");
-  writePatterns(patterns, PatternKind::kVirus, {576300});
+TEST_F(VerifyTest, ZiranRefusalsGiveTheEnginesReasonAndBadArgumentsLoadNothing) {
+  const std::string patterns = dir("ptn"), truncated = dir("truncated");
+  for (const std::string& folder : {patterns, truncated})
+    writePatterns(folder, PatternKind::kVirus, {576300});
+  fs::resize_file(truncated + "/ksv$pat.5763", fs::file_size(truncated + "/ksv$pat.5763") - 10);
+  m_msg = "earlier text. ";
+  EXPECT_FALSE(verify(engines("v1"), truncated, VIRUS_PATTERN));
+  EXPECT_EQ(std::string("earlier text. ") + kPatternReadErr, m_msg);
+  EXPECT_EQ("0|0|", version());
+  EXPECT_EQ(plus(opening(engines("v1"), truncated, VIRUS_PATTERN),
+                 {"<1> QxUpdate::verifyByZIRAN: the downloaded pattern " + truncated +
+                      " ksv$pat. verify result=-" +
+                      std::to_string(static_cast<int>(FileCheck::kTruncated)),
+                  reason(kPatternReadErr)}),
+            logLines());
   const std::pair<std::string, const char*> refusing[] = {
-      {dir("no-engine-here"), "No such file or directory"},
       {broken("not_a_library"), "Exec format error"},
       {broken("ziran_without_internal_version"), "Function not implemented"},
       {broken("ziran_init_refused"), ""}};
-  LoadCounter counter;
   for (const auto& [folder, systemText] : refusing) {
     m_msg.clear();
     EXPECT_FALSE(verify(folder, patterns, VIRUS_PATTERN)) << folder;
@@ -149,22 +146,21 @@ TEST_F(VerifyTest, ZiranEnginesThatCannotServeAndArgumentsRefusedBeforeAnyLoad) 
   m_msg.clear();
   EXPECT_FALSE(verify(broken("ziran_version_refused"), patterns, SCAN_ENGINE));
   EXPECT_EQ("The virus scan engine could not be initialized.", m_msg);
+  const unsigned long loads = m_counter.loads();
   m_version = {7, 7, "untouched"};
   logLines();
   EXPECT_FALSE(verify(engines("v1"), patterns, QXUFE_ENGINE));
   EXPECT_EQ("<1> QxUpdate::verifyByZIRAN type = 8 not ZIRAN PTN ENG", logLines().at(1));
   EXPECT_FALSE(QxUpdate::verifyByZIRAN(nullptr, nullptr, SCAN_ENGINE, m_msg, m_version, &m_bundle));
-  EXPECT_EQ((Lines{"<1> QxUpdate::verifyByZIRAN PatternCheck start. enginepath "
-                   "= (null), "
+  EXPECT_EQ((Lines{"<1> QxUpdate::verifyByZIRAN PatternCheck start. enginepath = (null), "
                    "patternpath = (null), type = 0"}),
             logLines());
   EXPECT_FALSE(verify(engines("v1"), "", SCAN_ENGINE) || verify("", patterns, SCAN_ENGINE));
   EXPECT_EQ("7|7|untouched", version());
-  EXPECT_ALL_RELEASED(counter, 3u);
+  EXPECT_EQ(loads, m_counter.loads());
 }
 
 TEST_F(VerifyTest, QxufeBuildsReportTheirVersionAndEachRefusalIsLoggedWithItsCode) {
-  LoadCounter counter;
   ASSERT_TRUE(verifyQxufe(engines("v1")));
   EXPECT_EQ((Lines{qxufeClosing("true", "3.100.1004", "")}), logLines());
   ASSERT_TRUE(verifyQxufe(engines("v2")));
@@ -196,11 +192,9 @@ TEST_F(VerifyTest, QxufeBuildsReportTheirVersionAndEachRefusalIsLoggedWithItsCod
   m_msg.clear();
   EXPECT_FALSE(verifyQxufe(""));
   EXPECT_EQ("", m_msg);
-  EXPECT_ALL_RELEASED(counter, 6u);
 }
 
 TEST_F(VerifyTest, QxaseEngineVersionsAreTheNumbersTheEngineGivesAndRulesTheirVersions) {
-  LoadCounter counter;
   std::string text = "untouched";
   const std::pair<std::string, const char*> sound[] = {
       {engines("v1"), "7.2.1050"},
@@ -248,11 +242,9 @@ TEST_F(VerifyTest, QxaseEngineVersionsAreTheNumbersTheEngineGivesAndRulesTheirVe
   EXPECT_EQ(kVerifyErr, m_msg);
   EXPECT_EQ(99u, m_base);
   EXPECT_FALSE(verifyRules(qxase(engines("v1")), "") || verifyRules("", dir("empty")));
-  EXPECT_ALL_RELEASED(counter, 9u);
 }
 
 TEST_F(VerifyTest, QxaseCacheIsBuiltFromTheNewestSetOrNotAtAll) {
-  LoadCounter counter;
   const std::string rules = dir("rules");
   ruleSet(rules, 17461, 2, 100);
   const std::string cache = m_scratch / "cache/deep";
@@ -287,10 +279,9 @@ TEST_F(VerifyTest, QxaseCacheIsBuiltFromTheNewestSetOrNotAtAll) {
   EXPECT_EQ((Lines{reason(kVerifyErr, "Function not implemented")}), logLines());
   EXPECT_FALSE(fs::exists(m_scratch / "cache3"));
   EXPECT_FALSE(buildCache(qxase(engines("v1")), "", m_scratch / "cache4"));
-  EXPECT_ALL_RELEASED(counter, 5u);
 }
 
-class RemoveNewerTest : public EngineTest {
+class RemoveNewerTest : public AdapterTest {
  protected:
   bool removeZiran(std::string engine, int type, const std::string& version) {
     std::string patterns = m_patterns, moveTo = m_moveTo;
@@ -304,24 +295,22 @@ class RemoveNewerTest : public EngineTest {
     m_msg.clear();
     return QxUpdate::removeNewerQXASEPtn(engine.data(), rules.data(), version, m_msg, &m_bundle);
   }
-  std::string ziranLine(const std::string& text) {
-    return "<1> QxUpdate::removeNewerZIRANPtn " + text;
-  }
-  std::string qxaseLine(const std::string& text) {
-    return "<1> QxUpdate::removeNewerQXASEPtn " + text;
+  // A line of removeNewerZIRANPtn or removeNewerQXASEPtn.
+  static std::string line(const char* engine, const std::string& text) {
+    return std::string("<1> QxUpdate::removeNewer") + engine + "Ptn " + text;
   }
   std::string moved(const std::string& name) {
-    return ziranLine("move file succeed, src=" + m_patterns + "/" + name + ", dst=" + m_moveTo +
-                     "/" + name);
+    return line("ZIRAN", "move file succeed, src=" + m_patterns + "/" + name + ", dst=" + m_moveTo +
+                             "/" + name);
   }
   Lines ziranOpening(int type, const std::string& version, const std::string& engine) {
-    return {ziranLine("enginepath = " + engine + ", patternpath = " + m_patterns +
-                      ", type = " + std::to_string(type) + ", version = " + version),
+    return {line("ZIRAN", "enginepath = " + engine + ", patternpath = " + m_patterns +
+                              ", type = " + std::to_string(type) + ", version = " + version),
             "<3> QxUpdate::removeNewerZIRANPtn load engine = " + engine + "\\ziran32.dll"};
   }
   std::string qxaseOpening(const std::string& target) {
-    return qxaseLine("enginepath = " + m_qxase + ", patternpath = " + m_rules +
-                     ", version = " + target);
+    return line("QXASE",
+                "enginepath = " + m_qxase + ", patternpath = " + m_rules + ", version = " + target);
   }
 
   const std::string m_patterns = dir("pattern"), m_moveTo = dir("backup"), m_rules = dir("rules");
@@ -330,28 +319,26 @@ class RemoveNewerTest : public EngineTest {
 };
 
 TEST_F(RemoveNewerTest, ZiranMovesNewerPatternsOfTheTypeAtMostTenOfThem) {
-  LoadCounter counter;
   writePatterns(m_patterns, PatternKind::kVirus, {576300, 576500, 576700});
   writePatterns(m_patterns, PatternKind::kSpyware, {576900});
   ASSERT_TRUE(removeZiran(engines("v1"), VIRUS_PATTERN, "5.763.00")) << m_msg;
   EXPECT_EQ(plus(ziranOpening(VIRUS_PATTERN, "5.763.00", engines("v1")),
-                 {ziranLine("get local pattern version 5.767.00"), moved("ksv$pat.5767"),
-                  ziranLine("get local pattern version 5.765.00"), moved("ksv$pat.5765"),
-                  ziranLine("get local pattern version 5.763.00"),
-                  ziranLine("Successfully rollback 2 pattern files")}),
+                 {line("ZIRAN", "get local pattern version 5.767.00"), moved("ksv$pat.5767"),
+                  line("ZIRAN", "get local pattern version 5.765.00"), moved("ksv$pat.5765"),
+                  line("ZIRAN", "get local pattern version 5.763.00"),
+                  line("ZIRAN", "Successfully rollback 2 pattern files")}),
             logLines());
   EXPECT_EQ((Lines{"ksv$pat.5763", "spyxdb.5769"}), filesIn(m_patterns));
   EXPECT_EQ((Lines{"ksv$pat.5765", "ksv$pat.5767"}), filesIn(m_moveTo));
   EXPECT_EQ("", m_msg);
-  EXPECT_ALL_RELEASED(counter, 1u);
 
   std::vector<std::uint32_t> versions;
   for (std::uint32_t n = 101; n <= 112; ++n) versions.push_back(n * 100);
   writePatterns(m_patterns, PatternKind::kCloudsift, versions);
   ASSERT_TRUE(removeZiran(engines("v2"), CLOUDSIFT_AGENT_PATTERN, "0.101.00")) << m_msg;
   const Lines lines = logLines();
-  EXPECT_EQ(ziranLine("find 12 backup patterns"), lines.at(2));
-  EXPECT_EQ(ziranLine("Successfully rollback 10 pattern files"), lines.back());
+  EXPECT_EQ(line("ZIRAN", "find 12 backup patterns"), lines.at(2));
+  EXPECT_EQ(line("ZIRAN", "Successfully rollback 10 pattern files"), lines.back());
   // The list is newest first: the two oldest were never looked at, though one is newer.
   EXPECT_EQ((Lines{"cldx$agt.101", "cldx$agt.102", "ksv$pat.5763", "spyxdb.5769"}),
             filesIn(m_patterns));
@@ -372,20 +359,19 @@ TEST_F(RemoveNewerTest, ZiranGoesOnPastOneBadFileButNowhereToMoveToFails) {
   logLines();
   EXPECT_FALSE(removeZiran(engines("v1"), LUREBOX_PATTERN, "1.200.00"));
   const Lines lines = logLines();
-  EXPECT_EQ(ziranLine("move file failed, src=" + m_patterns + "/qxblack.1300, dst=" + m_moveTo +
-                      "/qxblack.1300, errno=2"),
+  EXPECT_EQ(line("ZIRAN", "move file failed, src=" + m_patterns + "/qxblack.1300, dst=" + m_moveTo +
+                              "/qxblack.1300, errno=2"),
             lines.at(3));
-  EXPECT_EQ(ziranLine("get local pattern version 1.000.00"),
+  EXPECT_EQ(line("ZIRAN", "get local pattern version 1.000.00"),
             lines.back());  // no success line
   EXPECT_TRUE(fs::exists(m_patterns + "/qxblack.1300"));
 }
 
 TEST_F(RemoveNewerTest, ZiranRefusedBeforeOrByTheEngine) {
-  LoadCounter counter;
   EXPECT_FALSE(removeZiran(engines("v1"), SCAN_ENGINE, "9.500.1001"));
   EXPECT_FALSE(removeZiran(engines("v1"), QXASE_ENGINE, "7.2.1050"));
   EXPECT_EQ(2u, logLines().size());  // the opening line only
-  EXPECT_ALL_RELEASED(counter, 0u);
+  EXPECT_EQ(0u, m_counter.loads());
   // An empty folder, an engine without the list, one that will not start, no engine at all.
   const std::pair<std::string, std::string> refusing[] = {
       {engines("v1"), ""},
@@ -399,15 +385,28 @@ TEST_F(RemoveNewerTest, ZiranRefusedBeforeOrByTheEngine) {
         plus(ziranOpening(SPYWARE_PATTERN, "1.000.00", engine), {reason(kVerifyErr, systemText)}),
         logLines());
   }
-  EXPECT_ALL_RELEASED(counter, 2u);
   std::string patterns = m_patterns, engine = engines("v1"), empty;
   for (char* moveTo : {static_cast<char*>(nullptr), empty.data()})
     EXPECT_FALSE(QxUpdate::removeNewerZIRANPtn(engine.data(), patterns.data(), moveTo,
                                                VIRUS_PATTERN, "1.0.0", m_msg, &m_bundle));
 }
 
+// A newer base goes whole, newest first, then the target base's newer incrementals; broken
+// rules stop the removal.
 TEST_F(RemoveNewerTest, QxaseNewerBasesGoWholeNewestFirstThenTheTargetBasesIncrementals) {
-  LoadCounter counter;
+  EXPECT_FALSE(removeQxase("17461"));  // no dot: not a rule version
+  EXPECT_EQ("", m_msg);
+  EXPECT_EQ(Lines{}, logLines());
+  EXPECT_FALSE(removeQxase("17461.005"));
+  EXPECT_EQ(kFileCorrupt, m_msg);
+  EXPECT_EQ(
+      (Lines{qxaseOpening("17461005"), line("QXASE", "L_QX_AS_getRuleFileVerInDirEx call failed"),
+             reason(kFileCorrupt)}),
+      logLines());
+  EXPECT_FALSE(removeQxase("17461.005", qxase(broken("qxase_without_rule_version"))));
+  EXPECT_EQ(kVerifyErr, m_msg);
+  logLines();
+
   ruleSet(m_rules, 17461, 10, 64);
   ruleSet(m_rules, 17462, 2, 64);
   ruleSet(m_rules, 17463, 0, 64);
@@ -416,55 +415,43 @@ TEST_F(RemoveNewerTest, QxaseNewerBasesGoWholeNewestFirstThenTheTargetBasesIncre
   for (const auto& [base, last, files] : {std::array<std::string, 3>{"17463", "17463000", "17463*"},
                                           {"17462", "17462002", "17462*"},
                                           {"17461", "17461010", "17461-*"}}) {
-    expected.push_back(qxaseLine("find QXASE pattern " + base + "-" + last));
-    expected.push_back(qxaseLine("need to remove the QXASE pattern " + last));
-    expected.push_back(qxaseLine("remove pattern " + m_rules + "/qx0" + files + " succeed"));
+    expected.push_back(line("QXASE", "find QXASE pattern " + base + "-" + last));
+    expected.push_back(line("QXASE", "need to remove the QXASE pattern " + last));
+    expected.push_back(line("QXASE", "remove pattern " + m_rules + "/qx0" + files + " succeed"));
   }
   EXPECT_EQ(expected, logLines());
   const Lines base17461 = {"qx017461.exp", "qx017461.hsh", "qx017461.phi", "qx017461.rul",
                            "qx017461.sig"};
   EXPECT_EQ(base17461, filesIn(m_rules));
-  EXPECT_ALL_RELEASED(counter, 1u);
 
   // Nothing newer is no error; missing incrementals end the removal without one.
   EXPECT_TRUE(removeQxase("17461.000"));
-  EXPECT_EQ(qxaseLine("no need to remove any QXASE patterns"), logLines().back());
+  EXPECT_EQ(line("QXASE", "no need to remove any QXASE patterns"), logLines().back());
   EXPECT_TRUE(removeQxase("17461.005"));
-  EXPECT_EQ(qxaseLine("Failed to maintain anti-spam pattern from 17461-17461000 to "
-                      "17461-17461005. Return anyway."),
+  EXPECT_EQ(line("QXASE",
+                 "Failed to maintain anti-spam pattern from 17461-17461000 to "
+                 "17461-17461005. Return anyway."),
             logLines().back());
   EXPECT_EQ(base17461, filesIn(m_rules));
   EXPECT_EQ("", m_msg);
+  // A newer base that arrived without its siblings: the older one is not reached.
+  ruleSet(m_rules, 17461, 7, 64);
+  baseRuleFile(m_rules, 17462, 64);
+  EXPECT_FALSE(removeQxase("17461.005"));
+  EXPECT_EQ(kFileCorrupt, m_msg);
+  EXPECT_EQ((Lines{qxaseOpening("17461005"),
+                   line("QXASE", "invalid rule version returned when check pattern integrity"),
+                   reason(kFileCorrupt)}),
+            logLines());
+  EXPECT_EQ(13u, filesIn(m_rules).size());
   // Ten rounds are the most.
   fs::remove_all(m_rules);
   fs::create_directories(m_rules);
   for (unsigned base = 17401; base <= 17411; ++base) ruleSet(m_rules, base, 0, 64);
   EXPECT_FALSE(removeQxase("17400.000"));
-  EXPECT_EQ(qxaseLine("got into infinite loop error"), logLines().back());
+  EXPECT_EQ(line("QXASE", "got into infinite loop error"), logLines().back());
   EXPECT_EQ((Lines{"qx017401.exp", "qx017401.hsh", "qx017401.phi", "qx017401.rul", "qx017401.sig"}),
             filesIn(m_rules));
-}
-
-TEST_F(RemoveNewerTest, QxaseBrokenRulesStopTheRemoval) {
-  EXPECT_FALSE(removeQxase("17461"));  // no dot: not a rule version
-  EXPECT_EQ("", m_msg);
-  EXPECT_EQ(Lines{}, logLines());
-
-  LoadCounter counter;
-  // No rules at all, then a newer base that arrived without its siblings: the older one is not
-  // reached.
-  for (const char* line : {"L_QX_AS_getRuleFileVerInDirEx call failed",
-                           "invalid rule version returned when check pattern integrity"}) {
-    EXPECT_FALSE(removeQxase("17461.005"));
-    EXPECT_EQ(kFileCorrupt, m_msg);
-    EXPECT_EQ((Lines{qxaseOpening("17461005"), qxaseLine(line), reason(kFileCorrupt)}), logLines());
-    ruleSet(m_rules, 17461, 7, 64);
-    baseRuleFile(m_rules, 17462, 64);
-  }
-  EXPECT_EQ(13u, filesIn(m_rules).size());
-  EXPECT_FALSE(removeQxase("17461.005", qxase(broken("qxase_without_rule_version"))));
-  EXPECT_EQ(kVerifyErr, m_msg);
-  EXPECT_ALL_RELEASED(counter, 3u);
 }
 
 }  // namespace

@@ -73,9 +73,3 @@ std::string withoutSourceLine(std::string line);
 void flipByte(const std::string& path, std::size_t offset);
 
 }  // namespace OrvelEngineTest
-
-#define EXPECT_ALL_RELEASED(counter, expectedLoads)     \
-  do {                                                  \
-    EXPECT_EQ(expectedLoads, (counter).loads());        \
-    EXPECT_EQ((counter).loads(), (counter).releases()); \
-  } while (0)

@@ -54,7 +54,6 @@ class QxUpdateRollback : public OrvelTest::SqliteHomeTest {
     settings.readSetting(kfGlobalVersionKey[type], value, "Update", "orvel.ini");
     return value;
   }
-  bool lockIsFree() { return LockFileLock(m_lockPath.c_str(), false, false).lock(); }
   bool logHas(const std::string& text) { return home->log().find(text) != std::string::npos; }
   // The home's log lines that name the operation, without time, process and source line.
   Lines linesOf(const std::string& operation) {
@@ -94,7 +93,7 @@ TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNot
                    enter + "1 scanner_id=5",
                    "<3> QxUpdate [QxUpdateRollback.cpp]: leave function rollback return=1"}),
             linesOf("function rollback"));
-  EXPECT_TRUE(lockIsFree());
+  EXPECT_TRUE(LockFileLock(m_lockPath.c_str(), false, false).lock()) << "released";
   // Nothing is left to go back to.
   EXPECT_EQ(ROLLBACK_UNAVAILABLE, update.rollback(VIRUS_PATTERN, 5));
   EXPECT_EQ("5.763.00", adopted(VIRUS_PATTERN));
@@ -140,9 +139,9 @@ TEST_F(QxUpdateRollback, MissingTextsWriteNoEvent) {
     EXPECT_TRUE(logHas(line)) << line;
 }
 
+// No engine is an error; an engine that cannot clean up is not. The installed engines keep the
+// newest of each kind and the newest sound rule sets.
 TEST_F(QxUpdateRollback, CleanupKeepsTheNewestOfEachKindAndSoundRuleSets) {
-  install(engines("v1"), "ziran32.dll");
-  install(engines("v2"), "qxaseng.dll");
   writePatterns(m_ziran, PatternKind::kVirus, {100000, 100100, 100200, 100300, 100400});
   writePatterns(m_ziran, PatternKind::kSpyware, {200000, 200100});
   writePatterns(m_ziran, PatternKind::kLureboxException, {300000, 300100, 300200, 300300, 300400});
@@ -153,37 +152,6 @@ TEST_F(QxUpdateRollback, CleanupKeepsTheNewestOfEachKindAndSoundRuleSets) {
   // A newer base still arriving is neither kept in the count nor removed.
   ASSERT_EQ(FileCheck::kOk,
             OrvelEngines::writeRuleFile(m_rules, OrvelEngines::RuleKind::kBase, 17462, 0, 32));
-  QxUpdate update;
-  LoadCounter counter;
-  EXPECT_EQ(4, A::ziranCleanup(update, 3));
-  EXPECT_EQ((Lines{"cldx$agt.401", "cldx$agt.402", "cldx$agt.403", "ksv$pat.1002", "ksv$pat.1003",
-                   "ksv$pat.1004", "qxwhite.3001", "qxwhite.3002", "qxwhite.3003", "qxwhite.3004",
-                   "spyxdb.2000", "spyxdb.2001"}),
-            filesIn(m_ziran));
-  EXPECT_EQ(0, A::ziranCleanup(update, 3));
-  EXPECT_EQ(12, A::qxaseCleanup(update, 2));
-  EXPECT_EQ((Lines{"qx017460-001.rul", "qx017460.exp", "qx017460.hsh", "qx017460.phi",
-                   "qx017460.rul", "qx017460.sig", "qx017461-001.rul", "qx017461-002.rul",
-                   "qx017461-003.rul", "qx017461.exp", "qx017461.hsh", "qx017461.phi",
-                   "qx017461.rul", "qx017461.sig", "qx017462.rul"}),
-            filesIn(m_rules));
-  Lines traced;
-  for (const char* step :
-       {"enter function _doZIRANPatternCleanup", "leave function _doZIRANPatternCleanup",
-        "enter function _doZIRANPatternCleanup", "leave function _doZIRANPatternCleanup",
-        "enter function _doQXASEPatternCleanup",
-        "leave function _doQXASEPatternCleanup retcode=12"})
-    traced.push_back(std::string("<3> QxUpdate [QxUpdateRollback.cpp]: ") + step);
-  EXPECT_EQ(traced, linesOf("PatternCleanup"));
-  EXPECT_EQ(6, A::qxaseCleanup(update, 1)) << "one sound set is enough";
-  EXPECT_ALL_RELEASED(counter, 4u);
-}
-
-// No engine is an error; an engine that cannot clean up is not.
-TEST_F(QxUpdateRollback, CleanupWithoutEngineOrExport) {
-  writePatterns(m_ziran, PatternKind::kVirus, {100000, 100100, 100200});
-  for (unsigned base : {17460u, 17461u})
-    ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, base, 0, 32));
   QxUpdate update;
   LoadCounter counter;
   EXPECT_EQ(-1, A::ziranCleanup(update, 1));
@@ -198,9 +166,33 @@ TEST_F(QxUpdateRollback, CleanupWithoutEngineOrExport) {
   install(broken("qxase_without_purge"), "qxaseng.dll");
   EXPECT_EQ(0, A::ziranCleanup(update, 1));
   EXPECT_EQ(0, A::qxaseCleanup(update, 1));
-  EXPECT_EQ(3u, filesIn(m_ziran).size());
-  EXPECT_EQ(10u, filesIn(m_rules).size());
-  EXPECT_ALL_RELEASED(counter, 2u);
+  EXPECT_EQ(16u, filesIn(m_ziran).size());
+  EXPECT_EQ(27u, filesIn(m_rules).size());
+  install(engines("v1"), "ziran32.dll");
+  install(engines("v2"), "qxaseng.dll");
+  OrvelTest::writeFile(*home / "log/orvel.log", "");
+  EXPECT_EQ(4, A::ziranCleanup(update, 3));
+  EXPECT_EQ((Lines{"cldx$agt.401", "cldx$agt.402", "cldx$agt.403", "ksv$pat.1002", "ksv$pat.1003",
+                   "ksv$pat.1004", "qxwhite.3001", "qxwhite.3002", "qxwhite.3003", "qxwhite.3004",
+                   "spyxdb.2000", "spyxdb.2001"}),
+            filesIn(m_ziran));
+  EXPECT_EQ(0, A::ziranCleanup(update, 3));
+  EXPECT_EQ(12, A::qxaseCleanup(update, 2));
+  EXPECT_EQ((Lines{"qx017460-001.rul", "qx017460.exp", "qx017460.hsh", "qx017460.phi",
+                   "qx017460.rul", "qx017460.sig", "qx017461-001.rul", "qx017461-002.rul",
+                   "qx017461-003.rul", "qx017461.exp", "qx017461.hsh", "qx017461.phi",
+                   "qx017461.rul", "qx017461.sig", "qx017462.rul"}),
+            filesIn(m_rules));
+  Lines traced;
+  for (const char* engine : {"ZIRAN", "ZIRAN", "QXASE"})
+    for (const char* step : {"enter", "leave"})
+      traced.push_back(std::string("<3> QxUpdate [QxUpdateRollback.cpp]: ") + step +
+                       " function _do" + engine + "PatternCleanup");
+  traced.back() += " retcode=12";
+  EXPECT_EQ(traced, linesOf("PatternCleanup"));
+  EXPECT_EQ(6, A::qxaseCleanup(update, 1)) << "one sound set is enough";
+  EXPECT_EQ(6u, counter.loads());
+  EXPECT_EQ(6u, counter.releases());
 }
 
 }  // namespace

@@ -56,25 +56,21 @@ TEST_F(QxUpdateConfiguration, SettingsAreReadOnceAndTextsFollowTheLocale) {
   ASSERT_NE(nullptr, first);
   EXPECT_EQ(first, QxUpdate::Instance(SCHEDULED_UPDATE)) << "the first instance is the only one";
 
-  std::string message;
+  std::string message, versions[] = {"8.9-1002", "8.1"};
   A::errString(message, "KF_NO_SUCH_KEY");
   EXPECT_EQ("", message);
-  std::string version = "8.9-1002";
-  EXPECT_TRUE(A::reformat(scheduled, version));
-  EXPECT_EQ("8.900.1002", version);
-  version = "8.1";
-  EXPECT_FALSE(A::reformat(scheduled, version));
-  EXPECT_EQ("8.1", version);
+  EXPECT_TRUE(A::reformat(scheduled, versions[0]));
+  EXPECT_FALSE(A::reformat(scheduled, versions[1]));
+  EXPECT_EQ("8.900.1002 8.1", versions[0] + " " + versions[1]);
   EXPECT_TRUE(logHas(*home, "QxUpdate::reformatVersion: detect unexpected version format!"));
 
   home->setting("locale", "ja", "general");
   A::forgetStatics();
   QxUpdate japanese;
   std::string format;
-  EXPECT_TRUE(QxUpdate::setLocalCpntTitle());
-  EXPECT_EQ("ウイルスパターンファイル", QxUpdate::m_cpntname[VIRUS_PATTERN]);
-  EXPECT_TRUE(QxUpdate::getLocalTimeFormat(format));
-  EXPECT_EQ("%Y/%m/%d %T", format);
+  EXPECT_TRUE(QxUpdate::setLocalCpntTitle() && QxUpdate::getLocalTimeFormat(format));
+  EXPECT_EQ("ウイルスパターンファイル %Y/%m/%d %T",
+            QxUpdate::m_cpntname[VIRUS_PATTERN] + " " + format);
 }
 
 TEST_F(QxUpdateConfiguration, MissingTextsFallBackToBuiltInOnes) {
@@ -82,9 +78,9 @@ TEST_F(QxUpdateConfiguration, MissingTextsFallBackToBuiltInOnes) {
       "  KF_CPNT_TITLE_SCAN_ENGINE { \"Engine from bundle\" }\n  KF_VERIFY_ERR { \"verify failed "
       "{0}\" }\n");
   EXPECT_FALSE(QxUpdate::setLocalCpntTitle());
-  EXPECT_EQ("Engine from bundle", QxUpdate::m_cpntname[SCAN_ENGINE]);
-  EXPECT_EQ("VirusPattern", QxUpdate::m_cpntname[VIRUS_PATTERN]);
-  EXPECT_EQ("CloudsiftAgentPattern", QxUpdate::m_cpntname[CLOUDSIFT_AGENT_PATTERN]);
+  EXPECT_EQ("Engine from bundle|VirusPattern|CloudsiftAgentPattern",
+            QxUpdate::m_cpntname[SCAN_ENGINE] + "|" + QxUpdate::m_cpntname[VIRUS_PATTERN] + "|" +
+                QxUpdate::m_cpntname[CLOUDSIFT_AGENT_PATTERN]);
   EXPECT_TRUE(logHas(*home,
                      "QxUpdate::setLocalCpntTitle: retrieve string KF_CPNT_TITLE_VIRUS_PATTERN "
                      "from resource file failed"));
