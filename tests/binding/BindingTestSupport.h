@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <string>
@@ -38,8 +39,7 @@ inline std::string resolved(const std::string& path) {
 }
 
 inline std::string windowsStyle(std::string path) {
-  for (char& c : path)
-    if (c == '/') c = '\\';
+  std::replace(path.begin(), path.end(), '/', '\\');
   return path;
 }
 
@@ -99,6 +99,15 @@ class ClientBindingTest : public ::testing::Test {
   }
 
   unsigned long loadsSinceSetUp() const { return OrvelPlatform::libraryLoadCount() - m_loads; }
+  // What the loader holds, and how often a double came and went since the probe's last reset:
+  // "loaded refs=1 entries=45 loads=1 unloads=0".
+  static std::string state() {
+    const OrvelProbe::Record seen = OrvelProbe::record();
+    return std::string(cb::clientLoaded() ? "loaded" : "unloaded") +
+           " refs=" + std::to_string(cb::referenceCount()) +
+           " entries=" + std::to_string(cb::boundEntryCount()) +
+           " loads=" + std::to_string(seen.loads) + " unloads=" + std::to_string(seen.unloads);
+  }
 
   // A folder holding the double of that variant; its resolved path.
   std::string clientFolder(const std::string& variant, const std::string& name = "bin") {

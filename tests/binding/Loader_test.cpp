@@ -38,26 +38,21 @@ TEST_F(LoaderTest, LoadsBindsCountsReferencesAndFreesTheClientAtTheLastReleaseOr
   RecordingOpener opener;
   ASSERT_EQ(kUpdateClientLoaded,
             loadUpdateClient((m_dir / "bin").c_str(), (m_dir / "work").c_str()));
-  EXPECT_EQ(45, cb::boundEntryCount());
+  EXPECT_EQ("loaded refs=1 entries=45 loads=1 unloads=0", state());
   EXPECT_EQ("full", OrvelProbe::record().lastVariant);
   // The library path is built the product's way, with "\" throughout.
   EXPECT_EQ(Calls{windowsStyle(bin) + "\\QxUpdate.dll"}, opener.paths());
   EXPECT_EQ(loadProperties(bin, resolved(m_dir / "work")), OrvelProbe::record().calls);
   // A second load only takes a reference: this folder holds no client at all.
   EXPECT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "empty").c_str(), nullptr));
-  EXPECT_EQ(2u, cb::referenceCount());
+  EXPECT_EQ("loaded refs=2 entries=45 loads=1 unloads=0", state());
   EXPECT_EQ(1ul, loadsSinceSetUp());
   EXPECT_EQ(2u, OrvelProbe::record().calls.size()) << "no property is set again";
   releaseUpdateClient();
-  EXPECT_EQ(1u, cb::referenceCount());
-  EXPECT_EQ(45, cb::boundEntryCount());
-  EXPECT_EQ(0, OrvelProbe::record().unloads);
+  EXPECT_EQ("loaded refs=1 entries=45 loads=1 unloads=0", state());
   releaseUpdateClient();
-  EXPECT_FALSE(cb::clientLoaded());
-  EXPECT_EQ(0, cb::boundEntryCount());
-  EXPECT_EQ(1, OrvelProbe::record().unloads);
   releaseUpdateClient();  // one too many: the count does not wrap
-  EXPECT_EQ(0u, cb::referenceCount());
+  EXPECT_EQ("unloaded refs=0 entries=0 loads=1 unloads=1", state());
 
   // Without a working folder, or through ensureUpdateClient, the library folder serves for both.
   const std::string written = windowsStyle(m_dir / "bin") + "\\";
@@ -72,10 +67,8 @@ TEST_F(LoaderTest, LoadsBindsCountsReferencesAndFreesTheClientAtTheLastReleaseOr
   EXPECT_EQ(loadProperties(bin, bin), OrvelProbe::record().calls);
   ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "bin").c_str(), nullptr));
   unloadUpdateClient();
-  EXPECT_FALSE(cb::clientLoaded());
-  EXPECT_EQ(0, cb::boundEntryCount());
-  EXPECT_EQ(1, OrvelProbe::record().unloads);
-  EXPECT_EQ(2u, cb::referenceCount()) << "the count is left to the holders";
+  // The count is left to the holders.
+  EXPECT_EQ("unloaded refs=2 entries=0 loads=1 unloads=1", state());
   releaseUpdateClient();
   releaseUpdateClient();
   EXPECT_FALSE(ensureUpdateClient((m_dir / "missing").c_str()));
@@ -98,8 +91,9 @@ TEST_F(LoaderTest, FoldersThatDoNotExistOrAreFilesGive1Or2LoadedOrNot) {
   for (bool loaded : {false, true}) {
     for (const auto& c : cases)
       EXPECT_EQ(c.result, loadUpdateClient(c.library.c_str(), c.working.c_str())) << c.library;
-    EXPECT_EQ(loaded ? 1u : 0u, cb::referenceCount());
-    EXPECT_EQ(loaded ? 1 : 0, OrvelProbe::record().loads);
+    EXPECT_EQ(loaded ? "loaded refs=1 entries=45 loads=1 unloads=0"
+                     : "unloaded refs=0 entries=0 loads=0 unloads=0",
+              state());
     if (!loaded) {
       ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient(bin.c_str(), nullptr));
     }
@@ -172,17 +166,16 @@ TEST_F(LoaderTest, AClientThatCannotBeOpenedBoundOrGivenItsFoldersLeavesNothingL
     Calls properties = loadProperties(folder, work);
     properties.resize(c.properties);
     EXPECT_EQ(properties, OrvelProbe::record().calls);
-    EXPECT_EQ(c.variant ? 1 : 0, OrvelProbe::record().unloads);
-    EXPECT_FALSE(cb::clientLoaded());
-    EXPECT_EQ(0, cb::boundEntryCount());
-    EXPECT_EQ(0u, cb::referenceCount());
+    EXPECT_EQ(c.variant ? "unloaded refs=0 entries=0 loads=1 unloads=1"
+                        : "unloaded refs=0 entries=0 loads=0 unloads=0",
+              state());
   }
   // Nothing of the failed loads stays behind, and a retry that finds the client loads it.
   const std::string good = clientFolder("full", "good");
   RecordingOpener opener(1);
   ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient(good.c_str(), nullptr));
   EXPECT_EQ(Calls(2, windowsStyle(good) + "\\QxUpdate.dll"), opener.paths());
-  EXPECT_EQ(1u, cb::referenceCount());
+  EXPECT_EQ("loaded refs=1 entries=45 loads=2 unloads=1", state());
   EXPECT_EQ("full", OrvelProbe::record().lastVariant);
   releaseUpdateClient();
 }

@@ -23,25 +23,21 @@ TEST_F(QxUpdateInitTest, HoldsTheClientOfTheHomeBinFolderForItsLifetimeAndInitAd
     {
       QxUpdateInit init;
       EXPECT_TRUE(init.ok());
-      EXPECT_EQ(1u, cb::referenceCount());
+      EXPECT_EQ("loaded refs=1 entries=45 loads=1 unloads=0", state());
       EXPECT_EQ(loadProperties(bin, bin), OrvelProbe::record().calls);
       // Counted calls share its reference instead of loading again.
       EXPECT_EQ(1014, ORVEL::QxuClearCache());
       EXPECT_TRUE(init.Init(m_dir / "home"));
       // While loaded, Init's folder is only checked, not searched for a client.
       EXPECT_TRUE(init.Init(m_dir / "other"));
-      EXPECT_EQ(3u, cb::referenceCount());
       EXPECT_EQ("", GetCapturedStdout());
       CaptureStdout();
       EXPECT_FALSE(init.Init(m_dir / "missing"));
       EXPECT_EQ("Load KF Library failed\n", GetCapturedStdout());
       EXPECT_FALSE(init.ok());
-      EXPECT_EQ(3u, cb::referenceCount());
-      EXPECT_EQ(1, OrvelProbe::record().loads);
+      EXPECT_EQ("loaded refs=3 entries=45 loads=1 unloads=0", state());
     }
-    EXPECT_FALSE(cb::clientLoaded());
-    EXPECT_EQ(0u, cb::referenceCount());
-    EXPECT_EQ(1, OrvelProbe::record().unloads);
+    EXPECT_EQ("unloaded refs=0 entries=0 loads=1 unloads=1", state());
   }
 }
 
@@ -67,8 +63,8 @@ TEST_F(QxUpdateInitTest, AHomeWithoutAUsableClientSaysSoAndReleasesNothingOfAnot
   expectFailure(nullptr, "Unable to get ORVEL_HOME");
   expectFailure("", "Unable to get ORVEL_HOME");
   expectFailure("missing", "Load KF failed\n");
-  EXPECT_EQ(1u, cb::referenceCount()) << "the holder's reference survived them all";
-  EXPECT_EQ(0, OrvelProbe::record().unloads);
+  EXPECT_EQ("loaded refs=1 entries=45 loads=1 unloads=0", state())
+      << "the holder's reference survived them all";
 }
 
 // The client is never freed under a running call.

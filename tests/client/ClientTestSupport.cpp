@@ -61,12 +61,6 @@ std::string randomBytes(std::size_t size, unsigned seed) {
   return bytes;
 }
 
-std::string newPublicKey() {
-  std::string pem, hex;
-  EXPECT_TRUE(KiteFeed::generateKeyPair(&pem, &hex));
-  return hex;
-}
-
 std::string keyId(const std::string& publicHex) {
   std::string raw;
   KiteFeed::fromHex(publicHex, &raw);
@@ -112,8 +106,7 @@ void ClientFixture::SetUp() {
   ASSERT_NE(0, QxuSetProperty("KiteFeedPath_FromLoader", m_work.path().c_str()));
   ASSERT_NE(0, QxuSetProperty("MsgCodePage", "1252"));
   m_context = std::make_unique<ClientContext>();
-  m_destPath = m_dest.path();
-  m_destInfo = DestInfo{m_destPath.c_str(), "", "", 0, 0};
+  m_destInfo = DestInfo{m_dest.path().c_str(), "", "", 0, 0};
   m_feed = fileFeed();
 }
 
@@ -123,20 +116,28 @@ void ClientFixture::TearDown() {
   m_clock.reset();
 }
 
+std::string ClientFixture::results() const {
+  std::string versions;
+  for (const tag_ItemInfo& item : m_items)
+    versions += (versions.empty() ? "" : " ") + text(item.stResult);
+  return versions;
+}
+
 void ClientFixture::expectFailure(int result, int code, unsigned detail,
-                                  const std::string& textPart) const {
+                                  const std::string& textPart, const Strings& left) const {
   EXPECT_EQ(code, result);
   const QxuErrorInfo error = m_context->lastError();
   EXPECT_EQ(static_cast<unsigned>(code), error.uiResult);
   EXPECT_EQ(detail, error.uiDetail);
   EXPECT_NE(std::string::npos, std::string(error.szText).find(textPart)) << error.szText;
+  EXPECT_EQ(left, destFiles());
 }
 
 std::unique_ptr<TestFeed> ClientFixture::fileFeed() {
   const std::string folder = m_feeds / ("feed" + std::to_string(m_texts.size()));
   m_texts.push_back(folder);
   auto feed = std::make_unique<TestFeed>(folder, "file://" + folder);
-  trust(*feed);
+  EXPECT_EQ(QXU_OK, QxuAddTrusted(feed->publicKeyHex().c_str()));
   return feed;
 }
 
@@ -150,7 +151,7 @@ std::unique_ptr<TestFeed> ClientFixture::nginxFeed(bool https) {
   m_nginxFolders.push_back(root + "/" + name);
   auto feed = std::make_unique<TestFeed>(
       root + "/" + name, (https ? "https://127.0.0.1:" : "http://127.0.0.1:") + port + "/" + name);
-  trust(*feed);
+  EXPECT_EQ(QXU_OK, QxuAddTrusted(feed->publicKeyHex().c_str()));
   return feed;
 }
 

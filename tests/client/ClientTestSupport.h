@@ -27,15 +27,15 @@ using Files = std::vector<std::pair<std::string, std::string>>;  // name and con
 
 // A server variable; empty when the test command did not start the server.
 std::string serverVariable(const char* name);
+// The names of the variables that are not set, or "".
 std::string missingVariables(std::initializer_list<const char*> names);
 
 // Skips the test (or fails it when CI is set) unless all the variables exist.
-#define REQUIRE_SERVERS(...)                                                            \
-  if (const std::string missing_ = ClientTest::missingVariables({__VA_ARGS__});         \
-      !missing_.empty()) {                                                              \
-    if (!ClientTest::serverVariable("CI").empty())                                      \
-      FAIL() << "server variables missing: " << missing_;                               \
-    GTEST_SKIP() << "server variables missing (start scripts/servers/*): " << missing_; \
+#define REQUIRE_SERVERS(...)                                                                     \
+  if (const std::string missing_ = ClientTest::missingVariables({__VA_ARGS__});                  \
+      !missing_.empty()) {                                                                       \
+    ASSERT_EQ("", ClientTest::serverVariable("CI")) << "server variables missing: " << missing_; \
+    GTEST_SKIP() << "server variables missing (start scripts/servers/*): " << missing_;          \
   }
 
 // A context made by QxuCreateContext and released on every path.
@@ -49,7 +49,7 @@ class ClientContext {
   bool set(const char* name, const std::string& value) {
     return QxuSetPropertyEx(name, value.c_str(), m_context) != 0;
   }
-  std::string get(const char* name) const;
+  std::string get(const char* name) const;  // "<refused>" when refused
   QxuErrorInfo lastError() const;
 
  private:
@@ -57,9 +57,8 @@ class ClientContext {
 };
 
 std::string errorString(int code);
-Strings listFolder(const std::string& folder);
+Strings listFolder(const std::string& folder);  // sorted
 std::string randomBytes(std::size_t size, unsigned seed);
-std::string newPublicKey();
 std::string keyId(const std::string& publicHex);
 inline QxuVersionBuild number(unsigned n) { return {n, 0, 0}; }
 std::string text(const QxuVersionBuild& version);  // "8.700.1004"
@@ -109,9 +108,6 @@ class ClientFixture : public ::testing::Test {
   std::unique_ptr<TestFeed> fileFeed();
   // A feed in nginx's folder; null when nginx is not there.
   std::unique_ptr<TestFeed> nginxFeed(bool https = false);
-  void trust(const TestFeed& feed) {
-    ASSERT_EQ(QXU_OK, QxuAddTrusted(feed.publicKeyHex().c_str()));
-  }
 
   // An item in English for Linux.
   tag_ItemInfo item(std::uint32_t itemClass, std::uint32_t id, QxuVersionBuild current,
@@ -149,11 +145,14 @@ class ClientFixture : public ::testing::Test {
   }
   std::uint64_t bytesFetched() const { return std::stoull(m_context->get("LastBytesFetched")); }
 
-  // A call's result, and the context's last error: its code, detail and a part of its text.
-  void expectFailure(int result, int code, unsigned detail, const std::string& textPart) const;
+  // The versions the last update left in m_items: "576300.0.0 8.700.1004".
+  std::string results() const;
+  // A call's result, the context's last error (its code, detail and a part of its text) and the
+  // files the destination holds afterwards.
+  void expectFailure(int result, int code, unsigned detail, const std::string& textPart,
+                     const Strings& left = {}) const;
 
   std::string dest(const std::string& name) const { return m_dest / name; }
-  // The names in the destination folder, sorted.
   Strings destFiles() const { return listFolder(m_dest.path()); }
 
   OrvelTest::TempDir m_work, m_dest, m_feeds;
@@ -161,7 +160,6 @@ class ClientFixture : public ::testing::Test {
   std::unique_ptr<ClientContext> m_context;
   std::unique_ptr<TestFeed> m_feed;
   DestInfo m_destInfo{};
-  std::string m_destPath;
   std::vector<tag_ItemInfo> m_items;
   Strings m_nginxFolders;
   std::deque<std::string> m_texts;  // backing store of SourceInfo texts

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "ClientTestSupport.h"
+#include "feed/FeedSigner.h"
 
 using namespace ClientTest;
 using OrvelTest::readFile;
@@ -35,7 +36,6 @@ TEST(ClientTexts, EveryCodeHasItsOwnEnglishAndJapaneseTextCutAtACharacterBoundar
   for (int code = 0; code <= QXU_E_BUFFER_TOO_SMALL; ++code) codes.push_back(code);
   std::set<std::string> english, japanese;
   for (int code : codes) english.insert(errorString(code));
-  EXPECT_EQ(codes.size(), english.size());
   {
     // The library sets the code page on its context and asks for the text after releasing it.
     ClientContext context;
@@ -43,12 +43,12 @@ TEST(ClientTexts, EveryCodeHasItsOwnEnglishAndJapaneseTextCutAtACharacterBoundar
   }
   for (int code : codes) {
     const std::string text = errorString(code);
-    EXPECT_FALSE(english.count(text)) << code;
     EXPECT_LT(text.size(), 256u) << "the library cuts longer Japanese texts";
     EXPECT_NE(std::string::npos, text.find("\xE3\x80\x82")) << code;  // ideographic full stop
     japanese.insert(text);
   }
-  EXPECT_EQ(codes.size(), japanese.size());
+  EXPECT_EQ(std::make_pair(codes.size(), codes.size()),
+            std::make_pair(english.size(), japanese.size()));
   EXPECT_EQ("不明なアップデートクライアントの結果コード 99 です。", errorString(99));
   // Cut to the buffer at a character boundary.
   char small[8];
@@ -91,6 +91,7 @@ TEST(ClientProperties, PropertiesAreCheckedReadBackAndBecomeDefaultsProcessWide)
   EXPECT_EQ(0, QxuSetPropertyEx(nullptr, "x", context.get()));
   char tiny[2];
   EXPECT_EQ(0, QxuGetPropertyEx("UserAgent", tiny, sizeof tiny, context.get()));
+  EXPECT_EQ("1024 60", context.get("LowSpeedLimit") + " " + context.get("LowSpeedTime"));
 
   OrvelTest::TempDir dir;
   OrvelTest::writeFile(dir / "file", "x");
@@ -108,16 +109,14 @@ TEST(ClientContexts, HandlesAreCheckedAndReleasedOnceAndUpdatesNeedASource) {
   QxuContext context = QxuCreateContext(0);
   ASSERT_NE(nullptr, context);
   QxuErrorInfo error{};
-  EXPECT_EQ(QXU_OK, QxuGetLastError(&error, context));
-  EXPECT_EQ(0u, error.uiResult);
   EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuGetLastError(nullptr, context));
   tag_ItemInfo item{};
   SourceInfo src{};
-  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuUpdateEx(&item, 1, nullptr, 2, nullptr, nullptr, context));
-  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuUpdateEx(&item, 1, &src, 2, nullptr, nullptr, context));
+  for (const SourceInfo* none : {static_cast<SourceInfo*>(nullptr), &src})
+    EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuUpdateEx(&item, 1, none, 2, nullptr, nullptr, context));
   EXPECT_EQ(QXU_OK, QxuGetLastError(&error, context));
-  EXPECT_EQ(1u, error.uiResult);
-  EXPECT_STREQ("QxuUpdateEx needs a source record with a URL.", error.szText);
+  EXPECT_EQ("1 QxuUpdateEx needs a source record with a URL.",
+            std::to_string(error.uiResult) + " " + error.szText);
   EXPECT_EQ(QXU_OK, QxuReleaseContext(context));
   EXPECT_EQ(QXU_E_INVALID_CONTEXT, QxuReleaseContext(context));
   EXPECT_EQ(QXU_E_INVALID_CONTEXT, QxuGetLastError(&error, context));
@@ -129,25 +128,23 @@ TEST(ClientContexts, HandlesAreCheckedAndReleasedOnceAndUpdatesNeedASource) {
 
 TEST(ClientVersions, VersionValuesAndTexts) {
   const char* const builds[][2] = {
-      {"8.700.1004", "8 700 1004"}, {"8.9-1002", "8 9 1002"}, {"0.0", "0 0 0"}, {nullptr, "0 0 0"}};
-  for (const auto& b : builds) {
-    const QxuVersionBuild v = QxuMakeVersionBuild(b[0]);
-    EXPECT_EQ(b[1], std::to_string(v.uiMajor) + " " + std::to_string(v.uiMinor) + " " +
-                        std::to_string(v.uiBuild));
-  }
-  char text[256];
-  EXPECT_EQ(QXU_OK, QxuMakeVersionBuildString(8, 700, 1004, text, 256));
-  EXPECT_STREQ("8.700.1004", text);
-  EXPECT_EQ(QXU_E_BUFFER_TOO_SMALL, QxuMakeVersionBuildString(8, 700, 1004, text, 4));
-  EXPECT_STREQ("8.7", text);
+      {"8.700.1004", "8.700.1004"}, {"8.9-1002", "8.9.1002"}, {"0.0", "0.0.0"}, {nullptr, "0.0.0"}};
+  for (const auto& b : builds) EXPECT_EQ(b[1], text(QxuMakeVersionBuild(b[0])));
+  char out[256];
+  EXPECT_EQ(QXU_OK, QxuMakeVersionBuildString(8, 700, 1004, out, 256));
+  EXPECT_STREQ("8.700.1004", out);
+  EXPECT_EQ(QXU_E_BUFFER_TOO_SMALL, QxuMakeVersionBuildString(8, 700, 1004, out, 4));
+  EXPECT_STREQ("8.7", out);
   EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuMakeVersionBuildString(8, 700, 1004, nullptr, 4));
   unsigned value = 0;
-  EXPECT_EQ(QXU_OK, QxuMakeVersion("5.12", &value));
-  EXPECT_EQ(0x5000Cu, value);
-  EXPECT_EQ(QXU_OK, QxuMakeVersionString(value, text, sizeof text));
-  EXPECT_STREQ("5.12", text);
-  EXPECT_EQ(QXU_OK, QxuMakeVersion("65535.65535", &value));
-  EXPECT_EQ(0xFFFFFFFFu, value);
+  const std::pair<const char*, unsigned> values[] = {{"5.12", 0x5000Cu},
+                                                     {"65535.65535", 0xFFFFFFFFu}};
+  for (const auto& [version, made] : values) {
+    EXPECT_EQ(QXU_OK, QxuMakeVersion(version, &value));
+    EXPECT_EQ(made, value);
+    EXPECT_EQ(QXU_OK, QxuMakeVersionString(value, out, sizeof out));
+    EXPECT_STREQ(version, out);
+  }
   for (const char* bad : {"5", "5.12.1", "70000.1", static_cast<const char*>(nullptr)})
     EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuMakeVersion(bad, &value)) << (bad ? bad : "null");
   EXPECT_EQ(0xFFFFFFFFu, value);
@@ -156,9 +153,17 @@ TEST(ClientVersions, VersionValuesAndTexts) {
 TEST(TrustedKeys, KeysAreAddedListedDumpedRemovedAndCheckedAgainstTheirFileName) {
   OrvelTest::TempDir work;
   ASSERT_NE(0, QxuSetProperty("KiteFeedPath_FromLoader", work.path().c_str()));
-  const std::string a = newPublicKey(), b = newPublicKey();
+  std::string pem, a, b;
+  ASSERT_TRUE(KiteFeed::generateKeyPair(&pem, &a) && KiteFeed::generateKeyPair(&pem, &b));
   char id[65], shortId[10];
-  EXPECT_EQ(QXU_E_KEY_NOT_FOUND, QxuEnumTrustedInfo(0, id, sizeof id));
+  auto trusted = [&id] {
+    Strings ids;
+    int result;
+    while ((result = QxuEnumTrustedInfo(ids.size(), id, sizeof id)) == QXU_OK) ids.push_back(id);
+    EXPECT_EQ(QXU_E_KEY_NOT_FOUND, result);
+    return ids;
+  };
+  EXPECT_EQ(Strings{}, trusted());
   std::string upper = a;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   EXPECT_EQ(QXU_OK, QxuAddTrusted((" " + upper + "\n").c_str()));
@@ -166,11 +171,7 @@ TEST(TrustedKeys, KeysAreAddedListedDumpedRemovedAndCheckedAgainstTheirFileName)
   EXPECT_EQ(QXU_OK, QxuAddTrusted(b.c_str()));
   Strings ids = {keyId(a), keyId(b)};
   std::sort(ids.begin(), ids.end());
-  for (unsigned i = 0; i < 2; ++i) {
-    ASSERT_EQ(QXU_OK, QxuEnumTrustedInfo(i, id, sizeof id));
-    EXPECT_EQ(ids[i], id);
-  }
-  EXPECT_EQ(QXU_E_KEY_NOT_FOUND, QxuEnumTrustedInfo(2, id, sizeof id));
+  EXPECT_EQ(ids, trusted());
   EXPECT_EQ(QXU_E_BUFFER_TOO_SMALL, QxuEnumTrustedInfo(0, shortId, sizeof shortId));
   EXPECT_EQ(QXU_OK, QxuDmpTrusted((work / "dump.txt").c_str()));
   const std::string dump = readFile(work / "dump.txt");
@@ -178,12 +179,10 @@ TEST(TrustedKeys, KeysAreAddedListedDumpedRemovedAndCheckedAgainstTheirFileName)
     EXPECT_NE(std::string::npos, dump.find(keyId(key) + " " + key + "\n"));
   EXPECT_EQ(QXU_OK, QxuDelTrusted(keyId(a).c_str()));
   EXPECT_EQ(QXU_E_KEY_NOT_FOUND, QxuDelTrusted(keyId(a).c_str()));
-  ASSERT_EQ(QXU_OK, QxuEnumTrustedInfo(0, id, sizeof id));
-  EXPECT_EQ(keyId(b), id);
-  EXPECT_EQ(QXU_E_KEY_NOT_FOUND, QxuEnumTrustedInfo(1, id, sizeof id));
+  EXPECT_EQ(Strings{keyId(b)}, trusted());
   // A key file whose content does not match its name is not trusted.
   OrvelTest::writeFile(work / ("kitefeed/trusted/" + keyId(b) + ".key"), a + "\n");
-  EXPECT_EQ(QXU_E_KEY_NOT_FOUND, QxuEnumTrustedInfo(0, id, sizeof id));
+  EXPECT_EQ(Strings{}, trusted());
 
   EXPECT_EQ(QXU_E_KEY_FORMAT, QxuAddTrusted("abc"));
   EXPECT_EQ(QXU_E_KEY_FORMAT, QxuAddTrusted(std::string(64, 'g').c_str()));

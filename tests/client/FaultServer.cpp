@@ -71,9 +71,11 @@ std::string FaultServer::url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(m_port) + path;
 }
 
-std::vector<std::string> FaultServer::requests() const {
+std::vector<std::string> FaultServer::headers(const std::string& name) const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_requests;
+  std::vector<std::string> values;
+  for (const std::string& head : m_requests) values.push_back(headerOf(head, name));
+  return values;
 }
 
 bool FaultServer::pause(int ms) const {

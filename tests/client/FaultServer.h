@@ -28,7 +28,8 @@ class FaultServer {
   void drip(int intervalMs) { m_dripMs = intervalMs; }
   void ignoreRanges() { m_ignoreRanges = true; }
   void stall() { m_stall = true; }
-  std::vector<std::string> requests() const;
+  // The value of that header in every request so far, "" where it had none.
+  std::vector<std::string> headers(const std::string& name) const;
 
  private:
   void serve();

@@ -47,33 +47,30 @@ class PublisherTest : public ::testing::Test {
 };
 
 TEST_F(PublisherTest, DeltasComeFromKeptVersionsAndOldOnesArePrunedOnceNoLiveIndexNamesThem) {
-  std::string v[5];
+  std::string v[6];
   v[0] = randomBytes(100000, 1);
-  for (int i = 1; i < 5; ++i) (v[i] = v[0])[10 * i] ^= 1;
+  for (int i = 1; i < 6; ++i) (v[i] = v[0])[10 * i] ^= 1;
   add("1", {{"p.1", v[1]}});
   EXPECT_EQ(0u, m_last.deltas);
   m_feed.sign();
-  add("2", {{"p.2", v[2]}});
-  EXPECT_EQ(1u, m_last.deltas);
-  add("3", {{"p.3", v[3]}});
-  EXPECT_EQ(2u, m_last.deltas);
-  // While the live index cannot be read, no file is known to be unused.
-  m_feed.replaceIndex("damaged");
-  add("4", {{"p.4", v[4]}});
-  EXPECT_EQ(2u, m_last.deltas) << "from the two versions that stay";
-  EXPECT_EQ(std::vector<std::string>{"1"}, m_last.pruned);
-  EXPECT_EQ(4u, filesIn("files"));
-  const Body body = signedBody();
-  const File& f = body.entries[0].files[0];
+  // Deltas from the kept versions; a dropped version keeps its file while the live index names
+  // it (version 1) or cannot be read (version 2), and loses it at the next signing.
+  const std::pair<std::size_t, std::size_t> added[] = {{1, 2}, {2, 3}, {2, 4}, {2, 5}};
+  for (int i = 2; i < 6; ++i) {
+    if (i == 5) m_feed.replaceIndex("damaged");
+    add(std::to_string(i), {{"p." + std::to_string(i), v[i]}});
+    EXPECT_EQ(added[i - 2], std::make_pair(m_last.deltas, filesIn("files"))) << i;
+  }
+  EXPECT_EQ(std::vector<std::string>{"2"}, m_last.pruned);
+  const File f = signedBody().entries[0].files[0];
   ASSERT_EQ(2u, f.deltas.size());
-  EXPECT_EQ(3u, f.deltas[0].from.major);
-  EXPECT_EQ("p.3", f.deltas[0].baseName);
-  EXPECT_EQ(sha256Hex(v[3]), f.deltas[0].baseSha256);
-  EXPECT_EQ(2u, f.deltas[1].from.major);
+  EXPECT_EQ("4 p.4 " + sha256Hex(v[4]) + " 3",
+            std::to_string(f.deltas[0].from.major) + " " + f.deltas[0].baseName + " " +
+                f.deltas[0].baseSha256 + " " + std::to_string(f.deltas[1].from.major));
   EXPECT_LT(f.deltas[0].size, 1000u);
   EXPECT_EQ(3u, Publisher(m_feed.folder()).list().size());
-  EXPECT_EQ(3u, filesIn("files")) << "the file of version 1 is gone";
-  EXPECT_EQ(3u, filesIn("deltas")) << "2 to 3, 2 to 4, 3 to 4";
+  EXPECT_EQ(3u, filesIn("files")) << "the files of versions 1 and 2 are gone";
+  EXPECT_EQ(3u, filesIn("deltas")) << "3 to 4, 3 to 5, 4 to 5";
 }
 
 TEST_F(PublisherTest, FilesPairByNameWithoutDigitsAndUnrelatedDataGetsNoDelta) {
@@ -91,26 +88,41 @@ TEST_F(PublisherTest, FilesPairByNameWithoutDigitsAndUnrelatedDataGetsNoDelta) {
 TEST_F(PublisherTest, BadRequestsAreRefusedWithTheirReason) {
   add("100", {{"a.100", "x"}});
   EXPECT_NO_THROW(add("99", {{"a.99", "y"}}, 0x20000400)) << "another item is independent";
-  auto refusal = [this](std::uint32_t itemClass, const char* version,
-                        std::vector<std::string> files) {
-    try {
-      Publisher(m_feed.folder()).add({itemClass, 4, 0x101, 0xFFFFFFFF, version, files});
-    } catch (const PublishError& e) {
-      return std::string(e.what());
-    }
-    return std::string("accepted");
-  };
   writeFile(m_input / "a.101", "z");
   const std::string file = m_input / "a.101";
-  EXPECT_EQ("refusing to publish version 100: it is not newer than the published version 100",
-            refusal(kClassNumbered, "100", {file}));
-  EXPECT_EQ("refusing to publish version 99: it is not newer than the published version 100",
-            refusal(kClassNumbered, "99", {file}));
-  EXPECT_EQ("\"8.700\" is not a version of class 2 (three numbers: 8.700.1004)",
-            refusal(kClassVersioned, "8.700", {file}));
-  EXPECT_NE("accepted", refusal(kClassNumbered, "101", {"/nonexistent"}));
-  EXPECT_NE("accepted", refusal(kClassNumbered, "101", {}));
-  EXPECT_NE("accepted", refusal(4, "101", {file}));
+  const struct {
+    std::uint32_t itemClass;
+    const char* version;
+    std::vector<std::string> files;
+    std::string why;
+  } refused[] = {
+      {kClassNumbered,
+       "100",
+       {file},
+       "refusing to publish version 100: it is not newer than the published version 100"},
+      {kClassNumbered,
+       "99",
+       {file},
+       "refusing to publish version 99: it is not newer than the published version 100"},
+      {kClassVersioned,
+       "8.700",
+       {file},
+       "\"8.700\" is not a version of class 2 (three numbers: 8.700.1004)"},
+      {kClassNumbered,
+       "101",
+       {"/nonexistent"},
+       "cannot read /nonexistent: No such file or directory"},
+      {kClassNumbered, "101", {}, "an item version needs at least one file"},
+      {4, "101", {file}, "the class must be 2 (versioned item) or 3 (numbered item)"}};
+  for (const auto& r : refused) {
+    std::string why = "accepted";
+    try {
+      Publisher(m_feed.folder()).add({r.itemClass, 4, 0x101, 0xFFFFFFFF, r.version, r.files});
+    } catch (const PublishError& e) {
+      why = e.what();
+    }
+    EXPECT_EQ(r.why, why);
+  }
   EXPECT_EQ("x", readFile(m_feed.stored("x")));
   EXPECT_THROW(Publisher(m_feed.folder()).sign("not a key", "orvel-test", 60, 0), PublishError);
   writeFile(m_feed.folder() + "/catalog.json", "{");
