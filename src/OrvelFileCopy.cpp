@@ -173,9 +173,8 @@ int Copier::copyOneFile(const std::string& source, const std::string& destinatio
   // A whole-file pass: larger read-ahead helps whether the kernel or the loop moves the data.
   ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   const bool reportsProgress = m_callback != nullptr && m_entry != nullptr;
-  const bool mayCopyInKernel =
-      !reportsProgress && isRegularFile(in.get()) && isRegularFile(out.get());
   const bool toRegularFile = isRegularFile(out.get());
+  const bool mayCopyInKernel = !reportsProgress && isRegularFile(in.get()) && toRegularFile;
   int copied = copyContents(in.get(), out.get(), mayCopyInKernel);
   // The last write may only fail when the file is closed (a full disk on some file systems).
   if (!out.close() && copied == kOk) copied = kErrWrite;
