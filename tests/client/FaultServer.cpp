@@ -78,9 +78,9 @@ std::vector<std::string> FaultServer::headers(const std::string& name) const {
   return values;
 }
 
-bool FaultServer::pause(int ms) const {
+void FaultServer::awaitEnd() const {
   pollfd wake{m_wake[0], POLLIN, 0};
-  return ::poll(&wake, 1, ms) == 0;
+  ::poll(&wake, 1, -1);
 }
 
 void FaultServer::serve() {
@@ -92,7 +92,7 @@ void FaultServer::serve() {
     if (fd < 0) continue;
     // Stalled, the server keeps the connection until it ends; the kernel accepts the next ones.
     if (m_stall)
-      pause(-1);
+      awaitEnd();
     else
       answer(fd);
     ::close(fd);
@@ -125,13 +125,9 @@ void FaultServer::answer(int fd) {
   const std::size_t length = body.size() - from;
   const std::string reply = "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(length) +
                             "\r\nAccept-Ranges: bytes\r\nConnection: close\r\n\r\n";
-  if (!sendAll(fd, reply.data(), reply.size())) return;
   const bool file = path.find(".idx") == std::string::npos;
-  const std::size_t size = file && m_cuts-- > 0 ? std::min(length, m_cut.load()) : length;
-  const int dripMs = file ? m_dripMs.load() : 0;
-  if (dripMs == 0) sendAll(fd, body.data() + from, size);
-  for (std::size_t i = 0; dripMs > 0 && i < size; ++i)
-    if (!sendAll(fd, body.data() + from + i, 1) || !pause(dripMs)) return;
+  if (!sendAll(fd, reply.data(), reply.size())) return;
+  sendAll(fd, body.data() + from, file && m_cuts-- > 0 ? std::min(length, m_cut.load()) : length);
 }
 
 int closedPort() {

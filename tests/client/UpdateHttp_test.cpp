@@ -2,7 +2,6 @@
 // credentials, and the in-process fault server for broken, slow and silent connections.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 
 #include "ClientTestSupport.h"
@@ -51,38 +50,24 @@ TEST_F(Nginx, HttpsChecksTheCertificateAgainstTheCaFileAndIsNeverRedirectedToHtt
   EXPECT_EQ(content, readFile(dest(kPatternName)));
 }
 
-// A clock whose sleep ends the server's busy state, as time passing would.
-class BusyUntilSlept : public OrvelTest::FakeClock {
- public:
-  BusyUntilSlept(std::string flag) : FakeClock(std::time(nullptr)), m_flag(std::move(flag)) {}
-  void sleepMilliseconds(unsigned ms) override {
-    FakeClock::sleepMilliseconds(ms);
-    fs::remove(m_flag);
-  }
-
- private:
-  std::string m_flag;
-};
-
-TEST_F(Nginx, RetryAfterIsHonouredThroughTheClockUpToTheCapAndTheRetryCount) {
-  const std::string content = publishPattern(*m_feed);
-  const std::string flag = m_feed->folder() + "/kitefeed.idx.busy";
-  writeFile(flag, "");
+TEST_F(Nginx, RetryAfterIsHonouredThroughTheClockUpToTheCapAndASlowLinkIsCut) {
+  publishPattern(*m_feed);
+  writeFile(m_feed->folder() + "/kitefeed.idx.busy", "");
   ASSERT_TRUE(m_context->set("RetryAfterMax", "5"));
   expectFailure(updatePattern(), QXU_E_HTTP_STATUS, 0x1C01F7u,
                 "The server asked to retry after 7 s, more than the allowed 5 s.");
   ASSERT_TRUE(m_context->set("RetryAfterMax", "60"));
   ASSERT_TRUE(m_context->set("RetryCount", "0"));
   expectFailure(updatePattern(), QXU_E_HTTP_STATUS, 0x1C01F7u, "HTTP 503");
+  // nginx's /slow/ location sends 100 bytes a second, below the default floor.
+  ASSERT_TRUE(m_context->set("LowSpeedTime", "0.1"));
+  std::string slow = m_feed->url();
+  expectFailure(updatePattern(slow.insert(slow.rfind('/'), "/slow")), QXU_E_TRANSFER_TIMEOUT,
+                0x001A0000u, "below the floor of 1024 bytes/s");
   EXPECT_TRUE(m_clock->sleeps().empty());
   ASSERT_TRUE(m_context->set("RetryCount", "2"));
   EXPECT_EQ(QXU_E_HTTP_STATUS, updatePattern());
   EXPECT_EQ((std::vector<unsigned>{7000, 7000}), m_clock->sleeps());
-  m_clock.reset();
-  BusyUntilSlept clock(flag);
-  EXPECT_EQ(QXU_OK, updatePattern());
-  EXPECT_EQ(std::vector<unsigned>{7000}, clock.sleeps());
-  EXPECT_EQ(content, readFile(dest(kPatternName)));
 }
 
 TEST_F(Nginx, TheIndexIsCachedFetchedConditionallyAndClearedAndAMissingFileOrIndexIsHttp404) {
@@ -101,7 +86,6 @@ TEST_F(Nginx, TheIndexIsCachedFetchedConditionallyAndClearedAndAMissingFileOrInd
   EXPECT_EQ(QXU_OK, QxuClearCacheEx((m_feed->url() + "/").c_str()));
   EXPECT_TRUE(listFolder(cache).empty());
   EXPECT_EQ(QXU_UP_TO_DATE, updatePattern(576300));
-  EXPECT_EQ(indexSize, bytesFetched());
   EXPECT_EQ(QXU_OK, QxuClearCache());
   EXPECT_TRUE(listFolder(cache).empty());
   expectFailure(updatePattern(), QXU_OK, 0, "", {kPatternName});
@@ -139,8 +123,6 @@ TEST_F(Proxies, HttpAndSocksWithTheirCredentialsUnreachableOrDisabled) {
     const char* text;
   } cases[] = {{http, QXU_OPTION_DEFAULT, user, "wrong", 1, QXU_E_PROXY_AUTH,
                 QXU_DETAIL(QXU_E_PROXY_AUTH, 401), "The proxy refused"},
-               {http, QXU_OPTION_DEFAULT, "", "", 1, QXU_E_PROXY_AUTH,
-                QXU_DETAIL(QXU_E_PROXY_AUTH, 407), "(HTTP 407)"},
                {socks, overSocks, user, "wrong", 1, QXU_E_PROXY_AUTH,
                 QXU_DETAIL(QXU_E_PROXY_AUTH, 97), "refused the credentials"},
                {closed, QXU_OPTION_DEFAULT, user, password, 1, QXU_E_PROXY,
@@ -209,55 +191,27 @@ TEST_F(Faults, AnInterruptedFileFailsWithoutRetriesAndResumesOrStartsOverWithThe
                 "The transfer cannot be resumed");
 }
 
-TEST_F(Faults, SlowSilentRefusingAndStallingServersGiveTheirTimeouts) {
-  // Below the rate floor a transfer fails; slow and steady above it, it succeeds.
-  const std::string small = "twelve bytes";
-  m_feed->add(3, kVirusPattern, "576400", {{kPatternName, small}});
-  m_feed->sign();
-  m_server.drip(30);
-  const std::pair<const char*, const char*> settings[] = {{"SocketTimeoutConnect", "0.3"},
-                                                          {"SocketTimeout", "0.5"},
-                                                          {"RetryCount", "0"},
-                                                          {"LowSpeedTime", "0.1"},
-                                                          {"LowSpeedLimit", "100"}};
-  for (const auto& [name, value] : settings) ASSERT_TRUE(m_context->set(name, value)) << name;
-  expectFailure(updatePattern(url()), QXU_E_TRANSFER_TIMEOUT, 0x001A0000u,
-                "below the floor of 100 bytes/s");
-  ASSERT_TRUE(m_context->set("LowSpeedLimit", "5"));
-  EXPECT_EQ(QXU_OK, updatePattern(url()));
-  EXPECT_EQ(small, readFile(dest(kPatternName)));
-  fs::remove(dest(kPatternName));
-
+TEST_F(Faults, SilentRefusingAndStallingServersGiveTheirTimeouts) {
   m_server.stall();
-  ASSERT_TRUE(m_context->set("SocketTimeout", "0.3"));
+  for (const char* setting : {"SocketTimeoutConnect", "SocketTimeout"})
+    ASSERT_TRUE(m_context->set(setting, "0.3"));
+  ASSERT_TRUE(m_context->set("RetryCount", "0"));
   const std::string silent = m_server.url("/feed").substr(7);
   const struct {
     std::string url;
-    const char* retries;
     int code;
     unsigned detail;
     const char* text;
-    double atLeast;
   } cases[] = {
-      {"http://" + silent, "0", QXU_E_TRANSFER_TIMEOUT, 0x001A0000u, "No data arrived for 300 ms.",
-       0.3},
-      {"https://" + silent, "0", QXU_E_CONNECT_TIMEOUT, QXU_DETAIL(QXU_E_CONNECT_TIMEOUT, 28),
-       "No connection within 300 ms", 0},
-      {"http://127.0.0.1:" + std::to_string(closedPort()) + "/feed", "0", QXU_E_CONNECT,
-       QXU_DETAIL(QXU_E_CONNECT, 7), "Cannot connect", 0},
-      {"http://" + silent, "1", QXU_E_TRANSFER_TIMEOUT, 0x001A0000u, "No data arrived", 0.6}};
+      {"http://" + silent, QXU_E_TRANSFER_TIMEOUT, 0x001A0000u, "No data arrived for 300 ms."},
+      {"https://" + silent, QXU_E_CONNECT_TIMEOUT, QXU_DETAIL(QXU_E_CONNECT_TIMEOUT, 28),
+       "No connection within 300 ms"},
+      {"http://127.0.0.1:" + std::to_string(closedPort()) + "/feed", QXU_E_CONNECT,
+       QXU_DETAIL(QXU_E_CONNECT, 7), "Cannot connect"}};
   for (const auto& c : cases) {
-    ASSERT_TRUE(m_context->set("RetryCount", c.retries));
     SCOPED_TRACE(c.url);
-    const auto start = std::chrono::steady_clock::now();
-    const int result = updatePattern(c.url);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    expectFailure(result, c.code, c.detail, c.text);
-    EXPECT_GE(seconds, c.atLeast);
-    EXPECT_LT(seconds, 3.0);
+    expectFailure(updatePattern(c.url), c.code, c.detail, c.text);
   }
-  EXPECT_EQ(std::vector<unsigned>{500}, m_clock->sleeps()) << "one retry, after half a second";
 }
 
 }  // namespace
