@@ -82,7 +82,7 @@ TestFeed::TestFeed(std::string folder, std::string url)
 KiteFeed::AddResult TestFeed::add(std::uint32_t itemClass, std::uint32_t id,
                                   const std::string& version, const Files& files,
                                   std::uint32_t platform, std::uint32_t languages) {
-  KiteFeed::AddRequest request{itemClass, id, platform, languages, version, {}, keep, 3};
+  KiteFeed::AddRequest request{itemClass, id, platform, languages, version, {}, 3, 3};
   const std::string folder = m_scratch / std::to_string(++m_counter);
   fs::create_directories(folder);
   for (const auto& [name, content] : files) {
@@ -133,26 +133,26 @@ void ClientFixture::expectFailure(int result, int code, unsigned detail,
   EXPECT_EQ(left, destFiles());
 }
 
-std::unique_ptr<TestFeed> ClientFixture::fileFeed() {
-  const std::string folder = m_feeds / ("feed" + std::to_string(m_texts.size()));
-  m_texts.push_back(folder);
-  auto feed = std::make_unique<TestFeed>(folder, "file://" + folder);
+std::unique_ptr<TestFeed> ClientFixture::trustedFeed(const std::string& folder,
+                                                     const std::string& url) {
+  auto feed = std::make_unique<TestFeed>(folder, url);
   EXPECT_EQ(QXU_OK, QxuAddTrusted(feed->publicKeyHex().c_str()));
   return feed;
 }
 
+std::unique_ptr<TestFeed> ClientFixture::fileFeed() {
+  const std::string folder = m_feeds / ("feed" + std::to_string(m_feedCount++));
+  return trustedFeed(folder, "file://" + folder);
+}
+
 std::unique_ptr<TestFeed> ClientFixture::nginxFeed(bool https) {
-  const std::string root = serverVariable("ORVEL_NGINX_ROOT");
-  if (root.empty()) return nullptr;
   const std::string name =
-      "feed-" + std::to_string(::getpid()) + "-" + std::to_string(m_nginxFolders.size());
-  const std::string port =
-      serverVariable(https ? "ORVEL_NGINX_HTTPS_PORT" : "ORVEL_NGINX_HTTP_PORT");
-  m_nginxFolders.push_back(root + "/" + name);
-  auto feed = std::make_unique<TestFeed>(
-      root + "/" + name, (https ? "https://127.0.0.1:" : "http://127.0.0.1:") + port + "/" + name);
-  EXPECT_EQ(QXU_OK, QxuAddTrusted(feed->publicKeyHex().c_str()));
-  return feed;
+      "/feed-" + std::to_string(::getpid()) + "-" + std::to_string(m_nginxFolders.size());
+  m_nginxFolders.push_back(serverVariable("ORVEL_NGINX_ROOT") + name);
+  return trustedFeed(
+      m_nginxFolders.back(),
+      (https ? "https://127.0.0.1:" : "http://127.0.0.1:") +
+          serverVariable(https ? "ORVEL_NGINX_HTTPS_PORT" : "ORVEL_NGINX_HTTP_PORT") + name);
 }
 
 std::string ClientFixture::publishPattern(TestFeed& feed, std::size_t size) {

@@ -90,8 +90,6 @@ class TestFeed {
   // Where the publisher keeps a file with that content.
   std::string stored(const std::string& content) const;
 
-  unsigned keep = 3;  // versions kept per item by the next add
-
  private:
   std::string m_folder, m_url, m_privatePem, m_publicHex;
   OrvelTest::TempDir m_scratch;
@@ -106,7 +104,7 @@ class ClientFixture : public ::testing::Test {
   void TearDown() override;
 
   std::unique_ptr<TestFeed> fileFeed();
-  // A feed in nginx's folder; null when nginx is not there.
+  // A feed in nginx's folder.
   std::unique_ptr<TestFeed> nginxFeed(bool https = false);
 
   // An item in English for Linux.
@@ -163,6 +161,11 @@ class ClientFixture : public ::testing::Test {
   std::vector<tag_ItemInfo> m_items;
   Strings m_nginxFolders;
   std::deque<std::string> m_texts;  // backing store of SourceInfo texts
+
+ private:
+  // A feed whose key the client trusts.
+  std::unique_ptr<TestFeed> trustedFeed(const std::string& folder, const std::string& url);
+  int m_feedCount = 0;
 };
 
 }  // namespace ClientTest

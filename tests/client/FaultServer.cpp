@@ -1,12 +1,11 @@
 #include "FaultServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -57,14 +56,21 @@ std::string headerOf(const std::string& head, const std::string& name) {
 
 FaultServer::FaultServer(std::string root) : m_root(std::move(root)) {
   m_listen = listenOnLoopback(&m_port);
-  if (::pipe2(m_wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  m_thread = std::thread([this] { serve(); });
+  m_thread = std::thread([this] {
+    while (true) {
+      const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0 && errno == EINVAL) return;  // the destructor shut the socket down
+      if (fd < 0) continue;
+      answer(fd);
+      ::close(fd);
+    }
+  });
 }
 
 FaultServer::~FaultServer() {
-  (void)!::write(m_wake[1], "x", 1);
+  ::shutdown(m_listen, SHUT_RDWR);
   m_thread.join();
-  for (int fd : {m_listen, m_wake[0], m_wake[1]}) ::close(fd);
+  ::close(m_listen);
 }
 
 std::string FaultServer::url(const std::string& path) const {
@@ -76,27 +82,6 @@ std::vector<std::string> FaultServer::headers(const std::string& name) const {
   std::vector<std::string> values;
   for (const std::string& head : m_requests) values.push_back(headerOf(head, name));
   return values;
-}
-
-void FaultServer::awaitEnd() const {
-  pollfd wake{m_wake[0], POLLIN, 0};
-  ::poll(&wake, 1, -1);
-}
-
-void FaultServer::serve() {
-  while (true) {
-    pollfd fds[2] = {{m_listen, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) continue;
-    if (fds[1].revents) return;
-    const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    // Stalled, the server keeps the connection until it ends; the kernel accepts the next ones.
-    if (m_stall)
-      awaitEnd();
-    else
-      answer(fd);
-    ::close(fd);
-  }
 }
 
 void FaultServer::answer(int fd) {
@@ -135,5 +120,9 @@ int closedPort() {
   ::close(listenOnLoopback(&port));
   return port;
 }
+
+SilentPort::SilentPort() : m_listen(listenOnLoopback(&m_port)) {}
+
+SilentPort::~SilentPort() { ::close(m_listen); }
 
 }  // namespace ClientTest

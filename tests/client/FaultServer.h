@@ -1,8 +1,7 @@
 // A server on loopback for the faults nginx cannot make: a small HTTP/1.1 file server (one
 // connection at a time, "Connection: close") that can cut files short (the next N answers for a
-// file other than the index announce the whole length, send only some bytes and close) or stall
-// (accept and never answer). It honours "Range: bytes=N-" unless told not to, and records every
-// request head.
+// file other than the index announce the whole length, send only some bytes and close). It
+// honours "Range: bytes=N-" unless told not to, and records every request head.
 #pragma once
 
 #include <atomic>
@@ -25,19 +24,15 @@ class FaultServer {
   // The next `times` answers for a file send only `bytes` body bytes.
   void cutShort(std::size_t bytes, int times) { m_cut = bytes, m_cuts = times; }
   void ignoreRanges() { m_ignoreRanges = true; }
-  void stall() { m_stall = true; }
   // The value of that header in every request so far, "" where it had none.
   std::vector<std::string> headers(const std::string& name) const;
 
  private:
-  void serve();
   void answer(int fd);
-  // Waits for the end of the server.
-  void awaitEnd() const;
 
   std::string m_root;
-  int m_listen = -1, m_port = 0, m_wake[2] = {-1, -1};
-  std::atomic<bool> m_ignoreRanges{false}, m_stall{false};
+  int m_listen = -1, m_port = 0;
+  std::atomic<bool> m_ignoreRanges{false};
   std::atomic<std::size_t> m_cut{0};
   std::atomic<int> m_cuts{0};
   mutable std::mutex m_mutex;
@@ -47,5 +42,19 @@ class FaultServer {
 
 // A loopback port where nothing listens (connections are refused).
 int closedPort();
+
+// A loopback port, while the object lives, whose connections the kernel accepts and nobody
+// answers: a server that stalls.
+class SilentPort {
+ public:
+  SilentPort();
+  ~SilentPort();
+  SilentPort(const SilentPort&) = delete;
+  SilentPort& operator=(const SilentPort&) = delete;
+  int port() const { return m_port; }
+
+ private:
+  int m_port = 0, m_listen;
+};
 
 }  // namespace ClientTest

@@ -192,22 +192,21 @@ TEST_F(Faults, AnInterruptedFileFailsWithoutRetriesAndResumesOrStartsOverWithThe
 }
 
 TEST_F(Faults, SilentRefusingAndStallingServersGiveTheirTimeouts) {
-  m_server.stall();
+  const SilentPort silent;
   for (const char* setting : {"SocketTimeoutConnect", "SocketTimeout"})
     ASSERT_TRUE(m_context->set(setting, "0.3"));
   ASSERT_TRUE(m_context->set("RetryCount", "0"));
-  const std::string silent = m_server.url("/feed").substr(7);
+  const std::string at = "127.0.0.1:" + std::to_string(silent.port()) + "/feed";
   const struct {
     std::string url;
     int code;
     unsigned detail;
     const char* text;
-  } cases[] = {
-      {"http://" + silent, QXU_E_TRANSFER_TIMEOUT, 0x001A0000u, "No data arrived for 300 ms."},
-      {"https://" + silent, QXU_E_CONNECT_TIMEOUT, QXU_DETAIL(QXU_E_CONNECT_TIMEOUT, 28),
-       "No connection within 300 ms"},
-      {"http://127.0.0.1:" + std::to_string(closedPort()) + "/feed", QXU_E_CONNECT,
-       QXU_DETAIL(QXU_E_CONNECT, 7), "Cannot connect"}};
+  } cases[] = {{"http://" + at, QXU_E_TRANSFER_TIMEOUT, 0x001A0000u, "No data arrived for 300 ms."},
+               {"https://" + at, QXU_E_CONNECT_TIMEOUT, QXU_DETAIL(QXU_E_CONNECT_TIMEOUT, 28),
+                "No connection within 300 ms"},
+               {"http://127.0.0.1:" + std::to_string(closedPort()) + "/feed", QXU_E_CONNECT,
+                QXU_DETAIL(QXU_E_CONNECT, 7), "Cannot connect"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
     expectFailure(updatePattern(c.url), c.code, c.detail, c.text);
