@@ -16,20 +16,14 @@ namespace fs = std::filesystem;
 int main(int argc, char** argv) {
   std::vector<fs::path> inputs;
   for (int i = 1; i < argc; ++i) {
-    if (fs::is_directory(argv[i])) {
-      for (const auto& entry : fs::directory_iterator(argv[i]))
-        if (entry.is_regular_file()) inputs.push_back(entry.path());
-    } else {
+    if (!fs::is_directory(argv[i]))
       inputs.emplace_back(argv[i]);
-    }
+    else
+      for (const auto& entry : fs::directory_iterator(argv[i])) inputs.push_back(entry.path());
   }
   std::sort(inputs.begin(), inputs.end());
   for (const fs::path& input : inputs) {
     std::ifstream in(input, std::ios::binary);
-    if (!in) {
-      std::fprintf(stderr, "cannot read %s\n", input.c_str());
-      return 1;
-    }
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   }

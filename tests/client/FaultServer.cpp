@@ -73,10 +73,6 @@ FaultServer::~FaultServer() {
   ::close(m_listen);
 }
 
-std::string FaultServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(m_port) + path;
-}
-
 std::vector<std::string> FaultServer::headers(const std::string& name) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::string> values;
@@ -101,7 +97,7 @@ void FaultServer::answer(int fd) {
   }
   const std::string body = OrvelTest::readFile(m_root + path);
   const std::string range = headerOf(head, "Range");
-  const bool ranged = !m_ignoreRanges && range.rfind("bytes=", 0) == 0;
+  const bool ranged = range.rfind("bytes=", 0) == 0;
   const std::size_t from = ranged ? std::stoul(range.substr(6)) : 0;
   const std::string status =
       ranged ? "206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +

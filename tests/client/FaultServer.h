@@ -1,7 +1,7 @@
 // A server on loopback for the faults nginx cannot make: a small HTTP/1.1 file server (one
 // connection at a time, "Connection: close") that can cut files short (the next N answers for a
 // file other than the index announce the whole length, send only some bytes and close). It
-// honours "Range: bytes=N-" unless told not to, and records every request head.
+// honours "Range: bytes=N-" and records every request head.
 #pragma once
 
 #include <atomic>
@@ -20,10 +20,8 @@ class FaultServer {
   FaultServer& operator=(const FaultServer&) = delete;
 
   int port() const { return m_port; }
-  std::string url(const std::string& path) const;
   // The next `times` answers for a file send only `bytes` body bytes.
   void cutShort(std::size_t bytes, int times) { m_cut = bytes, m_cuts = times; }
-  void ignoreRanges() { m_ignoreRanges = true; }
   // The value of that header in every request so far, "" where it had none.
   std::vector<std::string> headers(const std::string& name) const;
 
@@ -32,7 +30,6 @@ class FaultServer {
 
   std::string m_root;
   int m_listen = -1, m_port = 0;
-  std::atomic<bool> m_ignoreRanges{false};
   std::atomic<std::size_t> m_cut{0};
   std::atomic<int> m_cuts{0};
   mutable std::mutex m_mutex;
