@@ -23,8 +23,7 @@ bool merge(const std::string& base, const std::string& delta, std::string* out) 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  OrvelFuzz::Pieces pieces(data, size);
-  const std::string base = pieces.next();
+  const std::string base = OrvelFuzz::pieces(data, size, 1)[0];
   const std::string rest = size > base.size()
                                ? std::string(reinterpret_cast<const char*>(data) + base.size() + 1,
                                              size - base.size() - 1)

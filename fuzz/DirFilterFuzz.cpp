@@ -30,8 +30,8 @@ bool reference(const std::string& name, const std::string& filter) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  OrvelFuzz::Pieces pieces(data, size);
-  const std::string name = pieces.next(), filter = pieces.next();
+  const std::vector<std::string> pieces = OrvelFuzz::pieces(data, size, 2);
+  const std::string &name = pieces[0], &filter = pieces[1];
   if (name.size() > 512 || filter.size() > 512) return 0;  // the reference is quadratic
   OrvelFuzz::require(
       OrvelFileOpUtil::detail::matchesFilter(name, filter) == reference(name, filter),

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,12 +9,16 @@
 
 namespace OrvelFuzz {
 
-std::string Pieces::next() {
-  if (atEnd()) return {};
-  const std::size_t end = std::min(m_text.find('\0', m_at), m_text.size());
-  std::string piece = m_text.substr(m_at, end - m_at);
-  m_at = end + 1;
-  return piece;
+std::vector<std::string> pieces(const std::uint8_t* data, std::size_t size, std::size_t atLeast) {
+  std::vector<std::string> found(1);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0)
+      found.emplace_back();
+    else
+      found.back() += static_cast<char>(data[i]);
+  }
+  if (found.size() < atLeast) found.resize(atLeast);
+  return found;
 }
 
 namespace {

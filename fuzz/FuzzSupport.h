@@ -4,21 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace OrvelFuzz {
 
-// Reads the input piece by piece: each piece ends at the next NUL byte or at the end.
-class Pieces {
- public:
-  Pieces(const std::uint8_t* data, std::size_t size)
-      : m_text(reinterpret_cast<const char*>(data), size) {}
-  std::string next();
-  bool atEnd() const { return m_at >= m_text.size(); }
-
- private:
-  std::string m_text;
-  std::size_t m_at = 0;
-};
+// The input cut at its NUL bytes, and at least `atLeast` pieces (empty ones added).
+std::vector<std::string> pieces(const std::uint8_t* data, std::size_t size, std::size_t atLeast);
 
 // A folder of this process below $TMPDIR (else /tmp), made at the first call and removed when
 // the process ends.

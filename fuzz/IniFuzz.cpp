@@ -15,10 +15,10 @@ std::string trimmed(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  OrvelFuzz::Pieces pieces(data, size);
+  const std::vector<std::string> pieces = OrvelFuzz::pieces(data, size, 4);
   const std::string file = OrvelFuzz::scratch() + "/orvel.ini";
-  OrvelFuzz::writeFile(file, pieces.next());
-  const std::string section = pieces.next(), key = pieces.next(), value = pieces.next();
+  OrvelFuzz::writeFile(file, pieces[0]);
+  const std::string &section = pieces[1], &key = pieces[2], &value = pieces[3];
   ORVEL::ConfigFileOnDisk config(file.c_str());
   std::string found;
   config.getparam(section.c_str(), key.c_str(), found);

@@ -9,8 +9,8 @@
 #include "feed/FeedFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  OrvelFuzz::Pieces pieces(data, size);
-  const std::string first = pieces.next(), second = pieces.next();
+  const std::vector<std::string> pieces = OrvelFuzz::pieces(data, size, 2);
+  const std::string &first = pieces[0], &second = pieces[1];
   std::string engine = first;
   if (kfReformatEngineVersion(engine)) {
     std::string again = engine;

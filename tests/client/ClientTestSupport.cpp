@@ -21,13 +21,6 @@ std::string serverVariable(const char* name) {
   return value ? value : "";
 }
 
-std::string missingVariables(std::initializer_list<const char*> names) {
-  std::string missing;
-  for (const char* name : names)
-    if (serverVariable(name).empty()) missing += std::string(missing.empty() ? "" : " ") + name;
-  return missing;
-}
-
 std::string ClientContext::get(const char* name) const {
   char buffer[4096] = "";
   return QxuGetPropertyEx(name, buffer, sizeof buffer, m_context) ? buffer : "<refused>";
