@@ -28,7 +28,7 @@ class Nginx : public ClientFixture {
 
 TEST_F(Nginx, HttpsChecksTheCertificateAgainstTheCaFileAndIsNeverRedirectedToHttp) {
   auto feed = nginxFeed(true);
-  const std::string content = publishPattern(*feed);
+  publishPattern(*feed);
   expectFailure(updatePattern(feed->url()), QXU_E_TLS, QXU_DETAIL(QXU_E_TLS, 60),
                 "SSL peer certificate");
   ASSERT_TRUE(m_context->set("CAFile", serverVariable("ORVEL_NGINX_CA")));
@@ -44,7 +44,6 @@ TEST_F(Nginx, HttpsChecksTheCertificateAgainstTheCaFileAndIsNeverRedirectedToHtt
   fs::copy_file(serverVariable("ORVEL_NGINX_CA"), m_work / "kitefeed/ca.pem");
   ASSERT_TRUE(m_context->set("CAFile", ""));
   EXPECT_EQ(QXU_OK, updatePattern(feed->url()));
-  EXPECT_EQ(content, readFile(dest(kPatternName)));
 }
 
 TEST_F(Nginx, RetryAfterIsHonouredThroughTheClockUpToTheCapAndASlowLinkIsCut) {
@@ -80,9 +79,6 @@ TEST_F(Nginx, TheIndexIsCachedAndFetchedConditionallyAndAMissingFileIsHttp404) {
     if (fs::path(name).extension() == ".idx") writeFile(cache + name, "garbage");
   EXPECT_EQ(QXU_UP_TO_DATE, updatePattern(576300));
   EXPECT_EQ(indexSize, bytesFetched()) << "a damaged cache is dropped";
-  expectFailure(updatePattern(), QXU_OK, 0, "", {kPatternName});
-  EXPECT_EQ(content, readFile(dest(kPatternName)));
-  fs::remove(dest(kPatternName));
   fs::remove(m_feed->stored(content));
   expectFailure(updatePattern(), QXU_E_HTTP_STATUS, 0x1C0194u, "The server answered HTTP 404");
   EXPECT_TRUE(m_clock->sleeps().empty()) << "a 404 is not retried";
