@@ -21,21 +21,15 @@ std::vector<std::string> pieces(const std::uint8_t* data, std::size_t size, std:
   return found;
 }
 
-namespace {
-
-void removeScratch() { std::filesystem::remove_all(scratch()); }
-
-}  // namespace
-
 const std::string& scratch() {
   static const std::string folder = [] {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvel-fuzz-XXXXXX";
+    std::string pattern = std::filesystem::temp_directory_path() / "orvel-fuzz-XXXXXX";
     if (!::mkdtemp(pattern.data())) std::abort();
     return pattern;
   }();
-  static const bool registered = std::atexit(removeScratch) == 0;
-  (void)registered;
+  // Registered once the folder is made, so that it runs before the folder's text is destroyed.
+  static const int removal = std::atexit([] { std::filesystem::remove_all(folder); });
+  (void)removal;
   return folder;
 }
 

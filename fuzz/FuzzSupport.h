@@ -11,8 +11,8 @@ namespace OrvelFuzz {
 // The input cut at its NUL bytes, and at least `atLeast` pieces (empty ones added).
 std::vector<std::string> pieces(const std::uint8_t* data, std::size_t size, std::size_t atLeast);
 
-// A folder of this process below $TMPDIR (else /tmp), made at the first call and removed when
-// the process ends.
+// A folder of this process below the temporary folder ($TMPDIR, else /tmp), made at the first
+// call and removed when the process ends.
 const std::string& scratch();
 
 // Writes bytes to the file, replacing it.

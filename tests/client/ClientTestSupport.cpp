@@ -26,12 +26,6 @@ std::string ClientContext::get(const char* name) const {
   return QxuGetPropertyEx(name, buffer, sizeof buffer, m_context) ? buffer : "<refused>";
 }
 
-QxuErrorInfo ClientContext::lastError() const {
-  QxuErrorInfo info{};
-  QxuGetLastError(&info, m_context);
-  return info;
-}
-
 std::string errorString(int code) {
   char buffer[1024];
   QxuGetErrorString(code, buffer, sizeof buffer);
@@ -119,7 +113,8 @@ std::string ClientFixture::results() const {
 void ClientFixture::expectFailure(int result, int code, unsigned detail,
                                   const std::string& textPart, const Strings& left) const {
   EXPECT_EQ(code, result);
-  const QxuErrorInfo error = m_context->lastError();
+  QxuErrorInfo error{};
+  QxuGetLastError(&error, m_context->get());
   EXPECT_EQ(static_cast<unsigned>(code), error.uiResult);
   EXPECT_EQ(detail, error.uiDetail);
   EXPECT_NE(std::string::npos, std::string(error.szText).find(textPart)) << error.szText;

@@ -49,7 +49,6 @@ class ClientContext {
     return QxuSetPropertyEx(name, value.c_str(), m_context) != 0;
   }
   std::string get(const char* name) const;  // "<refused>" when refused
-  QxuErrorInfo lastError() const;
 
  private:
   QxuContext m_context;

@@ -182,11 +182,8 @@ TEST_F(FileFeed, TheSerialIsRememberedPerKeyAndFeedNameAndAnOlderOrChangedIndexI
   m_feed->sign();
   ASSERT_EQ(QXU_UP_TO_DATE, updatePattern(576300));
   m_feed->replaceIndex(older);
-  for (const std::string& url : {m_feed->url(), "file://localhost" + m_feed->folder()}) {
-    SCOPED_TRACE(url);
-    expectFailure(updatePattern(url), QXU_E_INDEX_REPLAYED, 0x00110000u,
-                  "has serial 1, but serial 2 was already received");
-  }
+  expectFailure(updatePattern("file://localhost" + m_feed->folder()), QXU_E_INDEX_REPLAYED,
+                0x00110000u, "has serial 1, but serial 2 was already received");
   const std::string catalogPath = m_feed->folder() + "/catalog.json";
   std::string catalog = readFile(catalogPath);
   const std::size_t at = catalog.find("\"serial\": 2");
