@@ -70,7 +70,6 @@ class TestFeed {
   const std::string& folder() const { return m_folder; }
   const std::string& url() const { return m_url; }
   const std::string& publicKeyHex() const { return m_publicHex; }
-  const std::string& privateKeyPem() const { return m_privatePem; }
   // The name every test feed is signed with.
   static std::string feedName() { return "orvel-test"; }
 

