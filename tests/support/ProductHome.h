@@ -134,10 +134,7 @@ class QxUpdateTestAccess {
   static void setRuleVersion(QxUpdate& u, unsigned rule) {
     u.m_para.stVersion[QXASE_PATCH].uiInternalVersion = rule;
   }
-  static const std::string& tempDir(const QxUpdate& u) { return u.m_tempDir; }
-  static const std::string& libDir(const QxUpdate& u) { return u.m_libDir; }
   static std::string downloadWhat(int type) { return QxUpdate::_getDownloadWhatMsg(type); }
-  static long language(const std::string& name) { return QxUpdate::_getLanguage(name); }
   static void errString(std::string& out, const char* key) {
     QxUpdate::_getErrString(out, nullptr, key);
   }
