@@ -1,7 +1,6 @@
 // Where the central database is: the [AdminDB] section of the local orvel.ini.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 

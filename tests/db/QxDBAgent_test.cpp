@@ -163,31 +163,23 @@ void expectUnusable(QxDBAgent& agent) {
   agent.closeStatement();
 }
 
-TEST(QxDBAgentNotConnected, UnreadableSettingsOrAnUnreachableOrBrokenDatabaseLeaveItNotOK) {
+TEST(QxDBAgentNotConnected, UnreadableSettingsOrAnUnreachableDatabaseLeaveItNotOK) {
   ProductHome home(Backend::kSqlite, false);
-  for (const char* ini : {"[general]\nlocale = en_US\n", "[AdminDB]\nbackend = oracle\n"}) {
-    OrvelTest::writeFile(home / "config/orvel.ini", ini);
-    OrvelTest::forgetProcessSettings();
-    QxDBAgent agent;
-    expectUnusable(agent);
-    EXPECT_TRUE(QxDBAgent::ms_dsn.empty()) << "the next agent tries again";
-  }
+  OrvelTest::writeFile(home / "config/orvel.ini", "[general]\nlocale = en_US\n");
+  OrvelTest::forgetProcessSettings();
+  QxDBAgent unread;
+  expectUnusable(unread);
+  EXPECT_TRUE(QxDBAgent::ms_dsn.empty()) << "the next agent tries again";
   QxDBAgent::ms_dsn = "postgresql:host=127.0.0.1 port=" + std::to_string(OrvelTest::closedPort());
   QxDBAgent::ms_uid = "orvel";
   QxDBAgent::ms_passwd = "secret";
   QxDBAgent::ms_database = "orveladmin";
   QxDBAgent unreachable;
   expectUnusable(unreachable);
-  OrvelTest::writeFile(home / "lib/orveladmin.db", std::string(4096, '\x7f'));
-  QxDBAgent::ms_dsn = home.setting().dsn;
-  QxDBAgent broken;
-  expectUnusable(broken);
   const std::string log = home.log();
-  for (const char* line :
-       {"<1> QxDBAgent::QxDBAgent getAdminDBSetting failed.\n", "unknown backend \"oracle\"",
-        "<1> QxDBAgent::QxDBAgent: Connect to AdminDB failed.\n"})
+  for (const char* line : {"<1> QxDBAgent::QxDBAgent getAdminDBSetting failed.\n",
+                           "<1> QxDBAgent::QxDBAgent: Connect to AdminDB failed.\n"})
     EXPECT_NE(std::string::npos, log.find(line)) << line << log;
-  EXPECT_NE(log.find("Connect to AdminDB failed."), log.rfind("Connect to AdminDB failed."));
   EXPECT_EQ(std::string::npos, log.find("secret"));
 }
 

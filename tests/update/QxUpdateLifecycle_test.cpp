@@ -59,30 +59,6 @@ TEST_F(QxUpdateConfiguration, SettingsAreReadOnceAndTextsFollowTheLocale) {
             QxUpdate::m_cpntname[VIRUS_PATTERN] + " " + format);
 }
 
-TEST_F(QxUpdateConfiguration, MissingTextsFallBackToBuiltInOnes) {
-  home->useResources(
-      "  KF_CPNT_TITLE_SCAN_ENGINE { \"Engine from bundle\" }\n  KF_VERIFY_ERR { \"verify failed "
-      "{0}\" }\n");
-  EXPECT_FALSE(QxUpdate::setLocalCpntTitle());
-  EXPECT_EQ("Engine from bundle|VirusPattern|CloudsiftAgentPattern",
-            QxUpdate::m_cpntname[SCAN_ENGINE] + "|" + QxUpdate::m_cpntname[VIRUS_PATTERN] + "|" +
-                QxUpdate::m_cpntname[CLOUDSIFT_AGENT_PATTERN]);
-  std::string format;
-  EXPECT_FALSE(QxUpdate::getLocalTimeFormat(format));
-  EXPECT_EQ("%m/%d/%Y %r", format);
-  // The text of the key with its one numeric argument 0.
-  std::string message = "kept ";
-  errno = 0;
-  A::errString(message, nullptr);
-  EXPECT_EQ("kept verify failed 0", message);
-  // A Japanese product without a time format of its own gets the built-in Japanese one.
-  std::string ini = OrvelTest::readFile(*home / "config/orvel.ini");
-  OrvelTest::writeFile(*home / "config/orvel.ini", ini.replace(ini.find("en_US"), 5, "ja"));
-  A::forgetStatics();
-  EXPECT_FALSE(QxUpdate::getLocalTimeFormat(format));
-  EXPECT_EQ("%Y/%m/%d %T", format);
-}
-
 // The failure paths of the two backends differ: each is taken.
 class QxUpdateDatabaseDown : public OrvelTest::HomeTest {};
 
