@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "ProductHome.h"
 
 using ORVEL::GlobalSettingIF;
@@ -66,27 +65,6 @@ TEST_P(GlobalSettingIFTest,
   EXPECT_EQ(-1, scriptless.readSetting("Frequency", value, "Update", "orvel.ini"));
   OrvelTest::writeFile(*home / "config/orvel.ini", "[general]\n");
   EXPECT_FALSE(GlobalSettingIF().Init(nullptr, nullptr, nullptr, nullptr)) << "no [AdminDB]";
-}
-
-TEST_P(GlobalSettingIFTest, ConcurrentWritersOfTwoProcessesLeaveOneRowPerKey) {
-  constexpr int kKeys = 10, kRounds = 20;
-  auto writer = [](const char* who) {
-    GlobalSettingIF settings;
-    if (!settings.Init(nullptr, nullptr, nullptr, nullptr)) return 10;
-    for (int round = 0; round < kRounds; ++round)
-      for (int key = 0; key < kKeys; ++key)
-        if (settings.writeSetting(("k" + std::to_string(key)).c_str(), who, "Update",
-                                  "orvel.ini") != 0)
-          return 11;
-    return 0;
-  };
-  const pid_t first = OrvelTest::startChild([&] { return writer("first"); });
-  const pid_t second = OrvelTest::startChild([&] { return writer("second"); });
-  EXPECT_EQ(0, OrvelTest::waitChild(first));
-  EXPECT_EQ(0, OrvelTest::waitChild(second));
-  EXPECT_EQ(kKeys, home->scalar("select count(*) as n from tb_global_setting "
-                                "where value in ('first', 'second')"));
-  EXPECT_EQ(kKeys, home->scalar("select count(*) as n from tb_global_setting"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, GlobalSettingIFTest, ORVEL_DB_BACKENDS);

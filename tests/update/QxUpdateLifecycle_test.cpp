@@ -43,13 +43,6 @@ TEST_F(QxUpdateConfiguration, SettingsAreReadOnceAndTextsFollowTheLocale) {
   ASSERT_NE(nullptr, first);
   EXPECT_EQ(first, QxUpdate::Instance(SCHEDULED_UPDATE)) << "the first instance is the only one";
 
-  std::string message, versions[] = {"8.9-1002", "8.1"};
-  A::errString(message, "KF_NO_SUCH_KEY");
-  EXPECT_EQ("", message);
-  EXPECT_TRUE(A::reformat(scheduled, versions[0]));
-  EXPECT_FALSE(A::reformat(scheduled, versions[1]));
-  EXPECT_EQ("8.900.1002 8.1", versions[0] + " " + versions[1]);
-
   home->setting("locale", "ja", "general");
   A::forgetStatics();
   QxUpdate japanese;
