@@ -103,6 +103,12 @@ class SqliteHomeTest : public HomeTest {
   Backend backend() const override { return Backend::kSqlite; }
 };
 
+// On PostgreSQL alone, for what only it has (large objects owned by roles).
+class PgHomeTest : public HomeTest {
+ protected:
+  Backend backend() const override { return Backend::kPostgres; }
+};
+
 std::string backendName(const ::testing::TestParamInfo<Backend>& info);
 
 }  // namespace OrvelTest

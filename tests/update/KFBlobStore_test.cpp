@@ -3,6 +3,7 @@
 // waited too long for another. Whatever fails leaves the rows as they were. Processes racing for
 // one type are the fault tests' business.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -10,6 +11,8 @@
 #include "ChildProcess.h"
 #include "FakeClock.h"
 #include "OrvelCommon/BoundedCopy.h"
+#include "OrvelCommon/CentralDatabase.h"
+#include "OrvelCommon/PasswordCipher.h"
 #include "OrvelKF/KFBlobManager.h"
 #include "ProductHome.h"
 
@@ -291,3 +294,71 @@ TEST_P(KFBlobStore, AChangeWhoseStatementChangesNoRowChangesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, KFBlobStore, ORVEL_DB_BACKENDS);
+
+// Scanners that log in with roles of their own, members of the installation's scanner group role
+// (which owns the database), on a PostgreSQL server. The roles live for one test.
+class KFBlobScannerRoles : public OrvelTest::PgHomeTest {
+ protected:
+  void SetUp() override {
+    PgHomeTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    const std::string id = std::to_string(::getpid()), owner = home->setting().uid;
+    group = "orvel_t_scanners_" + id;
+    scanners = {"orvel_t_scanner_a_" + id, "orvel_t_scanner_b_" + id};
+    home->exec("create role " + group + " nologin role " + owner);
+    for (const std::string& scanner : scanners)
+      home->exec("create role " + scanner + " login password '" + kPassword + "' in role " + group);
+    // The tables go again, to be created by a scanner of the group.
+    home->exec("alter database " + home->setting().database + " owner to " + group);
+    home->exec("drop owned by " + owner);
+    ini = readFile(*home / "config/orvel.ini");
+    ini.erase(ini.find("user = "));
+    loginAs(0);
+    AdminDBSetting setting;
+    ASSERT_TRUE(OrvelConfigFileManager::getAdminDBSetting(home->path().c_str(), setting));
+    std::string error;
+    ASSERT_EQ(0, ORVEL::createCentralDatabase(setting, home->path().c_str(), error)) << error;
+  }
+  void TearDown() override {
+    const AdminDBSetting server = home ? home->setting() : AdminDBSetting{};
+    PgHomeTest::TearDown();  // drops the database first: the group owns it
+    if (group.empty()) return;
+    ORVEL::QxDBConnection conn;
+    ASSERT_EQ(0, conn.connect(server.dsn.c_str(), server.uid.c_str(), server.passwd.c_str(),
+                              "postgres", 10, 1, 0));
+    const std::string drop = "drop role " + scanners[0] + ", " + scanners[1] + ", " + group;
+    EXPECT_EQ(0, conn.executeScript(drop.c_str())) << conn.lastError();
+  }
+  // The scanner's own [AdminDB] settings: the same server and database, its own role.
+  void loginAs(int scanner) {
+    std::string password;
+    ASSERT_TRUE(ORVEL::NewEncryptStr(kPassword, password));
+    OrvelTest::writeFile(*home / "config/orvel.ini",
+                         ini + "user = " + scanners[scanner] + "\npassword = " + password + "\n");
+    OrvelTest::forgetProcessSettings();
+  }
+
+  static constexpr const char* kPassword = "scanner-secret";
+  std::string group, ini;
+  std::vector<std::string> scanners;
+};
+
+TEST_F(KFBlobScannerRoles, EveryScannerRoleReplacesAndRollsBackTheRowsOfAnother) {
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(1, "5.700.00", "written by A"));
+  ASSERT_EQ(ERRC_SUCCESS, home->upload(1, "5.701.00", "written by A again"));
+  loginAs(1);
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "5.702.00", "written by B"));
+  std::string version;
+  EXPECT_EQ(1, KFBlobManager::RollbackKFBlob(1, version));
+  EXPECT_EQ("5.701.00", version);
+  EXPECT_EQ("written by A again", readFile(fetch(1, *home / "fetched")));
+  loginAs(0);
+  EXPECT_EQ(ERRC_SUCCESS, home->upload(1, "5.703.00", "written by A at last"));
+  EXPECT_EQ("1:5.703.00 101:5.701.00 ", home->componentRows());
+  // One object per row, every one the group's; none left without its row.
+  EXPECT_EQ(2, home->largeObjects());
+  EXPECT_EQ(0, home->scalar("select count(*) as n from pg_largeobject_metadata m where not exists "
+                            "(select 1 from tb_kite_feed f where f.content = m.oid)"));
+  EXPECT_EQ(0, home->scalar("select count(*) as n from pg_largeobject_metadata m, pg_database d "
+                            "where d.datname = current_database() and m.lomowner <> d.datdba"));
+}
