@@ -90,10 +90,6 @@ TEST_F(PasswordCipherTest, RoundTripsInPlaceWithAFreshNonceAndAPrivateKeyMadeOnc
   EXPECT_FALSE(NewEncryptStr(nullptr, stored));
   EXPECT_FALSE(NewDecryptStr(nullptr));
   EXPECT_EQ(3, entries(m_home / "config")) << "no temporary left beside orvel.key";
-  // Reading the key leaves no file open.
-  const int open = entries("/proc/self/fd");
-  for (int i = 0; i < 20; ++i) EXPECT_EQ("s3cret pass=word", decipher(first));
-  EXPECT_EQ(open, entries("/proc/self/fd"));
 }
 
 TEST_F(PasswordCipherTest, ProcessesStartingAtOnceAgreeOnOneKey) {
@@ -167,11 +163,6 @@ TEST_F(PasswordCipherTest, KeyFileMissingOrWithWrongModeLengthOrKindIsRefusedAnd
   ASSERT_EQ(::symlink((m_home / "elsewhere.key").c_str(), keyPath().c_str()), 0);
   refusedAndKept(key, "");
 
-  ASSERT_EQ(::unlink(keyPath().c_str()), 0);
-  OrvelTest::writeFile(keyPath(), key);
-  ASSERT_EQ(::chmod(keyPath().c_str(), 0600), 0);
-  EXPECT_EQ(decipher(stored), "pw") << "the right key file is usable again";
-
   // Without home or key nothing deciphers.
   ASSERT_EQ(::unlink(keyPath().c_str()), 0);
   EXPECT_EQ(decipher(stored), "");
@@ -180,8 +171,6 @@ TEST_F(PasswordCipherTest, KeyFileMissingOrWithWrongModeLengthOrKindIsRefusedAnd
 
   unsetenv("ORVEL_HOME");
   EXPECT_EQ(decipher(stored), "");
-  std::string refused;
-  EXPECT_FALSE(NewEncryptStr("pw", refused));
 }
 
 }  // namespace
