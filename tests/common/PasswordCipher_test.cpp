@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "OrvelCommon/DirectoryReaderA.h"
 #include "OrvelCommon/Log.h"
 #include "TempDir.h"
@@ -90,23 +89,6 @@ TEST_F(PasswordCipherTest, RoundTripsInPlaceWithAFreshNonceAndAPrivateKeyMadeOnc
   EXPECT_FALSE(NewEncryptStr(nullptr, stored));
   EXPECT_FALSE(NewDecryptStr(nullptr));
   EXPECT_EQ(3, entries(m_home / "config")) << "no temporary left beside orvel.key";
-}
-
-TEST_F(PasswordCipherTest, ProcessesStartingAtOnceAgreeOnOneKey) {
-  constexpr int kProcesses = 6;
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    children.push_back(OrvelTest::startChild([&, p] {
-      std::string stored;
-      if (!NewEncryptStr(("value " + std::to_string(p)).c_str(), stored)) return 1;
-      OrvelTest::writeFile(m_home / ("stored" + std::to_string(p)), stored);
-      return 0;
-    }));
-  }
-  for (pid_t child : children) ASSERT_EQ(OrvelTest::waitChild(child), 0);
-  for (int p = 0; p < kProcesses; ++p)
-    EXPECT_EQ(decipher(readFile(m_home / ("stored" + std::to_string(p)))),
-              "value " + std::to_string(p));
 }
 
 TEST_F(PasswordCipherTest, UndecipherableValuesBecomeEmptyAndAreNeverLogged) {
