@@ -71,8 +71,6 @@ TEST(QxResbundle, FormatsAndFallsBackThroughParentsToRootButNeverToTheProcessLoc
   std::vector<icu::Formattable> args{icu::Formattable(icu::UnicodeString("spam pattern")),
                                      icu::Formattable(icu::UnicodeString("0"))};
   EXPECT_EQ("The spam pattern is up to date.", textOf(en.bundle, "KF_UPTODATE", args));
-  EXPECT_EQ("The component could not be verified by the scan engine.",
-            textOf(en.bundle, "KF_VERIFY_ERR", std::vector<icu::Formattable>{icu::Formattable(0)}));
   Bundle ja("ja");
   ASSERT_TRUE(ja.ok);
   EXPECT_EQ("%Y/%m/%d %T", textOf(ja.bundle, "KF_NOTIFY_TIMEFORMAT"));
