@@ -1,9 +1,7 @@
 // Loading, reference counting and releasing the update client, every way a load fails, and the
 // loader's path rules: joining and resolving.
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <future>
 
 #include "BindingTestSupport.h"
@@ -74,24 +72,17 @@ TEST_F(LoaderTest, FoldersThatDoNotExistOrAreFilesGive1Or2LoadedOrNot) {
   releaseUpdateClient();
 }
 
-TEST_F(LoaderTest, LoadsWaitForTheLoaderLockFolderFailuresDoNot) {
-  clientFolder("full");
-  char name[64], expected[64];
+TEST_F(LoaderTest, LoadsWaitForTheLoaderLock) {
+  const std::string bin = clientFolder("full");
+  char name[64];
   cb::loaderLockName(name, sizeof name);
-  std::snprintf(expected, sizeof expected, "QX_KF_///LOADER_%x", static_cast<unsigned>(getpid()));
-  EXPECT_STREQ(expected, name);
   OrvelPlatform::NamedMutex held;
   ASSERT_TRUE(held.acquire(name));
-  const std::string bin = m_dir / "bin", missing = m_dir / "missing";
-  auto badLibrary =
-      std::async(std::launch::async, [&] { return loadUpdateClient(missing.c_str(), nullptr); });
-  EXPECT_EQ(std::future_status::ready, badLibrary.wait_for(std::chrono::seconds(20)));
   auto good =
       std::async(std::launch::async, [&] { return loadUpdateClient(bin.c_str(), nullptr); });
   EXPECT_EQ(std::future_status::timeout, good.wait_for(std::chrono::milliseconds(100)));
   EXPECT_EQ(0, OrvelProbe::record().loads);
   held.release();
-  EXPECT_EQ(kUpdateClientBadLibraryFolder, badLibrary.get());
   EXPECT_EQ(kUpdateClientLoaded, good.get());
   releaseUpdateClient();
 }

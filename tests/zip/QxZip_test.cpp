@@ -180,41 +180,23 @@ TEST(QxZip, DamagedArchivesAndBadPathsFailWithoutLeavingHalfFiles) {
   EXPECT_EQ((std::set<std::string>{"data"}), namesIn(dir.path()));
 }
 
-TEST(UnzipSafety, NamesLongerThanTheLimitAreRefusedBeforeAnythingIsWritten) {
-  struct Case {
-    std::size_t length;
-    int expected;
-  };
-  for (const Case c : {Case{1023, 0}, Case{1024, ORVEL::UNZIP_UNSAFE_ENTRY}}) {
+// A name over the limit of 1023 characters, and one with a NUL inside that would be cut there and
+// written under another name.
+TEST(UnzipSafety, OverlongOrCutNamesAreRefusedBeforeAnythingIsWritten) {
+  for (const std::string& name : {nameOfLength(1024), std::string("ksv$pat.301#hidden")}) {
     TempDir dir;
-    const std::string name = nameOfLength(c.length);
     fs::create_directories(fs::path(dir / ("src/" + name)).parent_path());
     writeFile(dir / "src/a-first.ptn", "first");
     writeFile(dir / ("src/" + name), "long");
-    zipStored(dir / "src", dir / "long.zip");
+    zipStored(dir / "src", dir / "bad.zip");
+    std::string archive = readFile(dir / "bad.zip");
+    for (std::size_t at = archive.find("301#"); at != std::string::npos; at = archive.find("301#"))
+      archive[at + 3] = '\0';
+    writeFile(dir / "bad.zip", archive);
     fs::create_directory(dir / "out");
-
-    EXPECT_EQ(c.expected, unzipInto(dir / "long.zip", dir / "out")) << c.length;
-    if (c.expected == 0) {
-      EXPECT_EQ("long", readFile(dir / ("out/" + name)));
-    } else {
-      EXPECT_TRUE(fs::is_empty(dir / "out")) << c.length;
-    }
+    EXPECT_EQ(ORVEL::UNZIP_UNSAFE_ENTRY, unzipInto(dir / "bad.zip", dir / "out")) << name.size();
+    EXPECT_TRUE(fs::is_empty(dir / "out")) << name.size();
   }
-
-  // A name with a NUL inside would be cut there and written under another name.
-  TempDir dir;
-  fs::create_directory(dir / "src");
-  writeFile(dir / "src/a-first.ptn", "first");
-  writeFile(dir / "src/ksv$pat.301#hidden", "cut");
-  zipStored(dir / "src", dir / "nul.zip");
-  std::string archive = readFile(dir / "nul.zip");
-  for (std::size_t at = archive.find("301#"); at != std::string::npos; at = archive.find("301#"))
-    archive[at + 3] = '\0';
-  writeFile(dir / "nul.zip", archive);
-  fs::create_directory(dir / "out");
-  EXPECT_EQ(ORVEL::UNZIP_UNSAFE_ENTRY, unzipInto(dir / "nul.zip", dir / "out"));
-  EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
 // The destination holds a good pattern; the archive's entry of that name is damaged (one
