@@ -92,7 +92,6 @@ TEST_P(Kfctl, FromInitToAnUpdatedPatternAndBack) {
   Answer status = kfctl("--json status");
   ASSERT_EQ(0, status.exit) << status.err;
   ASSERT_EQ(11u, status.json().size());
-  EXPECT_EQ("Virus Pattern", record(status, "virus-pattern")["title"]);
 
   // The scanner has the older virus pattern and engine; the feed offers a newer pattern only.
   const std::string ziran = m_home + "/lib/pattern/ziran";
@@ -146,8 +145,6 @@ TEST_P(Kfctl, FromInitToAnUpdatedPatternAndBack) {
       << health.out;
   ASSERT_EQ(0, kfctl("status --prometheus '" + (m_scratch / "kf.prom") + "'").exit);
   const std::string metrics = readFile(m_scratch / "kf.prom");
-  EXPECT_NE(std::string::npos,
-            metrics.find("\norvelkf_component_current{component=\"virus-pattern\"} 1\n"));
   EXPECT_NE(std::string::npos,
             metrics.find("\norvelkf_component_age_seconds{component=\"virus-pattern\"} 6912"))
       << metrics;

@@ -30,8 +30,6 @@ TEST(DirectoryReaderATest, ListsFilesFoldersLinksAndDotEntriesAndNothingOfWhatCa
       {".", true},         {"..", true},       {"ksv$pat.301", false}, {"KF_Cache", true},
       {"to-folder", true}, {"to-file", false}, {"dangling", false}};
   EXPECT_EQ(listAll(dir.path().c_str()), expected);
-  EXPECT_EQ(listAll((dir.path() + "\\KF_Cache").c_str()),
-            (std::map<std::string, bool>{{".", true}, {"..", true}}));
   for (const std::string& path :
        {dir / "missing", dir / "ksv$pat.301", std::string(), dir / std::string(5000, 'n')})
     EXPECT_TRUE(listAll(path.c_str()).empty()) << path;

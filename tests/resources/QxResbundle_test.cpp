@@ -101,9 +101,4 @@ TEST(QxResbundle, MissingKeysBundlesAndFoldersFailWithoutTouchingTheOutput) {
                noFolder._init(nullptr, kGroup, "en_US") ||
                noFolder._init(ORVEL_TEST_RESOURCE_DIR, "NO_SUCH_GROUP", "en_US"));
   EXPECT_TRUE(noFolder._init(ORVEL_TEST_RESOURCE_DIR, kGroup, nullptr));  // root alone
-  // The resource folder follows the product home.
-  setenv("ORVEL_HOME", "/opt/orvel", 1);
-  EXPECT_STREQ("/opt/orvel/resources/", QxResbundle::GetResourceFileName());
-  unsetenv("ORVEL_HOME");
-  EXPECT_STREQ("", QxResbundle::GetResourceFileName());
 }
