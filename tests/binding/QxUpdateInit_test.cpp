@@ -14,7 +14,7 @@ TEST_F(QxUpdateInitTest, HoldsTheClientOfTheHomeBinFolderForItsLifetimeAndInitAd
   std::filesystem::create_directories(m_dir / "other/bin");
   {
     const std::string written = windowsStyle(m_dir / "home") + "\\";
-    EnvironmentVariable home("ORVEL_HOME", written.c_str());
+    OrvelTest::ScopedEnvironment home("ORVEL_HOME", written.c_str());
     CaptureStdout();
     {
       QxUpdateInit init;
@@ -45,7 +45,7 @@ TEST_F(QxUpdateInitTest, AHomeWithoutAUsableClientSaysSoAndReleasesNothingOfAnot
   // client only while nobody holds one.
   auto expectFailure = [this](const char* folder, const char* said) {
     const std::string path = folder && *folder ? m_dir / folder : "";
-    EnvironmentVariable home("ORVEL_HOME", folder ? path.c_str() : nullptr);
+    OrvelTest::ScopedEnvironment home("ORVEL_HOME", folder ? path.c_str() : nullptr);
     CaptureStdout();
     EXPECT_FALSE(QxUpdateInit().ok()) << (folder ? folder : "(unset)");
     EXPECT_EQ(said, GetCapturedStdout()) << (folder ? folder : "(unset)");
@@ -53,7 +53,7 @@ TEST_F(QxUpdateInitTest, AHomeWithoutAUsableClientSaysSoAndReleasesNothingOfAnot
   for (const char* folder : {"missing", "empty", "refusing"})
     expectFailure(folder, "Load KF failed\n");
   OrvelProbe::reset();
-  EnvironmentVariable home("ORVEL_HOME", (m_dir / "home").c_str());
+  OrvelTest::ScopedEnvironment home("ORVEL_HOME", (m_dir / "home").c_str());
   QxUpdateInit holder;
   ASSERT_TRUE(holder.ok());
   expectFailure(nullptr, "Unable to get ORVEL_HOME");

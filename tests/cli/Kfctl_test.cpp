@@ -204,7 +204,6 @@ TEST_P(KfctlAnyBackend, SettingsSecretsAndRefusals) {
   } refusals[] = {
       {"update", 2, "name a component"},
       {"update virus-dog", 2, "unknown component \"virus-dog\""},
-      {"update virus-pattern --port 70000", 2, "--port needs a whole number"},
       {"status --bogus x", 2, "has no option --bogus"},
       {"dance", 2, "unknown command \"dance\""},
       {"--home " + (m_scratch / "none") + " status", 1, "is no product home"},

@@ -63,7 +63,6 @@ TEST_F(ConfigFileOnDiskTest, ReadsValuesExactlyAsWrittenWhateverSurroundsThem) {
                                   {"update", "empty", ""},
                                   {"spaced", "k", "v"},
                                   {"last", "final", "no line end"},
-                                  {"update", "CASE", nullptr},
                                   {"update", "# hash", nullptr},
                                   {"update", "no equals sign here", nullptr},
                                   {"update", "early", nullptr},

@@ -15,8 +15,6 @@ TEST(KFNotifyUtil, ReplaceAndAppendTokens) {
   } cases[] = {{false, "a %X% b %X%", "%X%", "1", "a 1 b 1", true},
                {false, "a 1 b 1", "%Y%", "2", "a 1 b 1", false},
                {false, "%X%-%X%", "%X%", "[%X%]", "[%X%]-[%X%]", true},
-               {false, "%X%", "%X%", nullptr, "%X%", false},
-               {false, "%X%", "", "x", "%X%", false},
                {true, "C: %UPDATECOMPONENT%", kList, "Virus", "C: Virus, %UPDATECOMPONENT%", false},
                {true, "C: a, %UPDATECOMPONENT%", kList, nullptr, "C: a", false},
                {true, ", %UPDATECOMPONENT%", kList, nullptr, "", false},
