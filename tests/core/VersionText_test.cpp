@@ -8,7 +8,7 @@
 #include "OrvelKF/KFBlobManager.h"
 #include "VersionTokens.h"
 
-// The minor is scaled and the build padded; letters, empty parts and huge numbers survive. Only
+// The minor is scaled and the build padded; letters and huge numbers survive. Only
 // the first 63 characters count: a third part beyond them leaves too few.
 TEST(VersionText, ReformatEngineVersionScalesTheMinorAndPadsTheBuild) {
   const std::string beyond = std::string(62, '1') + ".2.3";
