@@ -112,6 +112,13 @@ TEST_P(UpdateSource, ProxySettingsOfBothModes) {
   A::source(u).inUse = false;
   A::srcInfo(u, s);
   EXPECT_EQ(" ", std::string(s.user) + " " + s.password);
+  // Unusable proxy settings stop a download before the schedule is looked at.
+  settings("UseProxySetting=yes");
+  m_update.reset();
+  std::string msg;
+  ASSERT_EQ(-1, A::downloadInfo(update(SCHEDULED_UPDATE), VIRUS_PATTERN, msg));
+  EXPECT_EQ(kNoProxy, msg);
+  EXPECT_EQ(Lines{}, logLines({"QxUpdate [QxUpdateSchedule.cpp]"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, UpdateSource, ::testing::Values(OrvelTest::Backend::kSqlite),
