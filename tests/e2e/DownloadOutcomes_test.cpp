@@ -42,9 +42,7 @@ class Outcomes : public EndToEnd {};
 // Staged from the staging folder, from the installed folder and from the central store; a
 // damaged staged pattern makes the delta fail and the download is made again with full files.
 TEST_P(Staging, IncrementalPatternsAreStagedFromWhereverTheScannerHasThem) {
-  Feed feed(m_scratch.path());
-  publishNewComponents(feed, true);
-  seedInstallation(feed.url());
+  Feed& feed = publishNewComponents(true);
   const std::string ziran = *home / "lib/pattern/ziran", staging = *home / "temp/kf/ziran";
   fs::create_directories(staging);
   fs::rename(ziran + "/ksv$pat.763", staging + "/ksv$pat.763");
@@ -116,9 +114,7 @@ TEST_P(Outcomes, FailuresKeepTheScannerAndTheStoreAsTheyWere) {
 }
 
 TEST_P(Outcomes, ScheduleAndLock) {
-  Feed feed(m_scratch.path());
-  publishNewComponents(feed);
-  seedInstallation(feed.url());
+  Feed& feed = publishNewComponents();
   home->setting("EnableUpdateSchedule", "yes");
   home->setting("Frequency", "15");
 

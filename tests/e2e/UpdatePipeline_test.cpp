@@ -21,9 +21,7 @@ std::string successText(const Component& c) {
 class Pipeline : public EndToEnd {};
 
 TEST_P(Pipeline, EveryComponentThroughTheConfiguredServerThenAsAConsoleUpdate) {
-  Feed feed(m_scratch.path());
-  publishNewComponents(feed);
-  seedInstallation(feed.url());
+  Feed& feed = publishNewComponents();
   const std::string bin = *home / "bin", ziran = *home / "lib/pattern/ziran";
   const Lines installedPatterns = OrvelEngineTest::filesIn(ziran),
               installedBin = OrvelEngineTest::filesIn(bin);

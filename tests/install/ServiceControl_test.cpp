@@ -38,15 +38,12 @@ TEST_F(ServiceControl, OperationsOnOneService) {
   int row = 0;
   for (const Case& c : std::vector<Case>{
            {{{1}}, 1, true, 0, {}},
-           {{{7}}, 1, false, 0, {}},  // paused
            {{{4}, {{"stop", {{0, {3, 3, 1}}}}}}, 1, true, 4, {}},
            {{{4}, {{"stop", {{timedOut, {3}}}}}}, 1, false, 0, {}},
            {{{4}, {{"stop", {{0, {3}}}}}}, 1, false, 61, {}},
-           {{{4}, {{"stop", {{0, {3, 0}}}}}}, 1, false, 2, {}},  // the state is lost
            {{{4}}, 2, false, 0, {}},
            {{{1}, {{"start", {{timedOut, {2, 2, 4}}}}}}, 2, true, 3, {}},
            {{{1}, {{"start", {{1058, {}}}}}}, 2, false, 0, {refused}},
-           {{{1}, {{"start", {{0, {1}}}}}}, 2, false, 1, {}},
            {{{1}, {{"start", {{0, {2}}}}}}, 2, false, 91, {}},
            {{}, 3, false, 0, {}},  // no such service
            {{{4}, {{"stop", {{dependentsRun, {}}}}, {"start", {{1056, {}}}}}, 5}, 3, false, 0, {}},
@@ -78,19 +75,4 @@ TEST_F(ServiceControl, ARestartTakesTheRunningDependentsDownAndUpInListOrder) {
   EXPECT_EQ((Lines{"S", "A", "B", "S"}), m_services.callsOf("stop"));
   EXPECT_EQ((Lines{"S", "A", "B"}), m_services.callsOf("start"));
   EXPECT_EQ(8u, secondsSlept(m_clock));  // A: 1 + 1 poll; B: 1; S: 1; start: 1 + 1 poll; A, B: 1
-}
-
-// A service still running after its stop is waited for like a pending one, and its dependents
-// come back although the restart failed.
-TEST_F(ServiceControl, ARestartThatCannotStopTheServiceBringsItsDependentsBack) {
-  m_services.services["A"].states = {kServiceRunning};
-  m_services.services["S"] = {{kServiceRunning},
-                              {{"stop", {{kServiceErrorDependentServicesRunning, {}}, {0, {4}}}}},
-                              0,
-                              {"A"}};
-  EXPECT_FALSE(QxUpdate::restartDaemons("S", 3));
-  const Lines lines = logLines();
-  EXPECT_EQ("<4> Stop service S failed", lines.at(lines.size() - 3));
-  EXPECT_EQ((Lines{"A"}), m_services.callsOf("start"));
-  EXPECT_EQ(1u + 1 + 150 + 1, secondsSlept(m_clock));
 }

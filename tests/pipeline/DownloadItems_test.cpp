@@ -65,35 +65,11 @@ TEST_P(DownloadItems, CurrentVersionsAdoptedOrInstalledOrFallbacks) {
   for (const Current& c : missing) expectCurrent(c);
 }
 
-// Every item's class and Linux identifier is what the end-to-end runs download by; here the
-// platforms, on the scan engine, whose identifier differs by platform.
-TEST_P(DownloadItems, ItemArrayForEveryComponentAndPlatform) {
+// Every item's class, identifier and current version is what the end-to-end runs download by;
+// here the order of the items, and the option that tells the client how it may update them
+// ("DisableIncMerge" only counts for a scheduled object).
+TEST_P(DownloadItems, ItemArrayForFamiliesAndTheSpamPair) {
   loadClient();
-  // clang-format off
-  const struct { std::string settings; unsigned id, code; } platforms[] = {
-      {"", 0x20000, 0x101}, {"Platform=Sol", 0x10000, 0x202}, {"Platform=Win32", 4, 1}, {"Platform=win32", 0, 0x101}};
-  // clang-format on
-  QxUpdate& u = update();
-  A::para(u).uiLanguage = 4;
-  A::para(u).stVersion[SCAN_ENGINE] = {0, 1000, "9.2-3"};
-  for (const auto& platform : platforms) {
-    settings(platform.settings);
-    std::vector<tag_ItemInfo> items(1);
-    std::memset(items.data(), 0xAB, sizeof(tag_ItemInfo));
-    const tag_ItemInfo before = items[0];
-    A::select(u, {SCAN_ENGINE}, true);
-    ASSERT_EQ(SUCCESS, A::items(u, items, true));
-    const tag_ItemInfo& item = items[0];
-    EXPECT_EQ((std::vector<unsigned>{2, platform.id, 2, 4, platform.code, 0, 0, 0, 9, 2, 3}),
-              (std::vector<unsigned>{item.uiClass, item.uiItemId, item.uiOption, item.uiLanguage,
-                                     item.uiPlatform, item.uiReserved1, item.uiReserved2,
-                                     item.uiReserved3, item.stCurrent.uiMajor,
-                                     item.stCurrent.uiMinor, item.stCurrent.uiBuild}));
-    EXPECT_EQ(0, std::memcmp(&before.stResult, &item.stResult, sizeof item.stResult));
-    EXPECT_EQ(0, std::memcmp(before.abClientData, item.abClientData, sizeof item.abClientData));
-  }
-  // Families, the spam pair and more room than components: component order, and the option tells
-  // how the client may update them ("DisableIncMerge" only counts for a scheduled object).
   settings("DisableIncMerge=yes");
   // clang-format off
   const struct { std::vector<int> types; int room; bool query; QxUpdateKind kind; std::vector<unsigned> ids; unsigned option; } selections[] = {

@@ -30,7 +30,6 @@ TEST_P(UpdateSource, TheServerOfTheOwnSettingsOrOfTheConsole) {
   const struct { std::string settings; bool antispam; std::string source; unsigned port; } cases[] = {
       {"", false, kDefault, 80},
       {"", true, kAntispam, 80},
-      {"DefaultServer=no|QXASEServerurl=http://s", true, kDefault, 80},
       {"DefaultServer=Yes|user_defined_update_server=http://m", true, "http://m", 80},
       {"QXASEServerurl=http://s|UpdateServer=http://o|UpdateServerPort=8080abc", true, "http://s", 8080},
       {"QXASEServerurl=http://s|UpdateServer=http://o|UpdateServerPort= +81", false, "http://o", 81},

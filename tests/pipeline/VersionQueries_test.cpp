@@ -1,6 +1,6 @@
 // The version facts of a component: installed (asked of the reference engines), adopted (the
-// global setting kept up with the central table of either backend), installed when, and what
-// the update client answered.
+// global setting kept up with the central table of either backend), and what the update client
+// answered.
 #include <cstring>
 #include <filesystem>
 
@@ -50,7 +50,7 @@ TEST_P(VersionQueries, LocalVersionsAreWhatTheInstalledEnginesSay) {
     EXPECT_EQ(versionError(type) + " kept", msg + " " + version);
   }
 
-  // An object that could not be set up answers with the system error, set or appended.
+  // An object that could not be set up answers with the system error.
   ::unsetenv("ORVEL_HOME");
   testing::internal::CaptureStdout();
   QxUpdate broken;
@@ -58,15 +58,11 @@ TEST_P(VersionQueries, LocalVersionsAreWhatTheInstalledEnginesSay) {
   ::setenv("ORVEL_HOME", home->path().c_str(), 1);
   const std::string systemError = "System Error: unable to continue to do update.\n";
   std::string msg = "earlier\n", version = "kept";
-  long time = 7;
   EXPECT_EQ(-1, broken.getLocalVersion(VIRUS_PATTERN, msg, version, true));
-  EXPECT_EQ(-1, broken.getDBVersion(VIRUS_PATTERN, msg, version, true));
-  EXPECT_FALSE(broken.getLocalUpdateTime(VIRUS_PATTERN, time));
-  EXPECT_EQ(systemError + systemError + " kept 7",
-            msg + " " + version + " " + std::to_string(time));
+  EXPECT_EQ(systemError + " kept", msg + " " + version);
 }
 
-TEST_P(VersionQueries, AdoptedVersionsFollowTheCentralTableReadOncePerObject) {
+TEST_P(VersionQueries, AdoptedVersionsFollowTheCentralTable) {
   settings("VersionVirusPattern=5.763.00|VersionQXASEPatch=17461005");
   ASSERT_EQ(ERRC_SUCCESS, home->upload(SPYWARE_PATTERN, "9.999.00", "s"));
   ASSERT_EQ(ERRC_SUCCESS, home->upload(VIRUS_PATTERN, "5.765.00", "v"));
@@ -78,47 +74,26 @@ TEST_P(VersionQueries, AdoptedVersionsFollowTheCentralTableReadOncePerObject) {
   msg = "earlier";
   EXPECT_EQ(0, update().getDBVersion(VIRUS_PATTERN, msg, version, false));
   verified += " " + version + msg;  // adopted, and no message
-  ASSERT_EQ(ERRC_SUCCESS, home->upload(VIRUS_PATTERN, "5.767.00", "v"));
-  verified += " " + verify(VIRUS_PATTERN, "VersionVirusPattern");  // the rows read before
   verified += " " + verify(QXASE_PATCH, "VersionQXASEPatch");
   verified += " " + verify(LUREBOX_PATTERN, "VersionLureboxPattern");
-  m_update.reset();
-  verified += " " + verify(VIRUS_PATTERN, "VersionVirusPattern");  // a new object reads again
-  EXPECT_EQ("5.765.00 5.765.00 5.765.00 17461005 false 5.767.00", verified);
+  EXPECT_EQ("5.765.00 5.765.00 17461005 false", verified);
   EXPECT_EQ((Lines{"<1> QxUpdate::_verifyDBVersion: invalid QxUpdateType found",
                    "<1> QxUpdate::_verifyDBVersion: get component version from tb_global_setting "
                    "table failed"}),
             logLines({"QxUpdate::_verifyDBVersion: get", "QxUpdate::_verifyDBVersion: invalid"}));
   for (int type : {7, 11}) {
     msg = "earlier";
+    version = "kept";
     EXPECT_EQ(-1, update().getDBVersion(static_cast<QxUpdateType>(type), msg, version, false));
-    EXPECT_EQ(versionError(type) + " 5.767.00", msg + " " + version);
+    EXPECT_EQ(versionError(type) + " kept", msg + " " + version);
   }
-  // A table that cannot be read counts as empty, and is not asked again.
+  // A table that cannot be read counts as empty.
   home->exec("drop table tb_kite_feed");
   m_update.reset();
-  EXPECT_EQ("5.767.00 5.767.00",
-            verify(1, "VersionVirusPattern") + " " + verify(1, "VersionVirusPattern"));
+  EXPECT_EQ("5.765.00", verify(1, "VersionVirusPattern"));
   EXPECT_EQ(
       Lines{"<1> QxUpdate::_verifyDBVersion: get component version from tb_kitefeed table failed"},
       logLines({"QxUpdate::_verifyDBVersion: get"}));
-}
-
-TEST_P(VersionQueries, InstallationTimes) {
-  const std::string info = *home / "config/scanner.info";
-  OrvelTest::writeFile(info, "[update]\nvirus_pattern_timestamp = 1700000000\n");
-  QxUpdate& u = update();
-  long first = 0, untouched = 9;
-  EXPECT_TRUE(u.getLocalUpdateTime(VIRUS_PATTERN, first));
-  for (int type : {2, 11})
-    EXPECT_FALSE(u.getLocalUpdateTime(static_cast<QxUpdateType>(type), untouched));
-  EXPECT_EQ("1700000000 9", std::to_string(first) + " " + std::to_string(untouched));
-  EXPECT_EQ(
-      (Lines{"<1> QxUpdate::getLocalUpdateTime: get local update time of Spyware Pattern from " +
-                 info + " failed",
-             "<1> QxUpdate::getLocalUpdateTime: Error: invalid update type 11"}),
-      logLines({"QxUpdate::getLocalUpdateTime: E",
-                "QxUpdate::getLocalUpdateTime: get local update time of S"}));
 }
 
 TEST_P(VersionQueries, SavedVersionsAreWhatTheClientAnswered) {
