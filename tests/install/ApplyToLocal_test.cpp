@@ -125,14 +125,10 @@ TEST_P(ApplyToLocal, EnginesAreReplacedWithTheServicesStoppedOrLeftAsTheyWere) {
     EXPECT_EQ(std::string(version) + " " + version,
               std::string(loaded.strVersion) + " " + scannerInfo("virus_engine_version"));
   };
-  const auto tenSecondSleeps = [&] {
-    return std::count(m_clock.sleeps().begin(), m_clock.sleeps().end(), 10000u);
-  };
   installV1();
   EXPECT_TRUE(applyV2(v2));
   EXPECT_EQ((Lines{stopScan, stopPolicy, startScan, startPolicy}), ownLines());
   EXPECT_EQ((Lines{"QxOrvelScan", "QxOrvelPolicy"}), m_services.callsOf("start"));
-  EXPECT_EQ(2, tenSecondSleeps());
   EXPECT_EQ((Lines{"ziran32.dll", "ziran32.dll.bak"}), OrvelEngineTest::filesIn(*home / "bin"));
   EXPECT_EQ(readFile(v1), readFile(installed + ".bak"));
   expectInstalled(v2, "9.750.1042");
@@ -144,7 +140,6 @@ TEST_P(ApplyToLocal, EnginesAreReplacedWithTheServicesStoppedOrLeftAsTheyWere) {
   EXPECT_EQ((Lines{stopPolicy, "Start ORVEL Service Failed. You need to manually restart it."}),
             ownLines());
   EXPECT_EQ((Lines{"QxOrvelPolicy"}), m_services.callsOf("stop"));
-  EXPECT_EQ(3, tenSecondSleeps());
   expectInstalled(v2, "9.750.1042");
 
   installV1();

@@ -12,10 +12,6 @@ using namespace OrvelPlatform;
 using Lines = std::vector<std::string>;
 using Services = OrvelTest::ScriptedServiceManager;
 
-unsigned secondsSlept(const OrvelTest::FakeClock& clock) {
-  return std::accumulate(clock.sleeps().begin(), clock.sleeps().end(), 0u) / 1000;
-}
-
 class ServiceControl : public OrvelEngineTest::EngineTest {
  protected:
   OrvelTest::FakeClock m_clock;
@@ -57,22 +53,11 @@ TEST_F(ServiceControl, OperationsOnOneService) {
     for (const std::string& line : logLines())
       if (line.rfind("<1> ", 0) == 0) errors.push_back(line);
     EXPECT_EQ(c.errors, errors) << row;
-    EXPECT_EQ(c.seconds, secondsSlept(clock)) << row++;
+    EXPECT_EQ(c.seconds, std::accumulate(clock.sleeps().begin(), clock.sleeps().end(), 0u) / 1000)
+        << row++;
   }
   m_services.calls.clear();
   for (int mode : {0, 4}) EXPECT_FALSE(QxUpdate::restartDaemons("S", mode));
   EXPECT_FALSE(QxUpdate::restartDaemons(nullptr, 1));
   EXPECT_TRUE(m_services.calls.empty());
-}
-
-TEST_F(ServiceControl, ARestartTakesTheRunningDependentsDownAndUpInListOrder) {
-  for (const char* service : {"S", "A", "B"}) m_services.services[service].states = {4};
-  m_services.services["S"].answers = {{"stop", {{kServiceErrorDependentServicesRunning, {}}}},
-                                      {"start", {{kServiceErrorRequestTimeout, {2, 4}}}}};
-  m_services.services["S"].dependents = {"A", "Gone", "B"};
-  m_services.services["A"].answers["stop"] = {{0, {kServiceStopPending, kServiceStopped}}};
-  EXPECT_TRUE(QxUpdate::restartDaemons("S", 3));
-  EXPECT_EQ((Lines{"S", "A", "B", "S"}), m_services.callsOf("stop"));
-  EXPECT_EQ((Lines{"S", "A", "B"}), m_services.callsOf("start"));
-  EXPECT_EQ(8u, secondsSlept(m_clock));  // A: 1 + 1 poll; B: 1; S: 1; start: 1 + 1 poll; A, B: 1
 }

@@ -4,7 +4,6 @@
 // manager, and access to the object's parameter block and private steps.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
