@@ -1,5 +1,5 @@
-// What the update client is asked for: the per-operation settings, the current versions it
-// measures against, and the item array for every component and platform.
+// What the update client is asked for: the current versions it measures against, and the item
+// array of families and the spam pair.
 #include <filesystem>
 
 #include "PipelineTest.h"
