@@ -22,7 +22,6 @@ namespace BindingTest {
 
 namespace cb = ORVEL::clientbinding;
 using Calls = std::vector<std::string>;
-using EnvironmentVariable = OrvelTest::ScopedEnvironment;
 
 // Copies the double of that variant into folder (created when missing) as "QxUpdate.dll".
 inline void installDouble(const std::string& variant, const std::string& folder) {

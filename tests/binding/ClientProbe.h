@@ -2,8 +2,7 @@
 //
 // The doubles are loaded and freed many times during a test; whatever they know is lost with
 // them. They report instead to this small shared library, which the test executable links and
-// which therefore stays: every load and unload of a double, every call with its arguments, and
-// the calls still running when a double goes away (which must never happen).
+// which therefore stays: every load and unload of a double and every call with its arguments.
 #pragma once
 
 #ifdef __cplusplus
@@ -16,8 +15,6 @@ extern "C" {
 void orvelProbeLoaded(const char* variant);
 void orvelProbeUnloaded(void);
 void orvelProbeEnter(const char* call);
-void orvelProbeLeave(void);
-unsigned orvelProbeCallDelayMicroseconds(void);
 
 #ifdef __cplusplus
 }  // extern "C"
@@ -28,16 +25,12 @@ struct Record {
   std::vector<std::string> calls;  // every call seen, in order, as "Name(arg,arg,...)"
   std::string lastVariant;         // of the double loaded last
   int loads = 0, unloads = 0;      // each load runs the double's constructor afresh
-  int unloadsDuringCall = 0;       // must stay 0
-  int running = 0, mostAtOnce = 0;
 };
 
 // A copy of what was recorded since the last reset.
 Record record();
-// Forgets everything recorded and the call delay.
+// Forgets everything recorded.
 void reset();
-// How long each call of a double takes; lets calls of several threads overlap.
-void setCallDelayMicroseconds(unsigned microseconds);
 
 }  // namespace OrvelProbe
 #endif

@@ -15,7 +15,6 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include "ClientProbe.h"
 #include "OrvelKF/QxUpdateClient.h"
@@ -34,8 +33,7 @@ __attribute__((destructor)) static void doubleUnloaded(void) { orvelProbeUnloade
 
 static const char* text(const char* s) { return s ? s : "<null>"; }
 
-// Reports the call and stays in it for the probe's delay, so that calls of several threads
-// overlap. Every report is matched by one answer.
+// Reports the call with its arguments.
 static void enter(const char* format, ...) __attribute__((format(printf, 1, 2)));
 static void enter(const char* format, ...) {
   char call[1200];
@@ -44,12 +42,9 @@ static void enter(const char* format, ...) {
   vsnprintf(call, sizeof call, format, args);
   va_end(args);
   orvelProbeEnter(call);
-  unsigned delay = orvelProbeCallDelayMicroseconds();
-  if (delay > 0) usleep(delay);
 }
 
 static int answerNumber(int number, const char* firstText) {
-  orvelProbeLeave();
 #ifdef ORVEL_DOUBLE_REFUSE
   if (firstText && strcmp(firstText, ORVEL_DOUBLE_REFUSE) == 0) return 0;
 #endif
@@ -57,20 +52,13 @@ static int answerNumber(int number, const char* firstText) {
   return 1000 + number;
 }
 
-static const char* answerText(void) {
-  orvelProbeLeave();
-  return "double " ORVEL_DOUBLE_VARIANT;
-}
+static const char* answerText(void) { return "double " ORVEL_DOUBLE_VARIANT; }
 
-static QxuContext answerContext(void) {
-  orvelProbeLeave();
-  return &g_context;
-}
+static QxuContext answerContext(void) { return &g_context; }
 
 static QxuVersionBuild answerVersion(const char* version) {
   QxuVersionBuild parts = {0, 0, 0};
   if (version) sscanf(version, "%u.%u.%u", &parts.uiMajor, &parts.uiMinor, &parts.uiBuild);
-  orvelProbeLeave();
   return parts;
 }
 

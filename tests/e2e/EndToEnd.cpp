@@ -22,7 +22,9 @@ void EndToEnd::SetUp() {
   loadClient();
 }
 
-void EndToEnd::publishNewComponents(Feed& feed, bool withDeltas) {
+Feed& EndToEnd::publishNewComponents(bool withDeltas) {
+  m_feed = std::make_unique<Feed>(m_scratch.path());
+  Feed& feed = *m_feed;
   const std::string folder = newFiles();
   fs::create_directories(folder);
   for (const Component& c : components())
@@ -33,12 +35,14 @@ void EndToEnd::publishNewComponents(Feed& feed, bool withDeltas) {
     fs::copy_file(OrvelEngineTest::engines("v2") + "/" + engine, folder + "/" + engine,
                   fs::copy_options::overwrite_existing);
   writeZiranPatterns(folder, true);
-  ASSERT_EQ(OrvelEngines::FileCheck::kOk, OrvelEngines::writeRuleSet(folder, 17462, 2, 200));
+  EXPECT_EQ(OrvelEngines::FileCheck::kOk, OrvelEngines::writeRuleSet(folder, 17462, 2, 200));
   for (const Component& c : components())
     feed.add(c.itemClass, c.itemId, c.feedVersion, folder, c.files);
   feed.add(3, 0x4000001, "17462002", folder, {"qx017462-001.rul", "qx017462-002.rul"});
   feed.sign();
-  ASSERT_EQ(0, ORVEL::QxuAddTrusted(feed.publicKey().c_str()));
+  EXPECT_EQ(0, ORVEL::QxuAddTrusted(feed.publicKey().c_str()));
+  seedInstallation(feed.url());
+  return feed;
 }
 
 void EndToEnd::seedInstallation(const std::string& feedUrl) {
@@ -65,6 +69,12 @@ std::string EndToEnd::centralVersion(int type) {
   for (const _uiKFDataNoFile& row : rows)
     if (row.type == type) return row.version;
   return "";
+}
+
+int EndToEnd::consoleUpdate(QxUpdateType type, bool block) {
+  QxUpdate console(CONSOLE_UPDATE);
+  std::string msg;
+  return console.download(type, m_feed->url(), 0, msg, block);
 }
 
 std::string EndToEnd::globalSetting(const char* key) {

@@ -18,7 +18,14 @@ namespace {
 
 // Runs kitefeed-publish with the arguments; what it printed.
 std::string publish(const std::string& arguments) {
-  const std::string command = std::string(KITEFEED_PUBLISH_EXE) + " " + arguments;
+  return commandOutput(std::string(KITEFEED_PUBLISH_EXE) + " " + arguments);
+}
+
+std::string inQuotes(const std::string& text) { return "'" + text + "'"; }
+
+}  // namespace
+
+std::string commandOutput(const std::string& command) {
   std::string output;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return output;
@@ -27,10 +34,6 @@ std::string publish(const std::string& arguments) {
   EXPECT_EQ(0, ::pclose(pipe)) << command << "\n" << output;
   return output;
 }
-
-std::string inQuotes(const std::string& text) { return "'" + text + "'"; }
-
-}  // namespace
 
 std::string serverVariable(const char* name) {
   const char* value = std::getenv(name);

@@ -8,6 +8,8 @@ namespace OrvelEndToEnd {
 
 // A variable the start scripts of the test servers export ("" when the server did not run).
 std::string serverVariable(const char* name);
+// What a shell command printed; a command that fails fails the test.
+std::string commandOutput(const std::string& command);
 
 // A feed folder below nginx's root, signed with a key of its own.
 class Feed {

@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 #include <thread>
 
@@ -82,12 +81,6 @@ int withFullFolder(const std::string& folder, std::uintmax_t pages, const std::s
   });
 }
 
-std::set<std::string> namesIn(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
-  return names;
-}
-
 }  // namespace
 
 class Faults : public EndToEnd {
@@ -95,18 +88,8 @@ class Faults : public EndToEnd {
   void SetUp() override {
     EndToEnd::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    m_feed = std::make_unique<Feed>(m_scratch.path());
-    publishNewComponents(*m_feed);
-    seedInstallation(m_feed->url());
+    publishNewComponents();
   }
-
-  int consoleUpdate(QxUpdateType type, bool block) {
-    QxUpdate console(CONSOLE_UPDATE);
-    std::string msg;
-    return console.download(type, m_feed->url(), 0, msg, block);
-  }
-
-  std::unique_ptr<Feed> m_feed;
 };
 
 TEST_P(Faults, ProcessesAfterTheSameComponentAreSerialisedAndLoseNothing) {
@@ -121,12 +104,10 @@ TEST_P(Faults, ProcessesAfterTheSameComponentAreSerialisedAndLoseNothing) {
   EXPECT_EQ(virus.oldVersion, centralVersion(VIRUS_PATTERN + 100));
   EXPECT_EQ(virus.newVersion, scannerInfo("virus_pattern_version"));
   EXPECT_EQ(content(newFiles() + "/" + virus.files[0]), content(ziran + "/" + virus.files[0]));
-  EXPECT_EQ((std::set<std::string>{"ksv$pat.763", "ksv$pat.764"}), [&] {
-    std::set<std::string> virusFiles;
-    for (const std::string& name : namesIn(ziran))
-      if (name.rfind("ksv$pat", 0) == 0) virusFiles.insert(name);
-    return virusFiles;
-  }());
+  Lines virusFiles;
+  for (const std::string& name : OrvelEngineTest::filesIn(ziran))
+    if (name.rfind("ksv$pat", 0) == 0) virusFiles.push_back(name);
+  EXPECT_EQ((Lines{"ksv$pat.763", "ksv$pat.764"}), virusFiles);
 
   // Eight uploads of newer versions at once: each is stored or refused as older than the stored
   // one, never lost half-way; the newest is current, an upload before it the backup. They wait
@@ -189,7 +170,7 @@ TEST_P(Faults, ADiskThatFillsUpAtAnyStepLeavesTheScannerAsItWas) {
     const std::string left = m_scratch / "left";
     fs::remove_all(left);
     EXPECT_EQ(FAIL, withFullFolder(*home / step.folder, step.pages, left,
-                                   [&] { return consoleUpdate(step.type, false); }));
+                                   [&] { return consoleUpdate(step.type); }));
     // Under a name the scanner has or the feed gives, a file is one of those versions whole.
     for (const auto& entry : fs::recursive_directory_iterator(left)) {
       const std::string name = entry.path().filename(), now = content(entry.path());
@@ -207,7 +188,7 @@ TEST_P(Faults, ADiskThatFillsUpAtAnyStepLeavesTheScannerAsItWas) {
 
   // A file-size limit stands for a full disk wherever the next write goes, the database and the
   // log included; then a fetch from the central store, as another scanner takes a component.
-  EXPECT_EQ(FAIL, underFileSizeLimit([&] { return consoleUpdate(SCAN_ENGINE, false); }));
+  EXPECT_EQ(FAIL, underFileSizeLimit([&] { return consoleUpdate(SCAN_ENGINE); }));
   EXPECT_EQ(engine, content(*home / "bin/ziran32.dll"));
   const std::string taken = m_scratch / "taken";
   fs::create_directories(taken);
@@ -222,7 +203,7 @@ TEST_P(Faults, ADiskThatFillsUpAtAnyStepLeavesTheScannerAsItWas) {
   // With room again, the next run of each succeeds.
   EXPECT_EQ(rows, home->componentRows());
   for (QxUpdateType type : {VIRUS_PATTERN, SCAN_ENGINE})
-    EXPECT_EQ(SUCCESS, consoleUpdate(type, false)) << type;
+    EXPECT_EQ(SUCCESS, consoleUpdate(type)) << type;
   EXPECT_EQ(content(newFiles() + "/ziran32.dll"), content(*home / "bin/ziran32.dll"));
   EXPECT_EQ(engine, content(*home / "bin/ziran32.dll.bak"));
   EXPECT_EQ(content(newFiles() + "/ksv$pat.764"), content(*home / (ziran + "/ksv$pat.764")));
@@ -255,15 +236,8 @@ class ServerStops : public Faults {
   }
   // What the server script prints for the command.
   std::string server(const char* command) {
-    const std::string line = std::string(ORVEL_SOURCE_DIR) + "/scripts/servers/postgres " +
-                             command + " '" + m_state + "'";
-    std::string out;
-    if (FILE* pipe = ::popen(line.c_str(), "r")) {
-      char buffer[512];
-      while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-      EXPECT_EQ(0, ::pclose(pipe)) << line;
-    }
-    return out;
+    return commandOutput(std::string(ORVEL_SOURCE_DIR) + "/scripts/servers/postgres " + command +
+                         " '" + m_state + "'");
   }
 
   const std::string m_state = m_scratch / "postgres";

@@ -77,21 +77,15 @@ class Interruptions : public EndToEnd {
 
   // A console update of the scan engine and then the virus pattern.
   int update() {
-    QxUpdate console(CONSOLE_UPDATE);
-    std::string msg;
-    int result = console.download(SCAN_ENGINE, m_feed->url(), 0, msg, false);
-    if (result != SUCCESS && result != UP_TO_DATE) return result;
-    result = console.download(VIRUS_PATTERN, m_feed->url(), 0, msg, false);
-    return result == UP_TO_DATE ? SUCCESS : result;
+    const int engine = consoleUpdate(SCAN_ENGINE);
+    if (engine != SUCCESS && engine != UP_TO_DATE) return engine;
+    const int pattern = consoleUpdate(VIRUS_PATTERN);
+    return pattern == UP_TO_DATE ? SUCCESS : pattern;
   }
-
-  std::unique_ptr<Feed> m_feed;
 };
 
 TEST_P(Interruptions, AKilledConsoleUpdateLeavesWholeFilesAndTheNextRunCompletesIt) {
-  m_feed = std::make_unique<Feed>(m_scratch.path());
-  publishNewComponents(*m_feed);
-  seedInstallation(m_feed->url());
+  publishNewComponents();
   const std::string log = *home / "log/orvel.log";
 
   // A loaded machine may let a run finish the few steps after its last line before the kill

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "OrvelKF/QxUpdate.h"
 #include "OrvelPlatform/ServiceManager.h"
 #include "TempDir.h"
 
@@ -15,7 +14,6 @@ using Lines = std::vector<std::string>;
 
 namespace {
 const std::string kState = "show --property=LoadState,ActiveState -- ";
-const std::string kDependents = "show --property=RequiredBy,BoundBy,ConsistsOf -- ";
 std::string unit(const char* active) {
   return std::string("LoadState=loaded\nActiveState=") + active + "\n";
 }
@@ -52,21 +50,18 @@ class SystemdBackend : public ::testing::Test {
   ServiceManager& m_manager = serviceManager();
 };
 
-TEST_F(SystemdBackend, StatesAndRequestsInTheTermsOfTheServiceControl) {
+TEST_F(SystemdBackend, StatesRequestsAndNamesInTheTermsOfTheServiceControl) {
   struct State {
     std::string output;
     int status;
     bool exists;
     int state;  // 0: cannot be read
   };
-  for (const State& c :
-       {State{unit("active"), 0, true, kServiceRunning},
-        State{"ActiveState=reloading\nLoadState=loaded\n", 0, true, 4},
-        State{unit("activating"), 0, true, kServiceStartPending},
-        State{unit("deactivating"), 0, true, kServiceStopPending},
-        State{unit("failed"), 0, true, kServiceStopped}, State{unit("dancing"), 0, true, 0},
-        State{"LoadState=not-found\nActiveState=inactive\n", 0, false, 0},
-        State{"hello world\n", 0, false, 0}, State{unit("active"), 1, false, 0}}) {
+  for (const State& c : {State{unit("active"), 0, true, kServiceRunning},
+                         State{"ActiveState=reloading\nLoadState=loaded\n", 0, true, 4},
+                         State{unit("dancing"), 0, true, 0},
+                         State{"LoadState=not-found\nActiveState=inactive\n", 0, false, 0},
+                         State{"hello world\n", 0, false, 0}, State{unit("active"), 1, false, 0}}) {
     answer(kState + "QxOrvelScan.service", c.output, c.status);
     int state = 0;
     EXPECT_EQ(c.exists, m_manager.exists("QxOrvelScan")) << c.output;
@@ -88,32 +83,9 @@ TEST_F(SystemdBackend, StatesAndRequestsInTheTermsOfTheServiceControl) {
     EXPECT_EQ(c.code, m_manager.start("QxOrvelPolicy")) << c.status;
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(3));
   }
-  EXPECT_NE(std::string::npos,
-            calls().find(kDependents + "QxOrvelPolicy.service\nstop "
-                                       "--no-ask-password -- QxOrvelPolicy.service\nstart "
-                                       "--no-ask-password -- QxOrvelPolicy.service\n"));
-  answer(kState + "QxOrvelPolicy.service", "", 0, true);
-  EXPECT_FALSE(QxUpdate::restartDaemons("QxOrvelPolicy", 2));  // no state within the time-out
   ::setenv("ORVEL_SYSTEMCTL", (m_dir / "no-such-program").c_str(), 1);
   EXPECT_FALSE(m_manager.exists("QxOrvelPolicy"));
   EXPECT_EQ(kServiceErrorManagerUnavailable, m_manager.start("QxOrvelPolicy"));
-}
-
-TEST_F(SystemdBackend, ActiveDependentsInStopOrderRefuseTheStop) {
-  answer(kDependents + "S.service",
-         "RequiredBy=A.service multi-user.target\nConsistsOf=C.service\n");
-  answer(kDependents + "A.service", "BoundBy=B.service S.service\n");
-  answer(kState + "S.service", unit("active"));
-  answer(kState + "A.service", unit("active"));
-  answer(kState + "B.service", unit("activating"));
-  answer(kState + "C.service", unit("inactive"));
-  Lines dependents;
-  EXPECT_EQ(0, m_manager.activeDependents("S", dependents));
-  EXPECT_EQ((Lines{"B", "A"}), dependents);
-  EXPECT_FALSE(QxUpdate::restartDaemons("S", 1));
-  EXPECT_EQ(std::string::npos, calls().find("stop"));
-  answer(kDependents + "S.service", "RequiredBy=a.service;reboot\n");
-  EXPECT_EQ(kServiceErrorManagerUnavailable, m_manager.stop("S"));
   // Names that are no unit names, or that would read as options, never reach systemctl.
   const std::string before = calls();
   for (const char* name : {"-h", "a b", "", "../x"}) {

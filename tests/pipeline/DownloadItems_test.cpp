@@ -1,6 +1,5 @@
-// What the update client is asked for: the per-operation settings, the current versions it
-// measures against, and the item array for every component and platform.
-#include <cstring>
+// What the update client is asked for: the current versions it measures against, and the item
+// array of families and the spam pair.
 #include <filesystem>
 
 #include "PipelineTest.h"
@@ -10,153 +9,57 @@ using namespace OrvelPipelineTest;
 
 class DownloadItems : public PipelineTest {
  protected:
-  // A download of one component: the current versions it sends, the "get local" lines it logs
-  // and whether a failed engine check left a reason. For the spam pair number and internal are
-  // the numbers of 6 and 7.
-  struct Current {
-    int type;
-    const char* adopted;
-    std::string text;
-    unsigned number, internal;
-    bool fallback;
-  };
-  void expectCurrent(const Current& c) {
-    SCOPED_TRACE(std::to_string(c.type) + " " + (c.adopted ? c.adopted : "(none)"));
-    const bool pair = c.type == QXASE_PATTERN || c.type == QXASE_PATCH;
-    settings(c.adopted ? kfGlobalVersionKey[pair ? 6 : c.type] + std::string("=") + c.adopted : "");
+  // What a download of one component sends as its current version, "number internal text" (for
+  // the spam pair the rule versions of 6 and 7), and " (reason)" when a failed check left one.
+  std::string current(int type, const char* adopted) {
+    const bool pair = type == QXASE_PATTERN || type == QXASE_PATCH;
+    settings(adopted ? kfGlobalVersionKey[pair ? 6 : type] + std::string("=") + adopted : "");
     QxUpdate& u = update();
     for (QxUpdateVersion& record : A::para(u).stVersion) record = {0, 0, "stale"};
-    A::select(u, {c.type}, false);
+    A::select(u, {type}, false);
     std::string msg;
-    ASSERT_EQ(0, A::downloadInfo(u, c.type, msg));
-    const QxUpdateVersion* records = A::para(u).stVersion;
-    Lines log;
-    for (int type : pair ? std::vector<int>{6, 7} : std::vector<int>{c.type}) {
-      log.push_back("<3> QxUpdate::_getDownloadInfo: get local " +
-                    std::string(kfDownloadWhat[type]) + " version " +
-                    (pair ? std::to_string(records[type].uiInternalVersion) : c.text) + ".");
-    }
-    const QxUpdateVersion& first = records[c.type];
-    EXPECT_EQ(c.number, pair ? records[6].uiInternalVersion : first.usPatternNumber);
-    EXPECT_EQ(c.internal, pair ? records[7].uiInternalVersion : first.uiInternalVersion);
-    EXPECT_EQ(pair ? "" : c.text, pair ? "" : first.strVersion);
-    EXPECT_EQ(c.fallback ? Lines{} : log, logLines({"QxUpdate::_getDownloadInfo:"}));
-    EXPECT_EQ(A::source(u).inUse && c.fallback, !msg.empty()) << msg;
+    if (A::downloadInfo(u, type, msg) != 0) return "failed";
+    const QxUpdateVersion& r = A::para(u).stVersion[pair ? 7 : type];
+    const unsigned number = pair ? A::para(u).stVersion[6].uiInternalVersion : r.usPatternNumber;
+    return std::to_string(number) + " " + std::to_string(r.uiInternalVersion) +
+           (pair ? "" : " " + r.strVersion) + (msg.empty() ? "" : " (reason)");
   }
 };
-
-TEST_P(DownloadItems, OperationSettings) {
-  const std::string temp = home->path() + "\\temp\\kf", longTimeout(5000, '9');
-  // clang-format off
-  const struct { std::string settings, timeout; unsigned language; } cases[] = {
-      {"", "90", 1}, {"Pattern_Timeout=10|Language=LANGUAGE_JPN", "90", 4},
-      {"Pattern_Timeout=11|Language=language_jpn", "11", 1}, {"Pattern_Timeout=12abc|Language=LANGUAGE_ITA", "12abc", 512},
-      {"Pattern_Timeout=|Language=", "90", 1}, {"Pattern_Timeout= +45", " +45", 1}, {"Pattern_Timeout=-45", "90", 1},
-      {"Pattern_Timeout=" + longTimeout, longTimeout.substr(0, 4095), 1}};
-  const char* folders[] = {"/ziran", "/ziran", "/ziran", "/ziran", "/ziran", "/qxase/engine", "/qxase/rules",
-                           "/qxase/rules", "/ziran", "/ziran", "/ziran", "/ziran"};
-  // clang-format on
-  QxUpdate& u = update();
-  const QxUpdatePara& p = A::para(u);
-  A::select(u, {VIRUS_PATTERN}, true);
-  for (int type = 0; type <= 11; ++type) {
-    const auto& c = cases[type % std::size(cases)];
-    settings(c.settings + "|VersionVirusPattern=5.763.00");
-    std::string msg;
-    ASSERT_EQ(0, A::downloadInfo(u, type, msg));
-    EXPECT_EQ(temp + folders[type] + " " + c.timeout + " " + std::to_string(c.language) + " ",
-              std::string(p.szDestDir) + " " + p.szTimeout + " " + std::to_string(p.uiLanguage) +
-                  " " + msg);
-  }
-  // A version query reads no current versions: it sends what the block holds.
-  EXPECT_EQ(0u, p.stVersion[VIRUS_PATTERN].uiInternalVersion);
-  EXPECT_EQ(Lines{}, logLines({"QxUpdate [QxUpdateVersions.cpp]"}));
-  // Unusable proxy settings stop the operation before the schedule is looked at.
-  settings("UseProxySetting=yes");
-  std::string msg;
-  ASSERT_EQ(-1, A::downloadInfo(u, VIRUS_PATTERN, msg));
-  EXPECT_EQ("Unable to read the proxy settings: no proxy server is configured.", msg);
-  EXPECT_EQ(Lines{}, logLines({"QxUpdate [QxUpdateSchedule.cpp]"}));
-}
 
 // A download sends the versions the installation adopted; in console mode those the installed
 // engines report, whatever was adopted; without either, the fallbacks.
 TEST_P(DownloadItems, CurrentVersionsAdoptedOrInstalledOrFallbacks) {
+  struct Current {
+    int type;
+    const char* adopted;
+    std::string sent;
+  };
   // clang-format off
   const Current adopted[] = {
-      {0, "9.500.1001", "9.500.1001", 0, 0, false}, {0, nullptr, "8.700.1004", 0, 0, true},
-      {9, "2.000.1003", "2.000.1003", 0, 0, false}, {9, "", "9.562.1053", 0, 0, true},
-      {1, "5.763.00", "5.763.00", 763, 576300, false}, {2, nullptr, "stale", 100, 100000, true},
-      {4, "4.1", "4.1", 100, 10000, false}, {10, "0.123.45", "0.123.45", 123, 12345, false},
-      {5, "7.200.1050", "7.200.1050", 0, 0, false}, {5, nullptr, "5.600.1011", 0, 0, true},
-      {8, "3.100.1004", "3.100.1004", 0, 0, false}, {8, nullptr, "3.000.1027", 0, 0, true},
+      {0, "9.500.1001", "0 0 9.500.1001"}, {0, nullptr, "0 0 8.700.1004"}, {9, "", "0 0 9.562.1053"},
+      {1, "5.763.00", "763 576300 5.763.00"}, {2, nullptr, "100 100000 stale"}, {4, "4.1", "100 10000 4.1"},
       // The installation records the spam pattern as "base.patch"; the client gets the rule version.
-      {6, "17461.005", "", 17461, 17461005, false}, {7, "17461", "", 17461, 17461000, false},
-      {6, "17461.17461005", "", 17461, 17461005, false}, {7, nullptr, "", 15000, 15000001, true}};
+      {6, "17461.005", "17461 17461005"}, {7, "17461", "17461 17461000"},
+      {6, "17461.17461005", "17461 17461005"}, {7, nullptr, "15000 15000001"}};
   const Current installed[] = {
-      {0, "1.0.0", "9.500.1001", 0, 0, false}, {9, nullptr, "2.000.1003", 0, 0, false},
-      {1, nullptr, "5.763.00", 763, 576300, false}, {10, "1.2.3", "4.303.00", 303, 430300, false},
-      {5, nullptr, "7.2.1050", 0, 0, false}, {8, nullptr, "3.100.1004", 0, 0, false},
-      {7, "1.2", "", 17461, 17461005, false}};
+      {0, "1.0.0", "0 0 9.500.1001"}, {10, "1.2.3", "303 430300 4.303.00"}, {7, "1.2", "17461 17461005"}};
   const Current missing[] = {
-      {0, nullptr, "8.700.1004", 0, 0, true}, {1, nullptr, "", 100, 100000, true},
-      {5, nullptr, "5.600.1011", 0, 0, true}, {6, nullptr, "", 15000, 15000001, true}};
+      {0, nullptr, "0 0 8.700.1004 (reason)"}, {1, nullptr, "100 100000  (reason)"}, {6, nullptr, "15000 15000001 (reason)"}};
   // clang-format on
-  for (const Current& c : adopted) expectCurrent(c);
+  for (const Current& c : adopted) EXPECT_EQ(c.sent, current(c.type, c.adopted)) << c.type;
   installComponents();
   m_update.reset();
   A::source(update(CONSOLE_UPDATE)).inUse = true;
-  for (const Current& c : installed) expectCurrent(c);
+  for (const Current& c : installed) EXPECT_EQ(c.sent, current(c.type, c.adopted)) << c.type;
   fs::remove_all(*home / "bin");
-  for (const Current& c : missing) expectCurrent(c);
+  for (const Current& c : missing) EXPECT_EQ(c.sent, current(c.type, nullptr)) << c.type;
 }
 
-TEST_P(DownloadItems, ItemArrayForEveryComponentAndPlatform) {
+// Every item's class, identifier and current version is what the end-to-end runs download by;
+// here the order of the items, and the option that tells the client how it may update them
+// ("DisableIncMerge" only counts for a scheduled object).
+TEST_P(DownloadItems, ItemArrayForFamiliesAndTheSpamPair) {
   loadClient();
-  // clang-format off
-  const struct Kind { unsigned cls, sol, linux, win32, other; bool prefilled; } kinds[] = {
-      {2, 0x10000, 0x20000, 4, 0, false},      {3, 4, 4, 4, 4, false},
-      {3, 0x20000400, 0x20000400, 0x20000400, 0x20000400, false},
-      {3, 0x20000040, 0x20000040, 0x20000040, 0x20000040, false},
-      {3, 0x20000020, 0x20000020, 0x20000020, 0x20000020, false},
-      {2, 0x8000000, 0x10000001, 0x22800000, 0, true}, {3, 0x10001, 0x10001, 0x10001, 0x10001, false},
-      {3, 0x4000001, 0x4000001, 0x4000001, 0x4000001, false},
-      {2, 0x18000000, 0x20000000, 0x14000000, 0, true},
-      {2, 0x48000125, 0x48000125, 0x48000125, 0x48000125, false},
-      {3, 0x48020000, 0x48020000, 0x48020000, 0x48020000, false}};
-  const struct { std::string settings; unsigned code; unsigned Kind::*id; } platforms[] = {
-      {"", 0x101, &Kind::linux}, {"Platform=Sol", 0x202, &Kind::sol}, {"Platform=Linux", 0x101, &Kind::linux},
-      {"Platform=Win32", 1, &Kind::win32}, {"Platform=win32", 0x101, &Kind::other}};
-  // clang-format on
-  QxUpdate& u = update();
-  A::para(u).uiLanguage = 4;
-  for (int type = 0; type < kfComponentCount; ++type)
-    A::para(u).stVersion[type] = {0, 1000u + type, std::to_string(type) + ".2-3"};
-  for (const auto& platform : platforms) {
-    settings(platform.settings);
-    for (int type = 0; type < kfComponentCount; ++type) {
-      SCOPED_TRACE(std::to_string(type) + " " + platform.settings);
-      std::vector<tag_ItemInfo> items(1);
-      std::memset(items.data(), 0xAB, sizeof(tag_ItemInfo));
-      const tag_ItemInfo before = items[0];
-      A::select(u, {type}, true);
-      ASSERT_EQ(SUCCESS, A::items(u, items, true));
-      const tag_ItemInfo& item = items[0];
-      const Kind& kind = kinds[type];
-      const QxuVersionBuild engine{static_cast<unsigned>(type), 2, 3},
-          pattern{1000u + type, before.stCurrent.uiMinor, before.stCurrent.uiBuild}, zero{0, 0, 0};
-      EXPECT_EQ((std::vector<unsigned>{kind.cls, kind.*platform.id, 2, 4, platform.code, 0, 0, 0}),
-                (std::vector<unsigned>{item.uiClass, item.uiItemId, item.uiOption, item.uiLanguage,
-                                       item.uiPlatform, item.uiReserved1, item.uiReserved2,
-                                       item.uiReserved3}));
-      EXPECT_EQ(0, std::memcmp(kind.cls == 2 ? &engine : &pattern, &item.stCurrent, sizeof zero));
-      EXPECT_EQ(
-          0, std::memcmp(kind.prefilled ? &zero : &before.stResult, &item.stResult, sizeof zero));
-      EXPECT_EQ(0, std::memcmp(before.abClientData, item.abClientData, sizeof item.abClientData));
-    }
-  }
-  // Families, the spam pair and more room than components: component order, and the option tells
-  // how the client may update them ("DisableIncMerge" only counts for a scheduled object).
   settings("DisableIncMerge=yes");
   // clang-format off
   const struct { std::vector<int> types; int room; bool query; QxUpdateKind kind; std::vector<unsigned> ids; unsigned option; } selections[] = {

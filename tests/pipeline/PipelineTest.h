@@ -4,7 +4,6 @@
 // manager, and access to the object's parameter block and private steps.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,13 +22,6 @@ class QxUpdatePipelineTestAccess {
     for (bool& selected : u.m_selected) selected = false;
     for (int type : types) u.m_selected[type] = true;
     u.m_versionOnly = versionOnly;
-  }
-  // The anti-spam engine, pattern and patch up-to-date flags, as "yyn".
-  static std::string upToDate(QxUpdate& u) {
-    std::string flags;
-    for (bool flag : {u.m_qxaseEngineUpToDate, u.m_qxasePatternUpToDate, u.m_qxasePatchUpToDate})
-      flags += flag ? 'y' : 'n';
-    return flags;
   }
   static int serverInfo(QxUpdate& u, std::string& msg, bool antispam) {
     return u._getUpdateServerInfo(msg, antispam);

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 
 #include "OrvelPlatform/DynamicLibrary.h"
-#include "OrvelPlatform/SystemError.h"
 #include "TempDir.h"
 
 using namespace OrvelPlatform;
@@ -19,7 +17,6 @@ std::string windowsStyle(std::string path) {
 
 TEST(Platform, LoadsFindsAndReleasesALibraryByItsProductPathAndRefusesBrokenOnes) {
   const unsigned long loads = libraryLoadCount();
-  const unsigned long releases = libraryReleaseCount();
   {
     SharedLibrary plugin(windowsStyle(ORVEL_TEST_PLUGIN_DIR "/orvel_test_plugin.dll").c_str());
     ASSERT_TRUE(plugin.loaded()) << lastLoadError();
@@ -29,8 +26,6 @@ TEST(Platform, LoadsFindsAndReleasesALibraryByItsProductPathAndRefusesBrokenOnes
     EXPECT_EQ(nullptr, plugin.symbol<int (*)()>("ZRInit"));
     EXPECT_NE(std::string::npos, lastLoadError().find("ZRInit"));
   }
-  EXPECT_EQ(loads + 1, libraryLoadCount());
-  EXPECT_EQ(releases + 1, libraryReleaseCount());
 
   // Load failures keep the loader's text.
   OrvelTest::TempDir dir;
@@ -42,10 +37,6 @@ TEST(Platform, LoadsFindsAndReleasesALibraryByItsProductPathAndRefusesBrokenOnes
   }
   EXPECT_FALSE(loadLibrary(nullptr) || loadLibrary("") || freeLibrary(nullptr) ||
                findSymbol(nullptr, "x"));
-  EXPECT_EQ(loads + 1, libraryLoadCount());
-
-  SharedLibrary none((dir / "missing.dll").c_str());
-  EXPECT_FALSE(none.loaded() || none.release());
 
   // A library cut short is refused before the loader maps it.
   const std::string whole = OrvelTest::readFile(ORVEL_TEST_PLUGIN_DIR "/orvel_test_plugin.dll");
@@ -60,14 +51,4 @@ TEST(Platform, LoadsFindsAndReleasesALibraryByItsProductPathAndRefusesBrokenOnes
   OrvelTest::writeFile(dir / "QxUpdate.dll", whole);
   SharedLibrary plugin((dir / "QxUpdate.dll").c_str());
   EXPECT_TRUE(plugin.loaded()) << lastLoadError();
-}
-
-TEST(Platform, SystemErrorAndErrorMode) {
-  setLastError(ENOENT);
-  setErrorMode(0);
-  EXPECT_EQ(ENOENT, lastError());
-  EXPECT_EQ("No such file or directory", errorText(ENOENT));
-  EXPECT_FALSE(errorText(123456).empty());
-  EXPECT_EQ(0u, setErrorMode(1));
-  EXPECT_EQ(1u, setErrorMode(0));
 }
