@@ -61,3 +61,28 @@ TEST_F(ServiceControl, OperationsOnOneService) {
   EXPECT_FALSE(QxUpdate::restartDaemons(nullptr, 1));
   EXPECT_TRUE(m_services.calls.empty());
 }
+
+// The running dependents go down before the service and come back after it, in list order, one
+// that cannot be opened skipped; they come back too when the service itself will not stop.
+TEST_F(ServiceControl, ARestartTakesTheRunningDependentsDownAndBringsThemBack) {
+  for (const char* service : {"S", "A", "B"}) m_services.services[service].states = {4};
+  m_services.services["S"].answers = {{"stop", {{kServiceErrorDependentServicesRunning, {}}}},
+                                      {"start", {{kServiceErrorRequestTimeout, {2, 4}}}}};
+  m_services.services["S"].dependents = {"A", "Gone", "B"};
+  m_services.services["A"].answers["stop"] = {{0, {kServiceStopPending, kServiceStopped}}};
+  EXPECT_TRUE(QxUpdate::restartDaemons("S", 3));
+  EXPECT_EQ((Lines{"S", "A", "B", "S"}), m_services.callsOf("stop"));
+  EXPECT_EQ((Lines{"S", "A", "B"}), m_services.callsOf("start"));
+  // A: 1 + 1 poll; B: 1; S: 1; start: 1 + 1 poll; A, B: 1
+  EXPECT_EQ(8u, std::accumulate(m_clock.sleeps().begin(), m_clock.sleeps().end(), 0u) / 1000);
+
+  m_services.services.clear();
+  m_services.calls.clear();
+  m_services.services["A"].states = {kServiceRunning};
+  m_services.services["S"] = {{kServiceRunning},
+                              {{"stop", {{kServiceErrorDependentServicesRunning, {}}, {0, {4}}}}},
+                              0,
+                              {"A"}};
+  EXPECT_FALSE(QxUpdate::restartDaemons("S", 3));
+  EXPECT_EQ((Lines{"A"}), m_services.callsOf("start"));
+}

@@ -95,3 +95,21 @@ TEST_F(SystemdBackend, StatesRequestsAndNamesInTheTermsOfTheServiceControl) {
   }
   EXPECT_EQ(before, calls());
 }
+
+TEST_F(SystemdBackend, ActiveDependentsInStopOrderRefuseTheStop) {
+  const std::string dependentsOf = "show --property=RequiredBy,BoundBy,ConsistsOf -- ";
+  answer(dependentsOf + "S.service",
+         "RequiredBy=A.service multi-user.target\nConsistsOf=C.service\n");
+  answer(dependentsOf + "A.service", "BoundBy=B.service S.service\n");
+  answer(kState + "S.service", unit("active"));
+  answer(kState + "A.service", unit("active"));
+  answer(kState + "B.service", unit("activating"));
+  answer(kState + "C.service", unit("inactive"));
+  Lines dependents;
+  EXPECT_EQ(0, m_manager.activeDependents("S", dependents));
+  EXPECT_EQ((Lines{"B", "A"}), dependents);
+  EXPECT_EQ(kServiceErrorDependentServicesRunning, m_manager.stop("S"));
+  EXPECT_EQ(std::string::npos, calls().find("stop"));
+  answer(dependentsOf + "S.service", "RequiredBy=a.service;reboot\n");
+  EXPECT_EQ(kServiceErrorManagerUnavailable, m_manager.stop("S"));
+}
