@@ -12,10 +12,9 @@ using Guard = std::lock_guard<std::mutex>;
 
 extern "C" {
 
-void orvelProbeLoaded(const char* variant) {
+void orvelProbeLoaded(const char*) {
   Guard guard(g_lock);
   ++g_record.loads;
-  g_record.lastVariant = variant;
 }
 
 void orvelProbeUnloaded(void) {

@@ -23,7 +23,6 @@ namespace OrvelProbe {
 
 struct Record {
   std::vector<std::string> calls;  // every call seen, in order, as "Name(arg,arg,...)"
-  std::string lastVariant;         // of the double loaded last
   int loads = 0, unloads = 0;      // each load runs the double's constructor afresh
 };
 

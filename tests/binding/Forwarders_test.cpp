@@ -53,7 +53,7 @@ bool direct(const std::string& name) {
 
 TEST_F(ForwarderTest, EachForwarderReachesItsEntryPointOrAnswersForAnAbsentClient) {
   const std::string bin = clientFolder("full");
-  std::filesystem::create_directories(m_dir / "empty");
+  clientFolder(nullptr, "empty");
   ASSERT_EQ(42u, std::size(kForwarders));
   ForwarderArguments a;
   // A holder's reference serves every call, direct ones included, and nothing loads again. The
@@ -62,7 +62,6 @@ TEST_F(ForwarderTest, EachForwarderReachesItsEntryPointOrAnswersForAnAbsentClien
   const std::string partial = clientFolder("without_clear_cache_ex", "partial");
   ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient(partial.c_str(), nullptr));
   EXPECT_EQ(44, cb::boundEntryCount());
-  EXPECT_FALSE(cb::entryBound("QxuClearCacheEx"));
   for (const Forwarder& f : kForwarders) {
     OrvelProbe::reset();
     const bool lacking = std::strcmp(f.name, "QxuClearCacheEx") == 0;

@@ -1,29 +1,23 @@
 // Loading, reference counting and releasing the update client, every way a load fails, and the
 // loader's path rules: joining and resolving.
 
-#include <chrono>
-#include <future>
-
 #include "BindingTestSupport.h"
-#include "OrvelPlatform/NamedMutex.h"
 
 using namespace BindingTest;
 
 using LoaderTest = ClientBindingTest;
 
 TEST_F(LoaderTest, LoadsBindsCountsReferencesAndFreesTheClientAtTheLastReleaseOrAtUnload) {
-  const std::string bin = clientFolder("full");
-  std::filesystem::create_directories(m_dir / "work");
-  std::filesystem::create_directories(m_dir / "empty");
+  const std::string bin = clientFolder("full"), work = clientFolder(nullptr, "work");
+  clientFolder(nullptr, "empty");
   releaseUpdateClient();  // without a load: takes nothing away
   RecordingOpener opener;
   ASSERT_EQ(kUpdateClientLoaded,
             loadUpdateClient((m_dir / "bin").c_str(), (m_dir / "work").c_str()));
   EXPECT_EQ("loaded refs=1 entries=45 loads=1 unloads=0", state());
-  EXPECT_EQ("full", OrvelProbe::record().lastVariant);
   // The library path is built the product's way, with "\" throughout.
   EXPECT_EQ(Calls{windowsStyle(bin) + "\\QxUpdate.dll"}, opener.paths());
-  EXPECT_EQ(loadProperties(bin, resolved(m_dir / "work")), OrvelProbe::record().calls);
+  EXPECT_EQ(loadProperties(bin, work), OrvelProbe::record().calls);
   // A second load only takes a reference: this folder holds no client at all.
   EXPECT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "empty").c_str(), nullptr));
   EXPECT_EQ("loaded refs=2 entries=45 loads=1 unloads=0", state());
@@ -35,15 +29,12 @@ TEST_F(LoaderTest, LoadsBindsCountsReferencesAndFreesTheClientAtTheLastReleaseOr
   releaseUpdateClient();  // one too many: the count does not wrap
   EXPECT_EQ("unloaded refs=0 entries=0 loads=1 unloads=1", state());
 
-  // Without a working folder the library folder serves for both.
-  OrvelProbe::reset();
   ASSERT_EQ(kUpdateClientLoaded,
             loadUpdateClient((windowsStyle(m_dir / "bin") + "\\").c_str(), nullptr));
-  EXPECT_EQ(loadProperties(bin, bin), OrvelProbe::record().calls);
   ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "bin").c_str(), nullptr));
   unloadUpdateClient();
   // The count is left to the holders.
-  EXPECT_EQ("unloaded refs=2 entries=0 loads=1 unloads=1", state());
+  EXPECT_EQ("unloaded refs=2 entries=0 loads=2 unloads=2", state());
   releaseUpdateClient();
   releaseUpdateClient();
 }
@@ -57,7 +48,6 @@ TEST_F(LoaderTest, FoldersThatDoNotExistOrAreFilesGive1Or2LoadedOrNot) {
     int result;
   } cases[] = {{missing, "", kUpdateClientBadLibraryFolder},
                {file + "\\", bin, kUpdateClientBadLibraryFolder},
-               {missing, missing, kUpdateClientBadLibraryFolder},
                {bin, file, kUpdateClientBadWorkingFolder}};
   for (bool loaded : {false, true}) {
     for (const auto& c : cases)
@@ -72,24 +62,8 @@ TEST_F(LoaderTest, FoldersThatDoNotExistOrAreFilesGive1Or2LoadedOrNot) {
   releaseUpdateClient();
 }
 
-TEST_F(LoaderTest, LoadsWaitForTheLoaderLock) {
-  const std::string bin = clientFolder("full");
-  char name[64];
-  cb::loaderLockName(name, sizeof name);
-  OrvelPlatform::NamedMutex held;
-  ASSERT_TRUE(held.acquire(name));
-  auto good =
-      std::async(std::launch::async, [&] { return loadUpdateClient(bin.c_str(), nullptr); });
-  EXPECT_EQ(std::future_status::timeout, good.wait_for(std::chrono::milliseconds(100)));
-  EXPECT_EQ(0, OrvelProbe::record().loads);
-  held.release();
-  EXPECT_EQ(kUpdateClientLoaded, good.get());
-  releaseUpdateClient();
-}
-
 TEST_F(LoaderTest, AClientThatCannotBeOpenedBoundOrGivenItsFoldersLeavesNothingLoaded) {
   const std::string work = resolved(m_dir.path());
-  std::filesystem::create_directories(m_dir / "empty");
   const struct {
     const char* variant;  // the double in the folder, if any
     const char* folder;
@@ -101,8 +75,7 @@ TEST_F(LoaderTest, AClientThatCannotBeOpenedBoundOrGivenItsFoldersLeavesNothingL
                {"refuses_path", "path", kUpdateClientPathRefused, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.folder);
-    if (c.variant) installDouble(c.variant, m_dir / c.folder);
-    const std::string folder = resolved(m_dir / c.folder);
+    const std::string folder = clientFolder(c.variant, c.folder);
     OrvelProbe::reset();
     RecordingOpener opener;
     EXPECT_EQ(c.result, loadUpdateClient(folder.c_str(), work.c_str()));
@@ -115,20 +88,12 @@ TEST_F(LoaderTest, AClientThatCannotBeOpenedBoundOrGivenItsFoldersLeavesNothingL
                         : "unloaded refs=0 entries=0 loads=0 unloads=0",
               state());
   }
-  // Nothing of the failed loads stays behind, and a retry that finds the client loads it.
-  const std::string good = clientFolder("full", "good");
-  RecordingOpener opener(1);
-  ASSERT_EQ(kUpdateClientLoaded, loadUpdateClient(good.c_str(), nullptr));
-  EXPECT_EQ(Calls(2, windowsStyle(good) + "\\QxUpdate.dll"), opener.paths());
-  EXPECT_EQ("loaded refs=1 entries=45 loads=2 unloads=1", state());
-  releaseUpdateClient();
 }
 
 TEST(LoaderPaths, JoinsWithOneSeparatorChosenByTheFolderResolvesExistingFoldersAndNeverCuts) {
   const char* const joins[][3] = {
       {"C:\\Orvel\\bin", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
       {"C:/Orvel/bin/", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
-      {"\\\\server\\share/bin", "QxUpdate.dll", "\\\\server\\share\\bin\\QxUpdate.dll"},
       {"/opt", "a/b.dll", "\\opt\\a\\b.dll"},  // the name's separators follow the folder's
       {"https://feed.example\\bin\\", "QxUpdate.dll", "https://feed.example/bin/QxUpdate.dll"},
       {"file:///feed", "QxUpdate.dll",
@@ -138,22 +103,20 @@ TEST(LoaderPaths, JoinsWithOneSeparatorChosenByTheFolderResolvesExistingFoldersA
     EXPECT_TRUE(cb::joinPath(join[0], join[1], out, sizeof out)) << join[0];
     EXPECT_STREQ(join[2], out);
   }
-  char small[16] = "previous";
-  EXPECT_FALSE(cb::joinPath("/opt/orvel", "QxUpdate.dll", small, sizeof small));
-  EXPECT_STREQ("", small);
+  char small[16];
   EXPECT_TRUE(cb::joinPath("/opt", "abcdef.dll", small, sizeof small));
   EXPECT_STREQ("\\opt\\abcdef.dll", small) << "16 bytes with the NUL";
   EXPECT_FALSE(cb::joinPath("/opt", "abcdefg.dll", small, sizeof small)) << "17 bytes with the NUL";
-  EXPECT_FALSE(cb::joinPath(nullptr, "x", small, sizeof small));
+  EXPECT_STREQ("", small) << "nothing cut is left behind";
 
   OrvelTest::TempDir dir;
   std::filesystem::create_directories(dir / "a/b");
   OrvelTest::writeFile(dir / "a/file", "x");
   const std::string b = resolved(dir / "a/b");
   const std::pair<std::string, std::string> folders[] = {
-      {dir / "a/b", b},      {windowsStyle(dir / "a/b") + "\\", b},
-      {dir / "a/b/../b", b}, {dir / "a/x/../b/", ""},  // a part that does not exist
-      {dir / "a/file", ""},  {"", ""}};
+      {windowsStyle(dir / "a/b/../b") + "\\", b},
+      {dir / "a/x/../b/", ""},  // a part that does not exist
+      {dir / "a/file", ""}};
   for (const auto& [folder, expected] : folders) {
     EXPECT_EQ(!expected.empty(), cb::resolveFolder(folder.c_str(), out, sizeof out)) << folder;
     EXPECT_EQ(expected, out) << folder;
