@@ -80,7 +80,7 @@ KiteFeed::AddResult TestFeed::add(std::uint32_t itemClass, std::uint32_t id,
 }
 
 std::uint64_t TestFeed::sign(std::int64_t validSeconds) {
-  return KiteFeed::Publisher(m_folder).sign(m_privatePem, feedName(), validSeconds,
+  return KiteFeed::Publisher(m_folder).sign(m_privatePem, "orvel-test", validSeconds,
                                             std::time(nullptr));
 }
 
@@ -95,12 +95,6 @@ void ClientFixture::SetUp() {
   m_context = std::make_unique<ClientContext>();
   m_destInfo = DestInfo{m_dest.path().c_str(), "", "", 0, 0};
   m_feed = fileFeed();
-}
-
-void ClientFixture::TearDown() {
-  m_context.reset();
-  for (const std::string& folder : m_nginxFolders) fs::remove_all(folder);
-  m_clock.reset();
 }
 
 std::string ClientFixture::results() const {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,15 +28,6 @@ using Files = std::vector<std::pair<std::string, std::string>>;  // name and con
 
 // A server variable; empty when the test command did not start the server.
 std::string serverVariable(const char* name);
-
-// Skips the test (or fails it when CI is set) unless the test command started nginx and the
-// proxies (each server's script exports all its variables at once).
-#define REQUIRE_SERVERS()                                                              \
-  if (ClientTest::serverVariable("ORVEL_NGINX_ROOT").empty() ||                        \
-      ClientTest::serverVariable("ORVEL_PROXY_USER").empty()) {                        \
-    ASSERT_EQ("", ClientTest::serverVariable("CI")) << "the test servers are missing"; \
-    GTEST_SKIP() << "the test servers are missing (start scripts/servers/*)";          \
-  }
 
 // A context made by QxuCreateContext and released on every path.
 class ClientContext {
@@ -70,8 +62,6 @@ class TestFeed {
   const std::string& folder() const { return m_folder; }
   const std::string& url() const { return m_url; }
   const std::string& publicKeyHex() const { return m_publicHex; }
-  // The name every test feed is signed with.
-  static std::string feedName() { return "orvel-test"; }
 
   // Writes the files into a scratch folder and adds them as a version of the item.
   KiteFeed::AddResult add(std::uint32_t itemClass, std::uint32_t id, const std::string& version,
@@ -98,7 +88,9 @@ class TestFeed {
 class ClientFixture : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
+  void TearDown() override {
+    for (const std::string& folder : m_nginxFolders) std::filesystem::remove_all(folder);
+  }
 
   std::unique_ptr<TestFeed> fileFeed();
   // A feed in nginx's folder.
@@ -125,9 +117,8 @@ class ClientFixture : public ::testing::Test {
   // Adds version 576300 of the virus pattern (one file) and signs; its content.
   std::string publishPattern(TestFeed& feed, std::size_t size = 4096);
   // Updates the virus pattern from `current` into m_items.
-  int updatePattern(const std::string& url, unsigned current = 100000,
-                    unsigned option = QXU_ITEM_INCREMENTAL) {
-    m_items = {item(3, kVirusPattern, number(current), option)};
+  int updatePattern(const std::string& url, unsigned current = 100000) {
+    m_items = {item(3, kVirusPattern, number(current))};
     return update(m_items, url);
   }
   int updatePattern(const SourceInfo& src, unsigned updateOption = QXU_OPTION_DEFAULT) {
@@ -135,9 +126,7 @@ class ClientFixture : public ::testing::Test {
     return update(m_items, src, updateOption);
   }
   // The same from the fixture's feed.
-  int updatePattern(unsigned current = 100000, unsigned option = QXU_ITEM_INCREMENTAL) {
-    return updatePattern(m_feed->url(), current, option);
-  }
+  int updatePattern(unsigned current = 100000) { return updatePattern(m_feed->url(), current); }
   std::uint64_t bytesFetched() const { return std::stoull(m_context->get("LastBytesFetched")); }
 
   // The versions the last update left in m_items: "576300.0.0 8.700.1004".

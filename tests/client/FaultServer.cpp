@@ -88,12 +88,6 @@ void FaultServer::answer(int fd) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.push_back(head);
   }
-  if (!OrvelTest::fileExists(m_root + path)) {
-    const std::string reply =
-        "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    sendAll(fd, reply.data(), reply.size());
-    return;
-  }
   const std::string body = OrvelTest::readFile(m_root + path);
   const std::string range = headerOf(head, "Range");
   const bool ranged = range.rfind("bytes=", 0) == 0;

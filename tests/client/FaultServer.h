@@ -1,6 +1,6 @@
-// A server on loopback for the faults nginx cannot make: a small HTTP/1.1 file server (one
-// connection at a time, "Connection: close") that can cut files short (the next N answers for a
-// file other than the index announce the whole length, send only some bytes and close). It
+// A server on loopback for the faults nginx cannot make: a small HTTP/1.1 server of existing files
+// (one connection at a time, "Connection: close") that can cut files short (the next N answers for
+// a file other than the index announce the whole length, send only some bytes and close). It
 // honours "Range: bytes=N-" and records every request head.
 #pragma once
 

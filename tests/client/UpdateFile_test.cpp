@@ -23,16 +23,14 @@ using FileFeed = ClientFixture;
 
 // ---- downloads and queries ----
 
-TEST_F(FileFeed, DownloadsANewerPatternAndIsUpToDateWithItAfterwards) {
+// Being up to date with a version shows in the end-to-end tests.
+TEST_F(FileFeed, DownloadsANewerPatternAndRefusesAnItemTheFeedDoesNotList) {
   publishPattern(*m_feed);
   expectFailure(updatePattern(), QXU_OK, 0, "", {kPatternName});
   EXPECT_EQ("576300.0.0", results());
-  fs::remove(dest(kPatternName));
-  EXPECT_EQ(QXU_UP_TO_DATE, updatePattern(576400));
-  EXPECT_EQ("576400.0.0", results()) << "a newer current version stays";
   m_items = {item(3, 0x20000400, number(1))};
   expectFailure(update(m_items, m_feed->url()), QXU_E_HTTP_STATUS, 0x1C0194u,
-                "does not list item 0x20000400");
+                "does not list item 0x20000400", {kPatternName});
 }
 
 // Versions, engines and items of many files show in the end-to-end tests.
@@ -53,14 +51,14 @@ TEST_F(FileFeed, EntriesAreChosenByPlatformAndLanguageAndQueriesFetchNothing) {
   m_items[0].uiLanguage = 4;
   EXPECT_EQ(QXU_OK, update(m_items, m_feed->url()));
   EXPECT_EQ("600.0.0", results());
-  m_items[0].uiPlatform = 0x202;
-  EXPECT_EQ(QXU_E_HTTP_STATUS, update(m_items, m_feed->url()));
   EXPECT_EQ(Strings{"linux-japanese"}, destFiles());
 }
 
 // ---- deltas ----
 
-TEST_F(FileFeed, OnlyADeltaFromTheStagedCurrentPatternIsUsedAndOnlyWhenItApplies) {
+// That a delta is fetched instead of the whole file, and the whole file without a staged base,
+// shows in the end-to-end tests' staging.
+TEST_F(FileFeed, ADeltaThatDoesNotApplyOrIsCorruptLeavesTheStagedPatternAsItWas) {
   // Pattern 100 and then 101 with a few changed bytes: one delta.
   const std::string oldPattern = randomBytes(200000, 1);
   std::string newPattern = oldPattern;
@@ -68,19 +66,10 @@ TEST_F(FileFeed, OnlyADeltaFromTheStagedCurrentPatternIsUsedAndOnlyWhenItApplies
   m_feed->add(3, kVirusPattern, "100", {{"ksv$pat.100", oldPattern}});
   m_feed->add(3, kVirusPattern, "101", {{"ksv$pat.101", newPattern}});
   m_feed->sign();
-  writeFile(dest("ksv$pat.100"), oldPattern);
-  EXPECT_EQ(QXU_OK, updatePattern(100));
-  EXPECT_LT(bytesFetched(), m_feed->index().size() + 5000) << "only the delta travels";
-  // Without a staged base, the whole file.
-  fs::remove(dest("ksv$pat.101"));
-  fs::remove(dest("ksv$pat.100"));
-  EXPECT_EQ(QXU_OK, updatePattern(100));
-  EXPECT_EQ(m_feed->index().size() + newPattern.size(), bytesFetched());
   // A delta that does not apply is a merge failure, a corrupt one a digest failure.
   std::string wrongBase = oldPattern;
   wrongBase[5] ^= 1;  // same size, other content
   writeFile(dest("ksv$pat.100"), wrongBase);
-  fs::remove(dest("ksv$pat.101"));
   expectFailure(updatePattern(100), QXU_E_MERGE, 0x002E0000u,
                 "The delta from ksv$pat.100 to ksv$pat.101", {"ksv$pat.100"});
   EXPECT_EQ("100.0.0", results()) << "the pattern did not move";
@@ -205,11 +194,8 @@ TEST_F(FileFeed, ADamagedFeedStateIsAnErrorAndStaysUntilTheAdministratorRemovesI
 
 TEST_F(FileFeed, BadSourcesAndDestinationsAreRefusedBeforeAnyFileIsWritten) {
   publishPattern(*m_feed);
-  for (const std::string& url : {m_feed->folder(), std::string("ftp://127.0.0.1/feed")}) {
-    SCOPED_TRACE(url);
-    expectFailure(updatePattern(url), QXU_E_BAD_URL, 0x00050000u,
-                  "does not begin with http://, https:// or file://");
-  }
+  expectFailure(updatePattern("ftp://127.0.0.1/feed"), QXU_E_BAD_URL, 0x00050000u,
+                "does not begin with http://, https:// or file://");
   writeFile(m_dest / "plain-file", "x");
   const struct {
     std::string path;

@@ -22,7 +22,12 @@ class Nginx : public ClientFixture {
  protected:
   void SetUp() override {
     ClientFixture::SetUp();
-    REQUIRE_SERVERS();
+    // Skipped, or failed when CI is set, unless the test command started nginx and the proxies
+    // (each server's script exports all its variables at once).
+    if (serverVariable("ORVEL_NGINX_ROOT").empty() || serverVariable("ORVEL_PROXY_USER").empty()) {
+      ASSERT_EQ("", serverVariable("CI")) << "the test servers are missing";
+      GTEST_SKIP() << "the test servers are missing (start scripts/servers/*)";
+    }
     m_feed = nginxFeed();
   }
 };
@@ -51,17 +56,16 @@ TEST_F(Nginx, RetryAfterIsHonouredThroughTheClockUpToTheCapAndASlowLinkIsCut) {
   ASSERT_TRUE(m_context->set("RetryAfterMax", "5"));
   expectFailure(updatePattern(), QXU_E_HTTP_STATUS, 0x1C01F7u,
                 "The server asked to retry after 7 s, more than the allowed 5 s.");
-  ASSERT_TRUE(m_context->set("RetryAfterMax", "60"));
-  ASSERT_TRUE(m_context->set("RetryCount", "0"));
-  expectFailure(updatePattern(), QXU_E_HTTP_STATUS, 0x1C01F7u, "HTTP 503");
   // nginx's /slow/ location sends 100 bytes a second, below the default floor.
+  ASSERT_TRUE(m_context->set("RetryCount", "0"));
   ASSERT_TRUE(m_context->set("LowSpeedTime", "0.1"));
   std::string slow = m_feed->url();
   expectFailure(updatePattern(slow.insert(slow.rfind('/'), "/slow")), QXU_E_TRANSFER_TIMEOUT,
                 0x001A0000u, "below the floor of 1024 bytes/s");
   EXPECT_TRUE(m_clock->sleeps().empty());
+  ASSERT_TRUE(m_context->set("RetryAfterMax", "60"));
   ASSERT_TRUE(m_context->set("RetryCount", "2"));
-  EXPECT_EQ(QXU_E_HTTP_STATUS, updatePattern());
+  expectFailure(updatePattern(), QXU_E_HTTP_STATUS, 0x1C01F7u, "HTTP 503");
   EXPECT_EQ((std::vector<unsigned>{7000, 7000}), m_clock->sleeps());
 }
 
@@ -80,11 +84,7 @@ TEST_F(Nginx, TheIndexIsCachedAndFetchedConditionallyAndAMissingFileIsHttp404) {
   EXPECT_TRUE(m_clock->sleeps().empty()) << "a 404 is not retried";
 }
 
-using Proxies = ClientFixture;
-
-TEST_F(Proxies, HttpAndSocksWithTheirCredentialsOrUnreachable) {
-  REQUIRE_SERVERS();
-  m_feed = nginxFeed();
+TEST_F(Nginx, HttpAndSocksProxiesWithTheirCredentialsOrUnreachable) {
   publishPattern(*m_feed);
   const std::string user = serverVariable("ORVEL_PROXY_USER");
   const std::string password = serverVariable("ORVEL_PROXY_PASSWORD");
@@ -98,10 +98,10 @@ TEST_F(Proxies, HttpAndSocksWithTheirCredentialsOrUnreachable) {
     int code;
     unsigned detail;
     const char* text;
-  } cases[] = {{http, QXU_OPTION_DEFAULT, user, "wrong", QXU_E_PROXY_AUTH,
-                QXU_DETAIL(QXU_E_PROXY_AUTH, 401), "The proxy refused"},
-               {closed, QXU_OPTION_DEFAULT, user, password, QXU_E_PROXY, QXU_DETAIL(QXU_E_PROXY, 7),
+  } cases[] = {{closed, QXU_OPTION_DEFAULT, user, password, QXU_E_PROXY, QXU_DETAIL(QXU_E_PROXY, 7),
                 "Cannot connect to the proxy"},
+               {http, QXU_OPTION_DEFAULT, user, "wrong", QXU_E_PROXY_AUTH,
+                QXU_DETAIL(QXU_E_PROXY_AUTH, 401), "The proxy refused"},
                {http, QXU_OPTION_DEFAULT, user, password, QXU_OK, 0, ""},
                {socks, QXU_OPTION_DEFAULT | QXU_OPTION_SOCKS_PROXY, user, password, QXU_OK, 0, ""}};
   for (const auto& c : cases) {
