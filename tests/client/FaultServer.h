@@ -4,6 +4,8 @@
 // honours "Range: bytes=N-" and records every request head.
 #pragma once
 
+#include <unistd.h>
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -16,8 +18,6 @@ class FaultServer {
  public:
   explicit FaultServer(std::string root);
   ~FaultServer();
-  FaultServer(const FaultServer&) = delete;
-  FaultServer& operator=(const FaultServer&) = delete;
 
   int port() const { return m_port; }
   // The next `times` answers for a file send only `bytes` body bytes.
@@ -37,6 +37,8 @@ class FaultServer {
   std::thread m_thread;
 };
 
+// A socket listening on loopback; its port.
+int listenOnLoopback(int* port);
 // A loopback port where nothing listens (connections are refused).
 int closedPort();
 
@@ -44,8 +46,8 @@ int closedPort();
 // answers: a server that stalls.
 class SilentPort {
  public:
-  SilentPort();
-  ~SilentPort();
+  SilentPort() : m_listen(listenOnLoopback(&m_port)) {}
+  ~SilentPort() { ::close(m_listen); }
   SilentPort(const SilentPort&) = delete;
   SilentPort& operator=(const SilentPort&) = delete;
   int port() const { return m_port; }
