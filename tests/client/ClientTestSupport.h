@@ -193,21 +193,21 @@ class ClientFixture : public ::testing::Test {
   int update(std::vector<tag_ItemInfo>& items, const std::string& url) {
     return update(items, source(url));
   }
+  // Updates the virus pattern from `current` into m_items.
+  int updatePattern(const SourceInfo& src, unsigned option = QXU_OPTION_DEFAULT,
+                    unsigned current = 100000) {
+    m_items = {item(3, kVirusPattern, number(current))};
+    return update(m_items, src, option);
+  }
+  int updatePattern(const std::string& url, unsigned current = 100000) {
+    return updatePattern(source(url), QXU_OPTION_DEFAULT, current);
+  }
   // Adds version 576300 of the virus pattern (one file) and signs; its content.
   std::string publishPattern(TestFeed& feed, std::size_t size = 4096) {
     const std::string content = randomBytes(size, 7);
     feed.add(3, kVirusPattern, "576300", {{kPatternName, content}});
     feed.sign();
     return content;
-  }
-  // Updates the virus pattern from `current` into m_items.
-  int updatePattern(const std::string& url, unsigned current = 100000) {
-    m_items = {item(3, kVirusPattern, number(current))};
-    return update(m_items, url);
-  }
-  int updatePattern(const SourceInfo& src, unsigned updateOption = QXU_OPTION_DEFAULT) {
-    m_items = {item(3, kVirusPattern, number(100000))};
-    return update(m_items, src, updateOption);
   }
   // The same from the fixture's feed.
   int updatePattern(unsigned current = 100000) { return updatePattern(m_feed->url(), current); }

@@ -59,7 +59,6 @@ TEST(ClientProperties, PropertiesAreCheckedReadBackAndBecomeDefaultsProcessWide)
                {"RetryCount", "101", false, "0"},
                {"UserAgent", "Kelvo/1.0", true, "Kelvo/1.0"},
                {"UserAgent", std::string(4096, 'a'), false, "Kelvo/1.0"},
-               {"IndexMaxBytes", "100", false, "4194304"},
                {"NoSuchProperty", "1", false, "<refused>"},
                {"LastBytesFetched", "5", false, "0"}};
   for (const auto& c : cases) {

@@ -120,36 +120,29 @@ TEST_F(Nginx, HttpAndSocksProxiesWithTheirCredentialsOrUnreachable) {
 
 // ---- broken and silent servers ----
 
-class Faults : public ClientFixture {
- protected:
-  void SetUp() override {
-    ClientFixture::SetUp();
-    m_content = publishPattern(*m_feed, 300000);
-  }
-
-  FaultServer m_server{m_feeds.path()};
-  std::string m_content;
-};
+using Faults = ClientFixture;
 
 // Every request goes to the port of the source record, with its credentials and user agent.
 TEST_F(Faults, AnInterruptedFileFailsWithoutRetriesAndResumesWithThem) {
+  const std::string content = publishPattern(*m_feed, 300000);
+  FaultServer server(m_feeds.path());
   ASSERT_TRUE(m_context->set("UserAgent", "Kelvo/1.0"));
   SourceInfo src = source("http://127.0.0.1:" + std::to_string(closedPort()) +
                           m_feed->folder().substr(m_feeds.path().size()));
-  src.port = static_cast<unsigned>(m_server.port());
+  src.port = static_cast<unsigned>(server.port());
   src.user = "kf";
   src.password = "pw";
   ASSERT_TRUE(m_context->set("RetryCount", "0"));
-  m_server.cutShort(100000, 1);
+  server.cutShort(100000, 1);
   expectFailure(updatePattern(src), QXU_E_TRANSFER, QXU_DETAIL(QXU_E_TRANSFER, 18),
                 "Transferred a partial file");
   ASSERT_TRUE(m_context->set("RetryCount", "3"));
-  m_server.cutShort(100000, 2);
+  server.cutShort(100000, 2);
   EXPECT_EQ(QXU_OK, updatePattern(src));
-  EXPECT_EQ(m_content, readFile(dest(kPatternName)));
-  EXPECT_EQ((Strings{"", "", "", "", "bytes=100000-", "bytes=200000-"}), m_server.headers("Range"));
-  EXPECT_EQ(Strings(6, "Kelvo/1.0"), m_server.headers("User-Agent"));
-  EXPECT_EQ(Strings(6, "Basic a2Y6cHc="), m_server.headers("Authorization"));
+  EXPECT_EQ(content, readFile(dest(kPatternName)));
+  EXPECT_EQ((Strings{"", "", "", "", "bytes=100000-", "bytes=200000-"}), server.headers("Range"));
+  EXPECT_EQ(Strings(6, "Kelvo/1.0"), server.headers("User-Agent"));
+  EXPECT_EQ(Strings(6, "Basic a2Y6cHc="), server.headers("Authorization"));
   EXPECT_EQ((std::vector<unsigned>{500, 1000}), m_clock->sleeps());
 }
 
