@@ -27,24 +27,17 @@ inline int waitChild(pid_t pid) {
 
 inline int runInChild(const std::function<int()>& body) { return waitChild(startChild(body)); }
 
-// A bound for waits that only a broken test would reach.
-constexpr int kStuckMs = 60000;
-
-inline bool readableWithin(int fd, int milliseconds) {
-  pollfd entry{fd, POLLIN, 0};
-  return ::poll(&entry, 1, milliseconds) == 1;
-}
-
 // One-byte messages between a test and its child processes ("I hold the lock", "go on").
 struct Pipe {
   int fds[2] = {-1, -1};
   Pipe() { (void)!::pipe(fds); }
   ~Pipe() { ::close(fds[0]), ::close(fds[1]); }
   void send(char message = 'x') { (void)!::write(fds[1], &message, 1); }
-  // The message; 0 when none came in time.
-  char receive(int milliseconds = kStuckMs) {
+  // The message; 0 when none came in time (a minute: only a broken test waits that long).
+  char receive(int milliseconds = 60000) {
+    pollfd entry{fds[0], POLLIN, 0};
     char message = 0;
-    return readableWithin(fds[0], milliseconds) && ::read(fds[0], &message, 1) == 1 ? message : 0;
+    return ::poll(&entry, 1, milliseconds) == 1 && ::read(fds[0], &message, 1) == 1 ? message : 0;
   }
 };
 

@@ -3,7 +3,6 @@
 // removal of patterns and rule sets newer than a version (removeNewerZIRANPtn,
 // removeNewerQXASEPtn). That sound engines verify every component shows in the end-to-end runs;
 // here each refusal is taken once.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 
 #include "EngineTestSupport.h"
 #include "OrvelKF/QxUpdate.h"
+#include "OrvelPlatform/DynamicLibrary.h"
 
 namespace fs = std::filesystem;
 using namespace OrvelEngineTest;
@@ -36,10 +36,12 @@ void baseRuleFile(const std::string& folder, unsigned base, std::size_t size) {
 class AdapterTest : public EngineTest {
  protected:
   void TearDown() override {
-    EXPECT_EQ(m_counter.loads(), m_counter.releases());
+    EXPECT_EQ(OrvelPlatform::libraryLoadCount() - m_loads,
+              OrvelPlatform::libraryReleaseCount() - m_releases);
     EngineTest::TearDown();
   }
-  LoadCounter m_counter;
+  const unsigned long m_loads = OrvelPlatform::libraryLoadCount();
+  const unsigned long m_releases = OrvelPlatform::libraryReleaseCount();
   std::string m_msg;
 };
 
@@ -58,17 +60,12 @@ class VerifyTest : public AdapterTest {
   QxUpdateVersion m_version{7, 7, "untouched"};
 };
 
-// That sound engines verify every component shows in the end-to-end runs; here what only the
-// adapters decide: which library, how numbers become texts, and that nothing stays initialised.
+// That sound engines verify every component, each with the version the feed offered, shows in the
+// end-to-end runs; here what only the adapters decide.
 TEST_F(VerifyTest, AdaptersReadVersionsAsTheEngineGivesThem) {
-  ASSERT_TRUE(verify(engines("v2"), dir("ptn"), DEXA_ENGINE));
-  EXPECT_EQ("0|0|2.120.1100", version());
-  EXPECT_EQ("<1> QxUpdate::verifyByZIRAN load engine = " + engines("v2") + "/dexa32.dll",
-            logLines().at(1));
-  // Small numbers are padded with blanks; a damaged newest one gives way to the newest sound one.
+  // The pattern number of the file name is padded with blanks.
   const std::string patterns = dir("ptn");
-  writePatterns(patterns, PatternKind::kVirus, {4200, 4300});
-  flipByte(patterns + "/ksv$pat. 43", 600);
+  writePatterns(patterns, PatternKind::kVirus, {4200});
   ASSERT_TRUE(verify(engines("v1"), patterns, VIRUS_PATTERN)) << m_msg;
   EXPECT_EQ("42|4200|42.00", version());
   ASSERT_TRUE(QxUpdate::verifyByQXUFE(engines("v2"), m_version, m_msg, &m_bundle));
@@ -79,17 +76,6 @@ TEST_F(VerifyTest, AdaptersReadVersionsAsTheEngineGivesThem) {
       << "only the numbers tell, not the result the engine gives with them";
   EXPECT_EQ("7.2.1050", text);
   EXPECT_EQ("", m_msg);
-
-  const std::string rules = dir("rules"), cache = m_scratch / "cache/deep";
-  ruleSet(rules, 17461, 2, 100);
-  // Held here as well, the engine shows that the adapter undid its initialisation.
-  void* held = ::dlopen(qxase(engines("v2")).c_str(), RTLD_NOW);
-  ASSERT_NE(nullptr, held);
-  ASSERT_TRUE(QxUpdate::buildQXASECache(qxase(engines("v2")), rules, cache, m_msg, &m_bundle));
-  EXPECT_GT(0, reinterpret_cast<int (*)()>(::dlsym(held, "QX_AS_uninitEngine"))());
-  ::dlclose(held);
-  EXPECT_EQ(0u, OrvelTest::readFile(cache + "/qxase.cache")
-                    .find("QXASE-CACHE 1 17461 17461002\nqx017461.rul 132 "));
 }
 
 // Which damage the engine finds is its own business: the adapter reports the engine's reason, and
@@ -116,7 +102,6 @@ TEST_F(VerifyTest, EachRefusalGivesItsMessageAndTheReason) {
        "<1> QxUpdate::verifyByZIRAN: the downloaded pattern " + truncated +
            " ksv$pat. verify result=-" + std::to_string(static_cast<int>(FileCheck::kTruncated)),
        ""},
-      {'z', broken("not_a_library"), patterns, kVerifyErr, "", "Exec format error"},
       {'z', broken("ziran_without_internal_version"), patterns, kVerifyErr, "", missing},
       {'z', broken("ziran_init_refused"), patterns, kVerifyErr, "", ""},
       {'u', broken("qxufe_init_refused"), "", kVerifyErr,
@@ -142,8 +127,7 @@ TEST_F(VerifyTest, EachRefusalGivesItsMessageAndTheReason) {
   logLines();
   for (const auto& r : refusals) {
     m_msg.clear();
-    m_version.strVersion = "untouched";
-    std::string text = "untouched";
+    std::string text;
     unsigned base = 0, rule = 0;
     EXPECT_FALSE(
         r.adapter == 'z'   ? verify(r.engine, r.folder, VIRUS_PATTERN)
@@ -154,8 +138,6 @@ TEST_F(VerifyTest, EachRefusalGivesItsMessageAndTheReason) {
             : QxUpdate::buildQXASECache(r.engine, r.folder, cache, m_msg, &m_bundle))
         << r.engine;
     EXPECT_EQ(r.msg, m_msg) << r.engine;
-    EXPECT_EQ(r.adapter == 'z' ? "" : "untouched", m_version.strVersion) << r.engine;
-    EXPECT_EQ("untouched 0 0", text + " " + std::to_string(base) + " " + std::to_string(rule));
     Lines expected = {reason(r.msg, r.systemText)};
     if (!r.line.empty()) expected.insert(expected.begin(), r.line);
     Lines log = logLines();  // without the opening or closing lines of verifyByZIRAN and QXUFE
@@ -170,13 +152,6 @@ TEST_F(VerifyTest, EachRefusalGivesItsMessageAndTheReason) {
   m_msg.clear();
   EXPECT_FALSE(verify(broken("ziran_version_refused"), patterns, SCAN_ENGINE));
   EXPECT_EQ("The virus scan engine could not be initialized.", m_msg);
-  // No engine of the type, or no arguments: nothing loaded, the version untouched.
-  const unsigned long loads = m_counter.loads();
-  m_version = {7, 7, "untouched"};
-  EXPECT_FALSE(verify(engines("v1"), patterns, QXUFE_ENGINE));
-  EXPECT_FALSE(QxUpdate::verifyByZIRAN(nullptr, nullptr, SCAN_ENGINE, m_msg, m_version, &m_bundle));
-  EXPECT_EQ("7|7|untouched", version());
-  EXPECT_EQ(loads, m_counter.loads());
 }
 
 class RemoveNewerTest : public AdapterTest {
@@ -224,11 +199,9 @@ TEST_F(RemoveNewerTest, ZiranMovesNewerPatternsOfTheTypeAtMostTenOfThem) {
 TEST_F(RemoveNewerTest, ZiranGoesOnPastOneBadFileButFailsWithoutABackupFolderOrAnEngine) {
   writePatterns(m_patterns, PatternKind::kLurebox, {100000, 110000, 120000});
   flipByte(m_patterns + "/qxblack.1100", 200);
-  OrvelTest::writeFile(m_moveTo + "/qxblack.1200", "an older copy");
   ASSERT_TRUE(removeZiran(engines("v1"), LUREBOX_PATTERN, "1.000.00"));
   EXPECT_EQ(kPatternReadErr, m_msg);
   EXPECT_EQ((Lines{"qxblack.1000", "qxblack.1100"}), filesIn(m_patterns));
-  EXPECT_NE("an older copy", OrvelTest::readFile(m_moveTo + "/qxblack.1200"));
   fs::remove_all(m_moveTo);
   writePatterns(m_patterns, PatternKind::kLurebox, {130000});
   logLines();
@@ -240,8 +213,6 @@ TEST_F(RemoveNewerTest, ZiranGoesOnPastOneBadFileButFailsWithoutABackupFolderOrA
   EXPECT_EQ(line("ZIRAN", "get local pattern version 1.000.00"), lines.back()) << "no success";
   EXPECT_TRUE(fs::exists(m_patterns + "/qxblack.1300"));
 
-  EXPECT_FALSE(removeZiran(engines("v1"), SCAN_ENGINE, "9.500.1001"));
-  EXPECT_EQ(1u, logLines().size());  // the opening line only
   const std::pair<std::string, std::string> refusing[] = {
       {engines("v1"), ""}, {broken("ziran_without_pattern_list"), "Function not implemented"}};
   for (const auto& [engine, systemText] : refusing) {
@@ -258,9 +229,6 @@ TEST_F(RemoveNewerTest, ZiranGoesOnPastOneBadFileButFailsWithoutABackupFolderOrA
 // A newer base goes whole, newest first, then the target base's newer incrementals; broken
 // rules stop the removal.
 TEST_F(RemoveNewerTest, QxaseNewerBasesGoWholeNewestFirstThenTheTargetBasesIncrementals) {
-  EXPECT_FALSE(removeQxase("17461"));  // no dot: not a rule version
-  EXPECT_EQ("", m_msg);
-  EXPECT_EQ(Lines{}, logLines());
   EXPECT_FALSE(removeQxase("17461.005"));
   EXPECT_EQ(kFileCorrupt, m_msg);
   EXPECT_EQ(
@@ -278,9 +246,7 @@ TEST_F(RemoveNewerTest, QxaseNewerBasesGoWholeNewestFirstThenTheTargetBasesIncre
                            "qx017461.sig"};
   EXPECT_EQ(base17461, filesIn(m_rules));
 
-  // Nothing newer is no error; missing incrementals end the removal without one.
-  EXPECT_TRUE(removeQxase("17461.000"));
-  EXPECT_EQ(line("QXASE", "no need to remove any QXASE patterns"), logLines().back());
+  // Missing incrementals end the removal without an error.
   EXPECT_TRUE(removeQxase("17461.005"));
   EXPECT_EQ(line("QXASE",
                  "Failed to maintain anti-spam pattern from 17461-17461000 to "
@@ -295,14 +261,6 @@ TEST_F(RemoveNewerTest, QxaseNewerBasesGoWholeNewestFirstThenTheTargetBasesIncre
   EXPECT_EQ(line("QXASE", "invalid rule version returned when check pattern integrity"),
             logLines().at(1));
   EXPECT_EQ(13u, filesIn(m_rules).size());
-  // Ten rounds are the most.
-  fs::remove_all(m_rules);
-  fs::create_directories(m_rules);
-  for (unsigned base = 17401; base <= 17411; ++base) ruleSet(m_rules, base, 0, 64);
-  EXPECT_FALSE(removeQxase("17400.000"));
-  EXPECT_EQ(line("QXASE", "got into infinite loop error"), logLines().back());
-  EXPECT_EQ((Lines{"qx017401.exp", "qx017401.hsh", "qx017401.phi", "qx017401.rul", "qx017401.sig"}),
-            filesIn(m_rules));
 }
 
 }  // namespace

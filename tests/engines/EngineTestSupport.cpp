@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "OrvelCommon/Log.h"
-#include "OrvelPlatform/DynamicLibrary.h"
 
 namespace fs = std::filesystem;
 
@@ -29,14 +28,6 @@ std::vector<std::string> LogReader::take() {
     lines.push_back(level == std::string::npos ? line : line.substr(level + 2));
   }
   return lines;
-}
-
-LoadCounter::LoadCounter()
-    : m_loads(OrvelPlatform::libraryLoadCount()),
-      m_releases(OrvelPlatform::libraryReleaseCount()) {}
-unsigned long LoadCounter::loads() const { return OrvelPlatform::libraryLoadCount() - m_loads; }
-unsigned long LoadCounter::releases() const {
-  return OrvelPlatform::libraryReleaseCount() - m_releases;
 }
 
 void EngineTest::SetUp() {

@@ -1,6 +1,5 @@
 // What the engine tests share: where the reference engines and their broken variants are, a log
-// that keeps every level and can be read back line by line, the product's message texts, and the
-// library load and release counts.
+// that keeps every level and can be read back line by line, and the product's message texts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -34,18 +33,6 @@ class LogReader {
  private:
   std::string m_file;
   std::size_t m_read = 0;
-};
-
-// Successful loads and releases of libraries since the object was made.
-class LoadCounter {
- public:
-  LoadCounter();
-  unsigned long loads() const;
-  unsigned long releases() const;
-
- private:
-  unsigned long m_loads;
-  unsigned long m_releases;
 };
 
 // A scratch folder, a log at level 4 in it, the message texts for "en_US".
