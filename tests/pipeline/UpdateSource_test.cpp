@@ -105,6 +105,13 @@ TEST_P(UpdateSource, ProxySettingsOfBothModes) {
   A::source(u).inUse = false;
   A::srcInfo(u, s);
   EXPECT_EQ(" ", std::string(s.user) + " " + s.password);
+  // Over-long settings are cut to their field, and the field after each stays whole.
+  settings("UseProxySetting=yes|HTTPPort=8081|HTTPProxy=" + std::string(5000, 'p') +
+           "|User_Agent=" + std::string(5000, 'u'));
+  std::string cutMsg;
+  ASSERT_EQ(0, A::proxyInfo(u, cutMsg));
+  EXPECT_EQ(std::string(4095, 'p') + ":8081 " + std::string(4095, 'u'),
+            p.szProxy + (":" + std::to_string(p.uiProxyPort)) + " " + p.szUserAgent);
   // Unusable proxy settings stop a download before the schedule is looked at.
   settings("UseProxySetting=yes");
   m_update.reset();
