@@ -147,6 +147,7 @@ TEST_P(DbClassesTest, MissingBrokenAndUnreachableDatabasesDoNotConnectAndAreRetr
   EXPECT_EQ((std::vector<unsigned>{10000, 10000}), clock.sleeps());
   EXPECT_EQ(-1, conn.connect("odbc:AdminDB", "", "", "", 2, 3, 10));
   EXPECT_EQ(2u, clock.sleeps().size()) << "a data source of no known kind is not retried";
+  EXPECT_EQ(-1, conn.connect(nullptr, "", "", "", 2, 3, 10));
   // Nothing works without a connection, and nothing crashes.
   QxDBStatement* stmt = nullptr;
   EXPECT_EQ((std::vector<int>(5, -1)),

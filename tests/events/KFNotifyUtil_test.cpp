@@ -27,3 +27,17 @@ TEST(KFNotifyUtil, ReplaceAndAppendTokens) {
     EXPECT_EQ(c.after, text) << c.before;
   }
 }
+
+TEST(KFNotifyUtil, MessagesAreFilledAndAppendedAfterALineEnd) {
+  std::string out;
+  KFNotifyUtil::addKFMonitorMsg(out,
+                                "%UPDATECOMPONENT% %DOWNLOADVERSION% %UPDATEERROR% %UPDATERESULT%",
+                                "Virus Pattern", "5.763.00", "none");
+  KFNotifyUtil::addSchedKFMsg(
+      out, "[%DATE&TIME%] %UPDATECOMPONENT% %DOWNLOADVERSION%: %UPDATERESULT% (%UPDATEERROR%)",
+      "Success", "Spam Pattern", "17461.002", "", "03/05/2024 07:08:09");
+  EXPECT_EQ(
+      "\r\nVirus Pattern 5.763.00 none %UPDATERESULT%"
+      "\r\n[03/05/2024 07:08:09] Spam Pattern 17461.002: Success ()",
+      out);
+}

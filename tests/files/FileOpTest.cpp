@@ -147,6 +147,16 @@ TEST_F(FileOpTest, PathQueriesModesAndListings) {
   for (const auto& [path, expected] : rows) EXPECT_EQ(answers(path.c_str()), expected) << path;
   EXPECT_TRUE(fu::rename(at("in/other/").c_str(), (win(tmp / "dir2") + "\\").c_str()));
 
+  // comp reads in blocks: the one difference sits in the last byte of a later one.
+  std::string content(600 * 1024 + 3, 'q');
+  writeFile(tmp / "one", content);
+  for (const auto& [other, same] : {std::pair<std::string, bool>{content, true},
+                                    {content.substr(1) + "r", false},
+                                    {content + "x", false}}) {
+    writeFile(tmp / "two", other);
+    EXPECT_EQ(same, fu::comp(win(tmp / "one").c_str(), at("two").c_str())) << other.size();
+  }
+
   // The mode of a listing goes on after a failure.
   ASSERT_EQ(::symlink(at("gone").c_str(), at("in/dangling").c_str()), 0);
   EXPECT_EQ(fu::chdirmode((win(tmp / "in") + "\\*").c_str(), 0700), fu::kErrModeChange);

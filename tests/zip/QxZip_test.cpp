@@ -99,6 +99,12 @@ TEST(QxZip, ArchivesPassInfoZipAndPythonKeepTheCodePageAndComeBackWhole) {
   fs::create_directory(dir / "out");
   EXPECT_EQ(0, unzipInto(dir / "ptn.zip", dir / "out"));
   EXPECT_EQ(content, readFile(dir / "out/ksv$pat.576"));
+  struct stat original {
+  }, extracted{};
+  stat((dir / "ksv$pat.576").c_str(), &original);
+  stat((dir / "out/ksv$pat.576").c_str(), &extracted);
+  // ZIP times have a two-second grain.
+  EXPECT_LE(std::abs(static_cast<long>(original.st_mtime - extracted.st_mtime)), 2);
 
   // Entry names follow the code page.
   const std::string name = "パターン.txt";
