@@ -3,6 +3,7 @@
 // removal of patterns and rule sets newer than a version (removeNewerZIRANPtn,
 // removeNewerQXASEPtn). That sound engines verify every component shows in the end-to-end runs;
 // here each refusal is taken once.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -76,6 +77,17 @@ TEST_F(VerifyTest, AdaptersReadVersionsAsTheEngineGivesThem) {
       << "only the numbers tell, not the result the engine gives with them";
   EXPECT_EQ("7.2.1050", text);
   EXPECT_EQ("", m_msg);
+
+  const std::string rules = dir("rules"), cache = m_scratch / "cache/deep";
+  ruleSet(rules, 17461, 2, 100);
+  // Held here as well, the engine shows that the adapter undid its initialisation.
+  void* held = ::dlopen(qxase(engines("v2")).c_str(), RTLD_NOW);
+  ASSERT_NE(nullptr, held);
+  ASSERT_TRUE(QxUpdate::buildQXASECache(qxase(engines("v2")), rules, cache, m_msg, &m_bundle));
+  EXPECT_GT(0, reinterpret_cast<int (*)()>(::dlsym(held, "QX_AS_uninitEngine"))());
+  ::dlclose(held);
+  EXPECT_EQ(0u, OrvelTest::readFile(cache + "/qxase.cache")
+                    .find("QXASE-CACHE 1 17461 17461002\nqx017461.rul 132 "));
 }
 
 // Which damage the engine finds is its own business: the adapter reports the engine's reason, and
@@ -148,6 +160,8 @@ TEST_F(VerifyTest, EachRefusalGivesItsMessageAndTheReason) {
         log.end());
     EXPECT_EQ(expected, log) << r.engine;
   }
+  EXPECT_FALSE(QxUpdate::buildQXASECache("", dir("rules"), cache, m_msg, &m_bundle) ||
+               QxUpdate::buildQXASECache(qxase(engines("v2")), "", cache, m_msg, &m_bundle));
   EXPECT_FALSE(fs::exists(cache));
   m_msg.clear();
   EXPECT_FALSE(verify(broken("ziran_version_refused"), patterns, SCAN_ENGINE));

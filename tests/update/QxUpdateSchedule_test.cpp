@@ -38,6 +38,8 @@ TEST_F(QxUpdateScheduleDecision, SwitchedOffEveryFewMinutesHourlyDailyAndWeekly)
       {nullptr, nullptr, at(4, 19, 58), true},
       {nullptr, nullptr, at(4, 19, 59), false},
       {nullptr, nullptr, at(4, 2, 30), false},
+      {"Hour", "2:15", at(4, 7, 29), true},
+      {nullptr, nullptr, at(4, 7, 30), false},
       {"Frequency", "Daily", 0, false},
       {"Hour", "", at(4, 0, 14), true},  // no ":": hour and minute 0
       {nullptr, nullptr, at(4, 2, 0), false},
