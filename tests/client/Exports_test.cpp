@@ -98,6 +98,8 @@ TEST(ClientVersions, VersionValuesAndTexts) {
   unsigned value = 0;
   EXPECT_EQ(QXU_OK, QxuMakeVersion("5.12", &value));
   EXPECT_EQ(0x5000Cu, value);
+  EXPECT_EQ(QXU_OK, QxuMakeVersion("65535.65535", &value));
+  EXPECT_EQ(0xFFFFFFFFu, value);
   EXPECT_EQ(QXU_OK, QxuMakeVersionString(0xFFFFFFFFu, out, sizeof out));
   EXPECT_STREQ("65535.65535", out);
 }

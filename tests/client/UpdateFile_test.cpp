@@ -24,9 +24,11 @@ using FileFeed = ClientFixture;
 // ---- downloads and queries ----
 
 // Being up to date with a version shows in the end-to-end tests.
+// Large enough that the digest is computed over many blocks in flight.
 TEST_F(FileFeed, DownloadsANewerPatternAndRefusesAnItemTheFeedDoesNotList) {
-  publishPattern(*m_feed);
+  const std::string content = publishPattern(*m_feed, 5 << 20);
   expectFailure(updatePattern(), QXU_OK, 0, "", {kPatternName});
+  EXPECT_EQ(content, readFile(dest(kPatternName)));
   EXPECT_EQ("576300.0.0", results());
   m_items = {item(3, 0x20000400, number(1))};
   expectFailure(update(m_items, m_feed->url()), QXU_E_HTTP_STATUS, 0x1C0194u,
