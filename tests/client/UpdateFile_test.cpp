@@ -225,6 +225,11 @@ TEST_F(FileFeed, BadSourcesAndDestinationsAreRefusedBeforeAnyFileIsWritten) {
   m_items[0].pDest = nullptr;
   expectFailure(update(m_items, m_feed->url()), QXU_E_INVALID_ARGUMENT,
                 QXU_DETAIL(QXU_E_INVALID_ARGUMENT, 0), "has no destination", {"plain-file"});
+  for (const char* path : {"", static_cast<const char*>(nullptr)}) {
+    m_destInfo.szPath = path;
+    expectFailure(updatePattern(), QXU_E_INVALID_ARGUMENT, QXU_DETAIL(QXU_E_INVALID_ARGUMENT, 0),
+                  "has no destination", {"plain-file"});
+  }
 }
 
 TEST_F(FileFeed, AFailedCommitPutsBackTheFilesItHadReplaced) {
