@@ -79,6 +79,8 @@ TEST_F(Nginx, TheIndexIsCachedAndFetchedConditionallyAndAMissingFileIsHttp404) {
     if (fs::path(name).extension() == ".idx") writeFile(cache + name, "garbage");
   EXPECT_EQ(QXU_UP_TO_DATE, updatePattern(576300));
   EXPECT_EQ(m_feed->index().size(), bytesFetched()) << "a damaged cache is dropped";
+  EXPECT_EQ(QXU_OK, QxuClearCache());
+  EXPECT_TRUE(listFolder(cache).empty());
   fs::remove(m_feed->stored(content));
   expectFailure(updatePattern(), QXU_E_HTTP_STATUS, 0x1C0194u, "The server answered HTTP 404");
   EXPECT_TRUE(m_clock->sleeps().empty()) << "a 404 is not retried";
