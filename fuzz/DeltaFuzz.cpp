@@ -1,9 +1,11 @@
 // Delta merging on any bytes: the first piece is the base, the rest a delta fed in two parts.
-// A delta made from the base to the rest merges back to exactly the rest.
+// A delta made from the base to the rest merges back to exactly the rest, and every stretch the
+// walk of the base finds is really there.
 #include <string>
 
 #include "FuzzSupport.h"
 #include "feed/FeedDelta.h"
+#include "feed/FeedDeltaMatch.h"
 
 namespace {
 
@@ -29,6 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                              size - base.size() - 1)
                                : std::string();
   merge(base, rest, nullptr);
+  // A wrong match would only lose to zstd's own parse in makeDelta, so it is looked for here.
+  OrvelFuzz::require(KiteFeed::matchesHold(base, rest, KiteFeed::matchAgainstBase(base, rest)),
+                     "the base matches are in the base");
   std::string delta, why, merged;
   OrvelFuzz::require(KiteFeed::makeDelta(base, rest, 1, &delta, &why), "a delta can be made");
   OrvelFuzz::require(merge(base, delta, &merged) && merged == rest,

@@ -12,6 +12,11 @@ using namespace OrvelPlatform;
 using Lines = std::vector<std::string>;
 using Services = OrvelTest::ScriptedServiceManager;
 
+// Whole seconds the operations waited on the clock.
+unsigned secondsSlept(const OrvelTest::FakeClock& clock) {
+  return std::accumulate(clock.sleeps().begin(), clock.sleeps().end(), 0u) / 1000;
+}
+
 class ServiceControl : public OrvelEngineTest::EngineTest {
  protected:
   OrvelTest::FakeClock m_clock;
@@ -53,8 +58,7 @@ TEST_F(ServiceControl, OperationsOnOneService) {
     for (const std::string& line : logLines())
       if (line.rfind("<1> ", 0) == 0) errors.push_back(line);
     EXPECT_EQ(c.errors, errors) << row;
-    EXPECT_EQ(c.seconds, std::accumulate(clock.sleeps().begin(), clock.sleeps().end(), 0u) / 1000)
-        << row++;
+    EXPECT_EQ(c.seconds, secondsSlept(clock)) << row++;
   }
   m_services.calls.clear();
   for (int mode : {0, 4}) EXPECT_FALSE(QxUpdate::restartDaemons("S", mode));
@@ -74,7 +78,7 @@ TEST_F(ServiceControl, ARestartTakesTheRunningDependentsDownAndBringsThemBack) {
   EXPECT_EQ((Lines{"S", "A", "B", "S"}), m_services.callsOf("stop"));
   EXPECT_EQ((Lines{"S", "A", "B"}), m_services.callsOf("start"));
   // A: 1 + 1 poll; B: 1; S: 1; start: 1 + 1 poll; A, B: 1
-  EXPECT_EQ(8u, std::accumulate(m_clock.sleeps().begin(), m_clock.sleeps().end(), 0u) / 1000);
+  EXPECT_EQ(8u, secondsSlept(m_clock));
 
   m_services.services.clear();
   m_services.calls.clear();
