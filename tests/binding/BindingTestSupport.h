@@ -1,6 +1,6 @@
 // Shared set-up of the binding tests: placing a double as "QxUpdate.dll" in a folder, the current
-// folder changed for one scope, the loader's attempts to open a file recorded, and a fixture that
-// checks after every test that the client is unloaded and that every load was released.
+// folder changed for one scope, and a fixture that checks after every test that the client is
+// unloaded and that every load was released.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -47,24 +47,6 @@ class CurrentFolder {
 
  private:
   std::filesystem::path m_previous;
-};
-
-// Puts itself in front of the platform loader for one scope and records every path the loader
-// tries.
-class RecordingOpener {
- public:
-  RecordingOpener() : m_previous(cb::setLibraryOpener(&open)) { s_paths.clear(); }
-  ~RecordingOpener() { cb::setLibraryOpener(m_previous); }
-  const Calls& paths() const { return s_paths; }
-
- private:
-  static OrvelPlatform::LibraryHandle open(const char* path) {
-    s_paths.emplace_back(path);
-    return OrvelPlatform::loadLibrary(path);
-  }
-
-  static inline Calls s_paths;
-  cb::LibraryOpener m_previous;
 };
 
 class ClientBindingTest : public ::testing::Test {

