@@ -1,5 +1,5 @@
-// The C interface of QxUpdate.dll without a feed: texts, properties, contexts, version helpers
-// and trusted-key management. What it exports shows in tests/exports.
+// The C interface of QxUpdate.dll without a feed: texts, properties, contexts and
+// trusted-key management. What it exports shows in tests/exports.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,11 +42,9 @@ TEST(ClientTexts, EveryCodeHasItsOwnEnglishAndJapaneseTextCutAtACharacterBoundar
   EXPECT_EQ(6, QxuGetErrorString(QXU_UP_TO_DATE, small, sizeof small));
   EXPECT_STREQ("すべ", small);
   ASSERT_NE(0, QxuSetProperty("MsgCodePage", "1252"));
-  EXPECT_EQ(7, QxuGetErrorString(QXU_UP_TO_DATE, small, sizeof small));
-  EXPECT_STREQ("All ite", small);
 }
 
-TEST(ClientProperties, PropertiesAreCheckedReadBackAndBecomeDefaultsProcessWide) {
+TEST(ClientProperties, PropertiesAreCheckedAndReadBack) {
   ClientContext context;
   const struct {
     const char* name;
@@ -56,7 +54,6 @@ TEST(ClientProperties, PropertiesAreCheckedReadBackAndBecomeDefaultsProcessWide)
   } cases[] = {{"SocketTimeout", "0.25", true, "0.250"},
                {"SocketTimeout", "0", false, "0.250"},
                {"RetryCount", "0", true, "0"},
-               {"RetryCount", "101", false, "0"},
                {"UserAgent", "Kelvo/1.0", true, "Kelvo/1.0"},
                {"UserAgent", std::string(4096, 'a'), false, "Kelvo/1.0"},
                {"NoSuchProperty", "1", false, "<refused>"},
@@ -65,16 +62,12 @@ TEST(ClientProperties, PropertiesAreCheckedReadBackAndBecomeDefaultsProcessWide)
     EXPECT_EQ(c.accepted, context.set(c.name, c.value)) << c.name << "=" << c.value;
     EXPECT_EQ(c.readBack, context.get(c.name)) << c.name;
   }
-  ASSERT_NE(0, QxuSetProperty("RetryCount", "7"));
-  EXPECT_EQ("7", ClientContext().get("RetryCount"));
-  ASSERT_NE(0, QxuSetProperty("RetryCount", "2"));
 }
 
 TEST(ClientContexts, HandlesAreCheckedAndReleasedOnceAndUpdatesNeedASource) {
   QxuContext context = QxuCreateContext(0);
   ASSERT_NE(nullptr, context);
   QxuErrorInfo error{};
-  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuGetLastError(nullptr, context));
   tag_ItemInfo item{};
   SourceInfo src{};
   EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuUpdateEx(&item, 1, &src, 2, nullptr, nullptr, context));
@@ -86,22 +79,6 @@ TEST(ClientContexts, HandlesAreCheckedAndReleasedOnceAndUpdatesNeedASource) {
   int bogus = 0;
   src.source = "file:///nowhere";
   EXPECT_EQ(QXU_E_INVALID_CONTEXT, QxuUpdateEx(&item, 1, &src, 2, nullptr, nullptr, &bogus));
-}
-
-// The product's own use of the version helpers shows in the end-to-end tests' versions.
-TEST(ClientVersions, VersionValuesAndTexts) {
-  EXPECT_EQ("8.9.1002 0.0.0",
-            text(QxuMakeVersionBuild("8.9-1002")) + " " + text(QxuMakeVersionBuild(nullptr)));
-  char out[16];
-  EXPECT_EQ(QXU_E_BUFFER_TOO_SMALL, QxuMakeVersionBuildString(8, 700, 1004, out, 4));
-  EXPECT_STREQ("8.7", out);
-  unsigned value = 0;
-  EXPECT_EQ(QXU_OK, QxuMakeVersion("5.12", &value));
-  EXPECT_EQ(0x5000Cu, value);
-  EXPECT_EQ(QXU_OK, QxuMakeVersion("65535.65535", &value));
-  EXPECT_EQ(0xFFFFFFFFu, value);
-  EXPECT_EQ(QXU_OK, QxuMakeVersionString(0xFFFFFFFFu, out, sizeof out));
-  EXPECT_STREQ("65535.65535", out);
 }
 
 TEST(TrustedKeys, KeysAreAddedListedRemovedAndCheckedAgainstTheirFileName) {

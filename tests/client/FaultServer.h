@@ -4,8 +4,6 @@
 // honours "Range: bytes=N-" and records every request head.
 #pragma once
 
-#include <unistd.h>
-
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -22,8 +20,6 @@ class FaultServer {
   int port() const { return m_port; }
   // The next `times` answers for a file send only `bytes` body bytes.
   void cutShort(std::size_t bytes, int times) { m_cut = bytes, m_cuts = times; }
-  // From now on, answers whole files whatever range is asked.
-  void ignoreRanges() { m_ignoreRanges = true; }
   // The value of that header in every request so far, "" where it had none.
   std::vector<std::string> headers(const std::string& name) const;
 
@@ -34,7 +30,6 @@ class FaultServer {
   int m_listen = -1, m_port = 0;
   std::atomic<std::size_t> m_cut{0};
   std::atomic<int> m_cuts{0};
-  std::atomic<bool> m_ignoreRanges{false};
   mutable std::mutex m_mutex;
   std::vector<std::string> m_requests;
   std::thread m_thread;
@@ -44,19 +39,5 @@ class FaultServer {
 int listenOnLoopback(int* port);
 // A loopback port where nothing listens (connections are refused).
 int closedPort();
-
-// A loopback port, while the object lives, whose connections the kernel accepts and nobody
-// answers: a server that stalls.
-class SilentPort {
- public:
-  SilentPort() : m_listen(listenOnLoopback(&m_port)) {}
-  ~SilentPort() { ::close(m_listen); }
-  SilentPort(const SilentPort&) = delete;
-  SilentPort& operator=(const SilentPort&) = delete;
-  int port() const { return m_port; }
-
- private:
-  int m_port = 0, m_listen;
-};
 
 }  // namespace ClientTest

@@ -11,7 +11,6 @@
 #include "feed/FeedCrypto.h"
 
 using namespace ClientTest;
-using OrvelTest::fileExists;
 using OrvelTest::readFile;
 using OrvelTest::writeFile;
 
@@ -22,18 +21,6 @@ namespace fs = std::filesystem;
 using FileFeed = ClientFixture;
 
 // ---- downloads and queries ----
-
-// Being up to date with a version shows in the end-to-end tests.
-// Large enough that the digest is computed over many blocks in flight.
-TEST_F(FileFeed, DownloadsANewerPatternAndRefusesAnItemTheFeedDoesNotList) {
-  const std::string content = publishPattern(*m_feed, 5 << 20);
-  expectFailure(updatePattern(), QXU_OK, 0, "", {kPatternName});
-  EXPECT_EQ(content, readFile(dest(kPatternName)));
-  EXPECT_EQ("576300.0.0", results());
-  m_items = {item(3, 0x20000400, number(1))};
-  expectFailure(update(m_items, m_feed->url()), QXU_E_HTTP_STATUS, 0x1C0194u,
-                "does not list item 0x20000400", {kPatternName});
-}
 
 // Versions, engines and items of many files show in the end-to-end tests.
 TEST_F(FileFeed, EntriesAreChosenByPlatformAndLanguageAndQueriesFetchNothing) {
@@ -60,7 +47,7 @@ TEST_F(FileFeed, EntriesAreChosenByPlatformAndLanguageAndQueriesFetchNothing) {
 
 // That a delta is fetched instead of the whole file, and the whole file without a staged base,
 // shows in the end-to-end tests' staging.
-TEST_F(FileFeed, ADeltaThatDoesNotApplyOrIsCorruptLeavesTheStagedPatternAsItWas) {
+TEST_F(FileFeed, ADeltaThatDoesNotApplyLeavesTheStagedPatternAsItWas) {
   // Pattern 100 and then 101 with a few changed bytes: one delta.
   const std::string oldPattern = randomBytes(200000, 1);
   std::string newPattern = oldPattern;
@@ -68,7 +55,6 @@ TEST_F(FileFeed, ADeltaThatDoesNotApplyOrIsCorruptLeavesTheStagedPatternAsItWas)
   m_feed->add(3, kVirusPattern, "100", {{"ksv$pat.100", oldPattern}});
   m_feed->add(3, kVirusPattern, "101", {{"ksv$pat.101", newPattern}});
   m_feed->sign();
-  // A delta that does not apply is a merge failure, a corrupt one a digest failure.
   std::string wrongBase = oldPattern;
   wrongBase[5] ^= 1;  // same size, other content
   writeFile(dest("ksv$pat.100"), wrongBase);
@@ -76,13 +62,6 @@ TEST_F(FileFeed, ADeltaThatDoesNotApplyOrIsCorruptLeavesTheStagedPatternAsItWas)
                 "The delta from ksv$pat.100 to ksv$pat.101", {"ksv$pat.100"});
   EXPECT_EQ("100.0.0", results()) << "the pattern did not move";
   EXPECT_EQ(wrongBase, readFile(dest("ksv$pat.100")));
-  writeFile(dest("ksv$pat.100"), oldPattern);
-  const std::string deltas = m_feed->folder() + "/deltas/";
-  const std::string deltaPath = deltas + listFolder(deltas).at(0);
-  std::string delta = readFile(deltaPath);
-  delta[delta.size() / 2] ^= 0x01;
-  writeFile(deltaPath, delta);
-  expectFailure(updatePattern(100), QXU_E_FILE_DIGEST, 0x00150000u, "ksv$pat.101", {"ksv$pat.100"});
 }
 
 // ---- what a feed can do wrong ----
@@ -181,12 +160,9 @@ TEST_F(FileFeed, ADamagedFeedStateIsAnErrorAndStaysUntilTheAdministratorRemovesI
   ASSERT_EQ(QXU_UP_TO_DATE, updatePattern(576300));
   ASSERT_EQ(1u, stateFiles(m_work.path()).size());
   const std::string state = stateFiles(m_work.path())[0];
-  for (const std::string& damage : {std::string("garbage"), std::string("{\"serial\": 500}")}) {
-    writeFile(state, damage);
-    SCOPED_TRACE(damage);
-    expectFailure(updatePattern(576300), QXU_E_WORK_FOLDER, 0x00180000u, "is damaged; remove it");
-    EXPECT_EQ(damage, readFile(state)) << "the state is left as it was";
-  }
+  writeFile(state, "garbage");
+  expectFailure(updatePattern(576300), QXU_E_WORK_FOLDER, 0x00180000u, "is damaged; remove it");
+  EXPECT_EQ("garbage", readFile(state)) << "the state is left as it was";
   fs::remove(state);
   EXPECT_EQ(QXU_UP_TO_DATE, updatePattern(576300)) << "removing it starts over";
   EXPECT_EQ(Strings{state}, stateFiles(m_work.path()));
@@ -225,11 +201,6 @@ TEST_F(FileFeed, BadSourcesAndDestinationsAreRefusedBeforeAnyFileIsWritten) {
   m_items[0].pDest = nullptr;
   expectFailure(update(m_items, m_feed->url()), QXU_E_INVALID_ARGUMENT,
                 QXU_DETAIL(QXU_E_INVALID_ARGUMENT, 0), "has no destination", {"plain-file"});
-  for (const char* path : {"", static_cast<const char*>(nullptr)}) {
-    m_destInfo.szPath = path;
-    expectFailure(updatePattern(), QXU_E_INVALID_ARGUMENT, QXU_DETAIL(QXU_E_INVALID_ARGUMENT, 0),
-                  "has no destination", {"plain-file"});
-  }
 }
 
 TEST_F(FileFeed, AFailedCommitPutsBackTheFilesItHadReplaced) {
