@@ -1,30 +1,26 @@
 #include "ClientProbe.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace {
 
+// Loads and unloads come from a double's constructor and destructor, calls from any thread.
 std::mutex g_lock;
-OrvelProbe::Record g_record;
-using Guard = std::lock_guard<std::mutex>;
+std::vector<std::string> g_calls;
+std::atomic<int> g_loads{0}, g_unloads{0};
 
 }  // namespace
 
 extern "C" {
 
-void orvelProbeLoaded(const char*) {
-  Guard guard(g_lock);
-  ++g_record.loads;
-}
+void orvelProbeLoaded(const char*) { ++g_loads; }
 
-void orvelProbeUnloaded(void) {
-  Guard guard(g_lock);
-  ++g_record.unloads;
-}
+void orvelProbeUnloaded(void) { ++g_unloads; }
 
 void orvelProbeEnter(const char* call) {
-  Guard guard(g_lock);
-  g_record.calls.emplace_back(call);
+  std::lock_guard<std::mutex> guard(g_lock);
+  g_calls.emplace_back(call);
 }
 
 }  // extern "C"
@@ -32,13 +28,15 @@ void orvelProbeEnter(const char* call) {
 namespace OrvelProbe {
 
 Record record() {
-  Guard guard(g_lock);
-  return g_record;
+  std::lock_guard<std::mutex> guard(g_lock);
+  return {g_calls, g_loads, g_unloads};
 }
 
 void reset() {
-  Guard guard(g_lock);
-  g_record = Record{};
+  std::lock_guard<std::mutex> guard(g_lock);
+  g_calls.clear();
+  g_loads = 0;
+  g_unloads = 0;
 }
 
 }  // namespace OrvelProbe

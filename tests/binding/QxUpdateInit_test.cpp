@@ -10,7 +10,7 @@ using testing::internal::GetCapturedStdout;
 using QxUpdateInitTest = ClientBindingTest;
 
 TEST_F(QxUpdateInitTest, HoldsTheClientOfTheHomeBinFolderForItsLifetimeOrSaysWhyNot) {
-  const std::string bin = clientFolder("full", "home/bin");
+  clientFolder("full", "home/bin");
   std::filesystem::create_directories(m_dir / "empty/bin");
   // What the console is told by an object made with that home (nullptr: unset).
   auto failure = [this](const char* folder) {
@@ -27,7 +27,6 @@ TEST_F(QxUpdateInitTest, HoldsTheClientOfTheHomeBinFolderForItsLifetimeOrSaysWhy
     OrvelTest::ScopedEnvironment home("ORVEL_HOME", written.c_str());
     QxUpdateInit init;
     EXPECT_TRUE(init.ok());
-    EXPECT_EQ(loadProperties(bin, bin), OrvelProbe::record().calls);
     // Counted calls share its reference instead of loading again.
     EXPECT_EQ(1014, ORVEL::QxuClearCache());
     // While loaded, Init's folder is only checked, not searched for a client; a missing home

@@ -90,11 +90,6 @@ inline std::string keyId(const std::string& publicHex) {
 
 inline QxuVersionBuild number(unsigned n) { return {n, 0, 0}; }
 
-inline std::string text(const QxuVersionBuild& v) {  // "8.700.1004"
-  return std::to_string(v.uiMajor) + "." + std::to_string(v.uiMinor) + "." +
-         std::to_string(v.uiBuild);
-}
-
 // A feed folder with its own key pair, published in-process.
 class TestFeed {
  public:
@@ -213,12 +208,11 @@ class ClientFixture : public ::testing::Test {
   int updatePattern(unsigned current = 100000) { return updatePattern(m_feed->url(), current); }
   std::uint64_t bytesFetched() const { return std::stoull(m_context->get("LastBytesFetched")); }
 
-  // The versions the last update left in m_items: "576300.0.0 8.700.1004".
-  std::string results() const {
-    std::string versions;
-    for (const tag_ItemInfo& item : m_items)
-      versions += (versions.empty() ? "" : " ") + text(item.stResult);
-    return versions;
+  // The version the last update left in the first item: "576300.0.0".
+  std::string result() const {
+    const QxuVersionBuild& v = m_items.at(0).stResult;
+    return std::to_string(v.uiMajor) + "." + std::to_string(v.uiMinor) + "." +
+           std::to_string(v.uiBuild);
   }
   // A call's result, the context's last error (its code, detail and a part of its text) and the
   // files the destination holds afterwards.
@@ -230,11 +224,10 @@ class ClientFixture : public ::testing::Test {
     EXPECT_EQ(static_cast<unsigned>(code), error.uiResult);
     EXPECT_EQ(detail, error.uiDetail);
     EXPECT_NE(std::string::npos, std::string(error.szText).find(textPart)) << error.szText;
-    EXPECT_EQ(left, destFiles());
+    EXPECT_EQ(left, listFolder(m_dest.path()));
   }
 
   std::string dest(const std::string& name) const { return m_dest / name; }
-  Strings destFiles() const { return listFolder(m_dest.path()); }
 
   OrvelTest::TempDir m_work, m_dest, m_feeds;
   std::unique_ptr<OrvelTest::FakeClock> m_clock;

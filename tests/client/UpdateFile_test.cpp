@@ -23,24 +23,19 @@ using FileFeed = ClientFixture;
 // ---- downloads and queries ----
 
 // Versions, engines and items of many files show in the end-to-end tests.
-TEST_F(FileFeed, EntriesAreChosenByPlatformAndLanguageAndQueriesFetchNothing) {
+TEST_F(FileFeed, EntriesAreChosenByPlatformAndLanguageAndAQueryOfNoListedItemFails) {
   m_feed->add(3, kVirusPattern, "500", {{"linux-english", "L1"}}, 0x101, 0x1);
   m_feed->add(3, kVirusPattern, "600", {{"linux-japanese", "L4"}}, 0x101, 0x4);
   m_feed->add(3, kVirusPattern, "700", {{"win32-all", "W"}}, 0x1, 0xFFFFFFFF);
   m_feed->sign();
-  tag_ItemInfo unlisted = item(2, 0x20000000, {3, 0, 1027}, QXU_ITEM_QUERY);
-  unlisted.stResult = {7, 7, 7};
-  m_items = {item(3, kVirusPattern, number(1), QXU_ITEM_QUERY), unlisted};
-  EXPECT_EQ(QXU_OK, update(m_items, m_feed->url()));
-  EXPECT_EQ("500.0.0 7.7.7", results());
-  m_items = {unlisted};
+  m_items = {item(2, 0x20000000, {3, 0, 1027}, QXU_ITEM_QUERY)};
   expectFailure(update(m_items, m_feed->url()), QXU_E_HTTP_STATUS, QXU_DETAIL_NOT_FOUND,
                 "lists none of the 1 items");
   m_items = {item(3, kVirusPattern, number(1))};
   m_items[0].uiLanguage = 4;
   EXPECT_EQ(QXU_OK, update(m_items, m_feed->url()));
-  EXPECT_EQ("600.0.0", results());
-  EXPECT_EQ(Strings{"linux-japanese"}, destFiles());
+  EXPECT_EQ("600.0.0", result());
+  EXPECT_EQ(Strings{"linux-japanese"}, listFolder(m_dest.path()));
 }
 
 // ---- deltas ----
@@ -60,7 +55,6 @@ TEST_F(FileFeed, ADeltaThatDoesNotApplyLeavesTheStagedPatternAsItWas) {
   writeFile(dest("ksv$pat.100"), wrongBase);
   expectFailure(updatePattern(100), QXU_E_MERGE, 0x002E0000u,
                 "The delta from ksv$pat.100 to ksv$pat.101", {"ksv$pat.100"});
-  EXPECT_EQ("100.0.0", results()) << "the pattern did not move";
   EXPECT_EQ(wrongBase, readFile(dest("ksv$pat.100")));
 }
 
@@ -187,11 +181,6 @@ TEST_F(FileFeed, BadSourcesAndDestinationsAreRefusedBeforeAnyFileIsWritten) {
     SCOPED_TRACE(c.path);
     expectFailure(updatePattern(), c.code, c.detail, c.text, {"plain-file"});
   }
-  std::vector<tag_ItemInfo> many(1025, item(3, kVirusPattern, number(1)));
-  const SourceInfo src = source(m_feed->url());
-  expectFailure(QxuUpdateEx(many.data(), 1025, &src, 2, nullptr, nullptr, m_context->get()),
-                QXU_E_INVALID_ARGUMENT, QXU_DETAIL(QXU_E_INVALID_ARGUMENT, 0),
-                "QxuUpdateEx needs between 1 and 1024 items.", {"plain-file"});
   m_items = {item(3, kVirusPattern, number(1))};
   m_items[0].pDest = nullptr;
   expectFailure(update(m_items, m_feed->url()), QXU_E_INVALID_ARGUMENT,
@@ -208,7 +197,7 @@ TEST_F(FileFeed, AFailedCommitPutsBackTheFilesItHadReplaced) {
   expectFailure(update(m_items, m_feed->url()), QXU_E_WRITE, QXU_DETAIL(QXU_E_WRITE, EISDIR),
                 dest("b.bin"), {"a.bin", "b.bin"});
   EXPECT_EQ("old a", readFile(dest("a.bin")));
-  EXPECT_EQ("1.0.0", results());
+  EXPECT_EQ("1.0.0", result());
   fs::remove(dest("b.bin"));
   EXPECT_EQ(QXU_OK, update(m_items, m_feed->url()));
   EXPECT_EQ("new a", readFile(dest("a.bin")));
