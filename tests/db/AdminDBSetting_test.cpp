@@ -23,7 +23,6 @@ TEST(AdminDBSetting, ReadsEachBackendAndRefusesWhatCannotBeUsed) {
   // "dsn|user|password|database|backend", or "" when the section is refused.
   const std::pair<std::string, std::string> cases[] = {
       {"backend = sqlite\n", "sqlite:" + dir.path() + "\\lib\\orveladmin.db||||sqlite"},
-      {"file = data\\central.db\n", "sqlite:" + dir.path() + "\\data\\central.db||||sqlite"},
       {"file = /srv/orvel/central.db\n", "sqlite:/srv/orvel/central.db||||sqlite"},
       {"backend = postgresql\nhost = db.example.org\nport = 5433\ndatabase = orveladmin\n"
        "user = orvel\npassword = " +

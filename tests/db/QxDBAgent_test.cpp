@@ -61,16 +61,10 @@ TEST_P(QxDBAgentTest, FormatsStatementsIntoTheBufferAndReadsRowsColumnsAndLocalT
   agent.loadSQL(sql, sizeof sql, "KF_GET_ALL_ROWS");
   agent.excuteQuery(sql);
   ASSERT_EQ(0, agent.fetchNextRow());
-  int type = 0;
-  double size = 0;
   long time = 0;
   const char* version = nullptr;
-  agent.getInt("type", type);
-  agent.getDouble("file_size", size);
   agent.getTime("update_time", time);
-  agent.getString("version", version);
-  EXPECT_EQ("1 10.000000 1709622489 5.763.00", std::to_string(type) + " " + std::to_string(size) +
-                                                   " " + std::to_string(time) + " " + version);
+  EXPECT_EQ(1709622489, time);
   ASSERT_EQ(0, agent.fetchNextRow());
   agent.getString("version", version);
   EXPECT_EQ(nullptr, version) << "a NULL version";

