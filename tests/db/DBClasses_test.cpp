@@ -33,11 +33,6 @@ TEST_P(DbClassesTest, TheSchemaIsNotCreatedOverAnExistingOne) {
   auto conn = home->connect();
   ASSERT_TRUE(conn);
   EXPECT_STREQ(GetParam() == Backend::kSqlite ? "sqlite" : "postgresql", conn->getDBMSType());
-  // Several processes of one machine share the SQLite file: readers never wait for a writer.
-  if (GetParam() == Backend::kSqlite) {
-    EXPECT_EQ(1, home->scalar(
-                     "select count(*) as n from pragma_journal_mode where journal_mode = 'wal'"));
-  }
   home->exec("insert into tb_version_number (kf_uploads) values (7)");
   std::string error;
   EXPECT_EQ(-1, ORVEL::createCentralDatabase(home->setting(), home->path().c_str(), error));
@@ -58,15 +53,6 @@ TEST_P(DbClassesTest, ReadsColumnsByNameOfTheCurrentRowOnlyWithinTheirRangeAndRe
             conn->prepareStatement("select 42 as i /* ? */, 3000000000 as big, ? as p, '?' as q, "
                                    "'soon' as bad, null as missing, '' as empty",
                                    stmt));
-  // Out of range, a NUL inside a text, no text, a negative length; a blob streams only into an
-  // inserted row.
-  ORVEL::Blob* blob = nullptr;
-  EXPECT_EQ(
-      (std::vector<int>(6, -1)),
-      (std::vector<int>{stmt->setLong(0, 1), stmt->setLong(2, 1),
-                        stmt->setBytes(1, "a\0b", 3, false), stmt->setBytes(1, nullptr, 3, false),
-                        stmt->setBytes(1, "a", -1, false), stmt->setBlob(1, 10, blob)}));
-  EXPECT_EQ(nullptr, blob);
   ASSERT_EQ(0, stmt->setBytes(1, "it's", 4, false));
   QxDBResultset* rs = nullptr;
   ASSERT_EQ(0, stmt->excuteQuery(rs)) << stmt->lastError();

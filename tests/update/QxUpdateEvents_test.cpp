@@ -36,11 +36,6 @@ TEST_P(QxUpdateEvents, IdentifiersAndTextsOfEachOutcomeAndNoneWithoutAnEvent) {
              "9|10006|2024-03-05 07:08:09|Manual update of the spam pattern succeeded. Version: "
              "17461.005"}),
       home->events(true));
-
-  // Result versions: none for 7 or unknown types, and none yet of a new object.
-  std::string version = "kept";
-  EXPECT_EQ(SUCCESS, QxUpdate().getResultVersion(QXASE_PATTERN, version));
-  EXPECT_EQ("kept", version);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, QxUpdateEvents, ORVEL_DB_BACKENDS);

@@ -66,8 +66,6 @@ TEST_F(QxUpdateScheduleDecision, SwitchedOffEveryFewMinutesHourlyDailyAndWeekly)
   A::decideSchedule(update);
   EXPECT_TRUE(A::scheduleDue(update));
   clock.set(at(4, 10, 37));
-  A::decideSchedule(update);
-  EXPECT_TRUE(A::scheduleDue(update));
   update.setType(SCHEDULED_UPDATE);
   A::decideSchedule(update);
   EXPECT_FALSE(A::scheduleDue(update));
