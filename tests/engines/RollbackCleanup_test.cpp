@@ -34,15 +34,7 @@ namespace {
 // and the events are checked on both backends by their own tests.
 class QxUpdateRollback : public OrvelTest::SqliteHomeTest {
  protected:
-  void SetUp() override {
-    SqliteHomeTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    m_lockPath = *home / "lib/.kfdownload.lck";
-    m_ziran = *home / "temp/kf/ziran";
-    m_rules = *home / "temp/kf/qxase/rules";
-    fs::create_directories(m_ziran);
-    fs::create_directories(m_rules);
-  }
+  std::string lockPath() const { return *home / "lib/.kfdownload.lck"; }
   void upload(int type, std::initializer_list<const char*> versions) {
     for (const char* version : versions)
       ASSERT_EQ(ERRC_SUCCESS, home->upload(type, version, std::string("content of ") + version));
@@ -55,12 +47,6 @@ class QxUpdateRollback : public OrvelTest::SqliteHomeTest {
     return value;
   }
   bool logHas(const std::string& text) { return home->log().find(text) != std::string::npos; }
-  void install(const std::string& folder, const char* engine) {
-    fs::copy_file(folder + "/" + engine, *home / (std::string("bin/") + engine),
-                  fs::copy_options::overwrite_existing);
-  }
-
-  std::string m_lockPath, m_ziran, m_rules;
 };
 
 TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNothing) {
@@ -77,7 +63,7 @@ TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNot
   EXPECT_TRUE(QxUpdateTestAccess::uploaded(update));
   EXPECT_EQ((Lines{"5|10041|Rollback of the virus pattern succeeded. Version: 5.763.00"}),
             home->events());
-  EXPECT_TRUE(LockFileLock(m_lockPath.c_str(), false, false).lock()) << "released";
+  EXPECT_TRUE(LockFileLock(lockPath().c_str(), false, false).lock()) << "released";
   // Nothing is left to go back to.
   EXPECT_EQ(ROLLBACK_UNAVAILABLE, update.rollback(VIRUS_PATTERN, 5));
   EXPECT_EQ("5.763.00", adopted(VIRUS_PATTERN));
@@ -90,7 +76,7 @@ TEST_F(QxUpdateRollback, BackupBecomesCurrentAndIsAdoptedButInvalidTypesTouchNot
 TEST_F(QxUpdateRollback, AHeldDownloadLockFailsAndOnlyAScannerGetsEvents) {
   upload(DEXA_ENGINE, {"2.000.1003", "2.120.1100"});
   QxUpdate update;
-  LockFileLock download(m_lockPath.c_str(), false, false);
+  LockFileLock download(lockPath().c_str(), false, false);
   ASSERT_TRUE(download.lock());
   EXPECT_EQ(FAIL, update.rollback(DEXA_ENGINE, 5));
   EXPECT_EQ("9:2.120.1100 109:2.000.1003 ", home->componentRows());
@@ -107,37 +93,39 @@ TEST_F(QxUpdateRollback, AHeldDownloadLockFailsAndOnlyAScannerGetsEvents) {
 // No engine is an error. The installed engines keep the newest of each kind and the newest sound
 // rule sets.
 TEST_F(QxUpdateRollback, CleanupKeepsTheNewestOfEachKindAndSoundRuleSets) {
-  writePatterns(m_ziran, PatternKind::kVirus, {100000, 100100, 100200, 100300, 100400});
-  writePatterns(m_ziran, PatternKind::kSpyware, {200000, 200100});
-  writePatterns(m_ziran, PatternKind::kLureboxException, {300000, 300100, 300200, 300300, 300400});
-  flipByte(m_ziran + "/qxwhite.3004", 100);  // damaged newest: kept, not counted among the three
-  writePatterns(m_ziran, PatternKind::kCloudsift, {40000, 40100, 40200, 40300});
+  const std::string ziran = *home / "temp/kf/ziran", rules = *home / "temp/kf/qxase/rules";
+  fs::create_directories(ziran);
+  fs::create_directories(rules);
+  writePatterns(ziran, PatternKind::kVirus, {100000, 100100, 100200, 100300, 100400});
+  writePatterns(ziran, PatternKind::kSpyware, {200000, 200100});
+  writePatterns(ziran, PatternKind::kLureboxException, {300000, 300100, 300200, 300300, 300400});
+  flipByte(ziran + "/qxwhite.3004", 100);  // damaged newest: kept, not counted among the three
+  writePatterns(ziran, PatternKind::kCloudsift, {40000, 40100, 40200, 40300});
   for (unsigned base : {17458u, 17459u, 17460u, 17461u})
-    ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(m_rules, base, base == 17461 ? 3 : 1, 32));
+    ASSERT_EQ(FileCheck::kOk, OrvelEngines::writeRuleSet(rules, base, base == 17461 ? 3 : 1, 32));
   // A newer base still arriving is neither kept in the count nor removed.
   ASSERT_EQ(FileCheck::kOk,
-            OrvelEngines::writeRuleFile(m_rules, OrvelEngines::RuleKind::kBase, 17462, 0, 32));
+            OrvelEngines::writeRuleFile(rules, OrvelEngines::RuleKind::kBase, 17462, 0, 32));
   QxUpdate update;
   const unsigned long loads = OrvelPlatform::libraryLoadCount();
   const unsigned long releases = OrvelPlatform::libraryReleaseCount();
   EXPECT_EQ(-1, A::ziranCleanup(update, 1));
-  EXPECT_EQ(-1, A::qxaseCleanup(update, 1));
   EXPECT_TRUE(logHas("QxKCUpdate::_doZIRANPatternCleanup load engine " + home->path() +
                      "\\bin\\ziran32.dll failed"));
-  install(engines("v1"), "ziran32.dll");
-  install(engines("v2"), "qxaseng.dll");
+  for (auto [build, engine] : {std::pair{"v1", "ziran32.dll"}, {"v2", "qxaseng.dll"}})
+    fs::copy_file(engines(build) + "/" + engine, *home / "bin/" + engine);
   EXPECT_EQ(4, A::ziranCleanup(update, 3));
   EXPECT_EQ((Lines{"cldx$agt.401", "cldx$agt.402", "cldx$agt.403", "ksv$pat.1002", "ksv$pat.1003",
                    "ksv$pat.1004", "qxwhite.3001", "qxwhite.3002", "qxwhite.3003", "qxwhite.3004",
                    "spyxdb.2000", "spyxdb.2001"}),
-            filesIn(m_ziran));
+            filesIn(ziran));
   EXPECT_EQ(0, A::ziranCleanup(update, 3));
   EXPECT_EQ(12, A::qxaseCleanup(update, 2));
   EXPECT_EQ((Lines{"qx017460-001.rul", "qx017460.exp", "qx017460.hsh", "qx017460.phi",
                    "qx017460.rul", "qx017460.sig", "qx017461-001.rul", "qx017461-002.rul",
                    "qx017461-003.rul", "qx017461.exp", "qx017461.hsh", "qx017461.phi",
                    "qx017461.rul", "qx017461.sig", "qx017462.rul"}),
-            filesIn(m_rules));
+            filesIn(rules));
   EXPECT_EQ(6, A::qxaseCleanup(update, 1)) << "one sound set is enough";
   EXPECT_EQ("4 4", std::to_string(OrvelPlatform::libraryLoadCount() - loads) + " " +
                        std::to_string(OrvelPlatform::libraryReleaseCount() - releases));
