@@ -72,11 +72,8 @@ class OutlastingClock : public OrvelTest::FakeClock {
 
 class KFBlobStore : public OrvelTest::HomeTest {
  protected:
-  using Change = std::function<int()>;
-
   std::string rows() { return home->componentRows(); }
   bool logHas(const std::string& text) { return home->log().find(text) != std::string::npos; }
-  std::string fetched(int type) { return readFile(fetch(type, *home / "fetched")); }
   int uploads() {
     int number = 0;
     EXPECT_TRUE(KFBlobManager::GetKFUploadsNum(number));
@@ -105,7 +102,7 @@ TEST_P(KFBlobStore, UploadsKeepOneCurrentAndOneBackupRowAndRollbacksRestoreItOnc
   EXPECT_EQ(1, KFBlobManager::RollbackKFBlob(1, version));
   EXPECT_EQ("5.765.00", version);
   EXPECT_EQ("1:5.765.00 ", rows());
-  EXPECT_EQ("second", fetched(1));
+  EXPECT_EQ("second", readFile(fetch(1, *home / "fetched")));
   version = "kept";
   EXPECT_EQ(0, KFBlobManager::RollbackKFBlob(1, version));
   EXPECT_EQ("kept", version);
@@ -192,14 +189,14 @@ TEST_P(KFBlobStore, TheUpdateObjectUploadsANewVersionOnceAndCountsUploads) {
 // A change whose move or insert finds no row (here a trigger of the table skips it) fails and
 // leaves the rows as they were, rather than commit the rest of the change alone.
 TEST_P(KFBlobStore, AChangeWhoseStatementChangesNoRowChangesNothing) {
-  const Change rollbackKeepingTheVersion = []() {
+  const std::function<int()> rollbackKeepingTheVersion = []() {
     std::string version = "kept";
     const int result = KFBlobManager::RollbackKFBlob(1, version);
     return version == "kept" ? result : 2;
   };
   struct Case {
     const char* skipped;
-    Change change;
+    std::function<int()> change;
     int failure;
     const char* logged;
   } cases[] = {
