@@ -99,13 +99,6 @@ TEST(QxZip, ArchivesPassInfoZipAndPythonKeepTheCodePageAndComeBackWhole) {
   fs::create_directory(dir / "out");
   EXPECT_EQ(0, unzipInto(dir / "ptn.zip", dir / "out"));
   EXPECT_EQ(content, readFile(dir / "out/ksv$pat.576"));
-  struct stat original {
-  }, extracted{};
-  stat((dir / "ksv$pat.576").c_str(), &original);
-  stat((dir / "out/ksv$pat.576").c_str(), &extracted);
-  // ZIP times have a two-second grain.
-  EXPECT_LE(std::abs(static_cast<long>(original.st_mtime - extracted.st_mtime)), 2);
-
   // Entry names follow the code page.
   const std::string name = "パターン.txt";
   writeFile(dir / name, "ja");
@@ -119,16 +112,6 @@ TEST(QxZip, ArchivesPassInfoZipAndPythonKeepTheCodePageAndComeBackWhole) {
   EXPECT_EQ(0, unzipInto(dir / "info.zip", dir / "info"));
   EXPECT_EQ(bigText(70000) + "top",
             readFile(dir / "info/a/b/data.bin") + readFile(dir / "info/top.txt"));
-}
-
-// A whole folder goes through zip and unzip in every spam rules update; here, what other tools
-// read.
-TEST(QxZip, AFolderKeepsRelativePathsWithSlashes) {
-  TempDir dir;
-  fs::create_directories(dir / "rules/sub");
-  writeFile(dir / "rules/sub/qx0100.sig", "sig");
-  ASSERT_TRUE(ORVEL::_zip((dir / "rules.zip").c_str(), (dir.path() + "\\rules").c_str(), 0));
-  EXPECT_EQ("sub/qx0100.sig|100644|20\n", describeWithPython(dir / "rules.zip", "utf-8"));
 }
 
 TEST(QxZip, EntriesThatWouldLeaveTheDestinationAreRefusedBeforeAnythingIsWritten) {
@@ -159,11 +142,6 @@ TEST(QxZip, DamagedArchivesAndBadPathsFailWithoutLeavingHalfFiles) {
   writeFile(dir / "data", bigText(200000));
   ASSERT_TRUE(ORVEL::_zip((dir / "good.zip").c_str(), (dir / "data").c_str(), 0));
   const std::string good = readFile(dir / "good.zip");
-
-  // Cut in the middle: the central directory is gone.
-  writeFile(dir / "truncated.zip", good.substr(0, good.size() / 2));
-  EXPECT_NE(0, unzipInto(dir / "truncated.zip", dir / "out1"));
-  EXPECT_FALSE(fs::exists(dir / "out1/data"));
 
   // Compressed bytes changed: the entry fails its check and its file goes.
   std::string damaged = good;
