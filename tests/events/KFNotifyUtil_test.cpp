@@ -6,7 +6,7 @@ using ORVEL::KFNotifyUtil;
 
 // Each token is replaced once wherever it stands (a value holding the token is not scanned again);
 // an appended list grows before its token and a null value closes it with its ", ".
-TEST(KFNotifyUtil, ReplaceAndAppendTokens) {
+TEST(KFNotifyUtil, ReplaceAndAppendTokensAndFillMessages) {
   const char* const kList = "%UPDATECOMPONENT%";
   const struct {
     bool append;
@@ -24,9 +24,8 @@ TEST(KFNotifyUtil, ReplaceAndAppendTokens) {
         << c.before;
     EXPECT_EQ(c.after, text) << c.before;
   }
-}
 
-TEST(KFNotifyUtil, MessagesAreFilledAndAppendedAfterALineEnd) {
+  // Messages are filled and appended after a line end.
   std::string out;
   KFNotifyUtil::addKFMonitorMsg(out,
                                 "%UPDATECOMPONENT% %DOWNLOADVERSION% %UPDATEERROR% %UPDATERESULT%",

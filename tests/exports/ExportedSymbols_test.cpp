@@ -42,17 +42,14 @@ TEST(ExportedSymbols, PluginsExportExactlyTheirCEntryPointsAndLibrariesNoneOfThe
   const char* const kEngineHeader = "engines/include/OrvelEngines/EngineExports.h";
   const struct {
     const char *file, *header, *prefix;
-    std::size_t entryPoints;
-  } plugins[] = {
-      {ORVEL_CLIENT_SO, kClientHeader, "", 45},     {ORVEL_ZIRAN_SO, kEngineHeader, "ZR", 7},
-      {ORVEL_DEXA_SO, kEngineHeader, "ZR", 7},      {ORVEL_QXUFE_SO, kEngineHeader, "QX_UF_", 3},
-      {ORVEL_QXASE_SO, kEngineHeader, "QX_AS_", 6},
-  };
-  for (const auto& plugin : plugins) {
-    const std::set<std::string> declared = declaredFunctions(plugin.header, plugin.prefix);
-    EXPECT_EQ(plugin.entryPoints, declared.size()) << plugin.header;
-    EXPECT_EQ(declared, exportedSymbols(plugin.file)) << plugin.file;
-  }
+  } plugins[] = {{ORVEL_CLIENT_SO, kClientHeader, ""},
+                 {ORVEL_ZIRAN_SO, kEngineHeader, "ZR"},
+                 {ORVEL_DEXA_SO, kEngineHeader, "ZR"},
+                 {ORVEL_QXUFE_SO, kEngineHeader, "QX_UF_"},
+                 {ORVEL_QXASE_SO, kEngineHeader, "QX_AS_"}};
+  for (const auto& plugin : plugins)
+    EXPECT_EQ(declaredFunctions(plugin.header, plugin.prefix), exportedSymbols(plugin.file))
+        << plugin.file;
 
   // No library of the process that loads the update client may export the client's C names:
   // they would capture the client's calls to its own entry points.
