@@ -57,8 +57,8 @@ TEST_F(LogTest, OneLineWithTimeProcessAndLevelPerCallFilteredByTheThreshold) {
   Log::SetThreshold(-1);
   setenv("ORVEL_LOG_LEVEL", "4", 1);
   EXPECT_EQ(4, Log::Threshold());
-  Log::Debug("from environment");
-  EXPECT_EQ(expected + prefix(3) + "from environment\n", logText());
+  Log::LogByLevel(ORVEL::ORVEL_LOG_DETAIL, "from environment");
+  EXPECT_EQ(expected + prefix(4) + "from environment\n", logText());
 }
 
 // That lines go to the log below the product's home shows in every run of the update object.
