@@ -13,6 +13,7 @@
 
 #include "OrvelCommon/BoundedCopy.h"
 #include "OrvelKF/QxUpdateInit.h"
+#include "OrvelPlatform/DynamicLibrary.h"
 #include "OrvelPlatform/NamedMutex.h"
 #include "OrvelPlatform/Path.h"
 #include "QxUpdateClientBindingInternal.h"
@@ -52,8 +53,6 @@ struct LoaderState {
 };
 LoaderState g_loader;
 
-std::atomic<LibraryOpener> g_opener{nullptr};
-
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool beginsWith(const char* text, const char* prefix) {
@@ -73,23 +72,19 @@ class LoaderLock {
   OrvelPlatform::NamedMutex m_mutex;
 };
 
-OrvelPlatform::LibraryHandle openLibrary(const char* path) {
-  LibraryOpener opener = g_opener.load();
-  return opener ? opener(path) : OrvelPlatform::loadLibrary(path);
-}
-
 // Opens the library file of folder. The second attempt with "\" appended goes to the same file
 // when the join adds the separator itself; a folder with no room for it gets no second attempt.
 OrvelPlatform::LibraryHandle openClientFile(const char* folder) {
   char path[kPathCapacity];
   OrvelPlatform::LibraryHandle module = nullptr;
-  if (joinPath(folder, kClientFileName, path, sizeof path)) module = openLibrary(path);
+  if (joinPath(folder, kClientFileName, path, sizeof path))
+    module = OrvelPlatform::loadLibrary(path);
   if (module || std::strlen(folder) + 1 >= kPathCapacity) return module;
   char retryFolder[kPathCapacity];
   ORVEL::boundedCopy(retryFolder, sizeof retryFolder, folder);
   ORVEL::boundedAppend(retryFolder, sizeof retryFolder, "\\");
   if (!joinPath(retryFolder, kClientFileName, path, sizeof path)) return nullptr;
-  return openLibrary(path);
+  return OrvelPlatform::loadLibrary(path);
 }
 
 // Frees the library and clears every pointer; the caller holds the loader lock.
@@ -177,8 +172,6 @@ void loaderLockName(char* out, std::size_t capacity) {
   for (char* c = out; *c; ++c)
     if (*c == '\\') *c = '/';
 }
-
-LibraryOpener setLibraryOpener(LibraryOpener opener) { return g_opener.exchange(opener); }
 
 unsigned referenceCount() {
   LoaderLock lock;

@@ -3,8 +3,6 @@
 
 #include <cstddef>
 
-#include "OrvelPlatform/DynamicLibrary.h"
-
 namespace ORVEL {
 namespace clientbinding {
 
@@ -27,11 +25,6 @@ bool joinPath(const char* folder, const char* name, char* out, std::size_t capac
 
 // The name of the loader lock of this process.
 void loaderLockName(char* out, std::size_t capacity);
-
-// How the loader opens the library file. Tests put a recorder in front of the platform loader to
-// see every path it tries; null restores the platform loader. Returns the opener it replaces.
-using LibraryOpener = OrvelPlatform::LibraryHandle (*)(const char* path);
-LibraryOpener setLibraryOpener(LibraryOpener opener);
 
 // A view of the loader state for tests.
 unsigned referenceCount();
