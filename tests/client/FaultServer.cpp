@@ -90,7 +90,7 @@ void FaultServer::answer(int fd) {
   }
   const std::string body = OrvelTest::readFile(m_root + path);
   const std::string range = headerOf(head, "Range");
-  const bool ranged = range.rfind("bytes=", 0) == 0;
+  const bool ranged = !m_ignoreRanges && range.rfind("bytes=", 0) == 0;
   const std::size_t from = ranged ? std::stoul(range.substr(6)) : 0;
   const std::string status =
       ranged ? "206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +

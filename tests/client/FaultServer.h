@@ -20,6 +20,8 @@ class FaultServer {
   int port() const { return m_port; }
   // The next `times` answers for a file send only `bytes` body bytes.
   void cutShort(std::size_t bytes, int times) { m_cut = bytes, m_cuts = times; }
+  // From now on, answers whole files whatever range is asked.
+  void ignoreRanges() { m_ignoreRanges = true; }
   // The value of that header in every request so far, "" where it had none.
   std::vector<std::string> headers(const std::string& name) const;
 
@@ -30,6 +32,7 @@ class FaultServer {
   int m_listen = -1, m_port = 0;
   std::atomic<std::size_t> m_cut{0};
   std::atomic<int> m_cuts{0};
+  std::atomic<bool> m_ignoreRanges{false};
   mutable std::mutex m_mutex;
   std::vector<std::string> m_requests;
   std::thread m_thread;

@@ -35,6 +35,9 @@ TEST(FeedBody, MalformedBodiesAreRefusedWithAReason) {
   const std::string malformed[][3] = {
       {"\"format\": 1", "\"format\": 2", "the index body is malformed: unknown format version"},
       {"\"deltas/", "\"../", "is not a feed path: ../"},
+      {"\"serial\": 1", "\"serial\": -1", "field \"serial\" is not a non-negative integer"},
+      {"\"feed\": \"orvel-test\"", "\"feed\": 7", "field \"feed\" is not a text"},
+      {"\"deltas\": [", "\"deltas\": \"none\", \"x\": [", "field \"deltas\" is not a list"},
       {"\"name\": \"ziran32.dll\"", "\"name\": \"../x\"", ""}};
   for (const auto& [from, to, reason] : malformed) {
     EXPECT_FALSE(parseBody(bodyWith(from, to), &back, &why)) << to;

@@ -22,6 +22,13 @@ using FileFeed = ClientFixture;
 
 // ---- downloads and queries ----
 
+// Large enough that the digest is computed over many blocks in flight.
+TEST_F(FileFeed, ALargePatternArrivesWhole) {
+  const std::string content = publishPattern(*m_feed, 5 << 20);
+  EXPECT_EQ(QXU_OK, updatePattern());
+  EXPECT_EQ(content, readFile(dest(kPatternName)));
+}
+
 // Versions, engines and items of many files show in the end-to-end tests.
 TEST_F(FileFeed, EntriesAreChosenByPlatformAndLanguageAndAQueryOfNoListedItemFails) {
   m_feed->add(3, kVirusPattern, "500", {{"linux-english", "L1"}}, 0x101, 0x1);

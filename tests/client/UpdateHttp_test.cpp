@@ -132,6 +132,17 @@ TEST_F(Faults, AnInterruptedFileFailsWithoutRetriesAndResumesWithThem) {
   EXPECT_EQ(Strings(6, "Kelvo/1.0"), server.headers("User-Agent"));
   EXPECT_EQ(Strings(6, "Basic a2Y6cHc="), server.headers("Authorization"));
   EXPECT_EQ((std::vector<unsigned>{500, 1000}), m_clock->sleeps());
+  // A server without ranges: the download starts over once, and fails when that too is cut.
+  fs::remove(dest(kPatternName));
+  server.ignoreRanges();
+  server.cutShort(100000, 1);
+  EXPECT_EQ(QXU_OK, updatePattern(src));
+  EXPECT_EQ(content, readFile(dest(kPatternName)));
+  fs::remove(dest(kPatternName));
+  ASSERT_TRUE(m_context->set("RetryCount", "2"));
+  server.cutShort(100000, 3);
+  expectFailure(updatePattern(src), QXU_E_TRANSFER, QXU_DETAIL(QXU_E_TRANSFER, 33),
+                "The transfer cannot be resumed");
 }
 
 TEST_F(Faults, SilentRefusingAndStallingServersGiveTheirTimeouts) {
